@@ -1,0 +1,158 @@
+#include "channel.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "debug_log.h"
+#include "trace_stack.h"
+
+ChannelSlot g_channel[kChannelSlots];
+
+// Hand-over rule.
+//
+// The block crosses as one 256-byte copy in each direction, but a plain
+// copy gives no ordering: a reader could act on a block that the other
+// process is half-way through writing (a new request over an answered one
+// still shows a non-zero opcode while done is already 0; a reply could show
+// done before result, args and payload). So every copy into or out of a
+// section is made while holding the section's lock word, the reserved word
+// at byte 4 of the block:
+//  - the lock is taken with an interlocked compare-exchange from 0 to the
+//    process id and released with an interlocked exchange back to 0; both
+//    are full barriers for the compiler and the processor, so the plain
+//    copy between them is seen whole or not at all by the other side;
+//  - the lock word itself is never copied: a sent block leaves it alone and
+//    a received block reads 0 there, as every block that crosses has it;
+//  - a holder that died inside its copy (the proxy may terminate a stale
+//    host) would leave the word set; after kStaleLockMs the lock is taken
+//    over, so no process waits for ever.
+// On top of this the host writes an answer back only while the section
+// still holds the request it answers (CommsSendReply), so a late answer
+// never overwrites a newer request.
+
+namespace {
+
+constexpr int kLockOffset = 4;
+constexpr DWORD kStaleLockMs = 1000;
+
+volatile LONG* LockWord(const ChannelSlot& s) {
+  return reinterpret_cast<volatile LONG*>(static_cast<char*>(s.view) + kLockOffset);
+}
+
+void LockSection(const ChannelSlot& s) {
+  volatile LONG* word = LockWord(s);
+  const LONG tag = static_cast<LONG>(GetCurrentProcessId());
+  const DWORD start = GetTickCount();
+  for (unsigned spin = 0; InterlockedCompareExchange(word, tag, 0) != 0; ++spin) {
+    if (spin < 64) {
+      YieldProcessor();
+    } else {
+      Sleep(0);
+      if (GetTickCount() - start > kStaleLockMs) {
+        InterlockedExchange(word, tag);
+        return;
+      }
+    }
+  }
+}
+
+void UnlockSection(const ChannelSlot& s) { InterlockedExchange(LockWord(s), 0); }
+
+// Copies [0, len) but for the lock word.
+void CopyOut(char* view, const char* src, int32_t len) {
+  int32_t head = len < kLockOffset ? len : kLockOffset;
+  memcpy(view, src, head);
+  if (len > kLockOffset + 4) memcpy(view + kLockOffset + 4, src + kLockOffset + 4, len - kLockOffset - 4);
+}
+
+void CopyIn(char* dst, const char* view, int32_t len) {
+  int32_t head = len < kLockOffset ? len : kLockOffset;
+  memcpy(dst, view, head);
+  for (int32_t i = kLockOffset; i < len && i < kLockOffset + 4; ++i) dst[i] = 0;
+  if (len > kLockOffset + 4) memcpy(dst + kLockOffset + 4, view + kLockOffset + 4, len - kLockOffset - 4);
+}
+
+const ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
+  if (slot < 0 || slot >= kChannelSlots) return nullptr;
+  const ChannelSlot& s = g_channel[slot];
+  if (!s.view || len < 0 || len > s.size || s.size < kLockOffset + 4) return nullptr;
+  return &s;
+}
+
+void CommsStartTraced(int32_t slot, int32_t access, const char* name, int32_t size) {
+  ChannelSlot& s = g_channel[slot];
+  s.started = 1;
+  s.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
+  if (!s.mapping) {
+    LogWritef("CommsStart", "Could not open file mapping object %d error:%d\n", slot,
+              static_cast<int>(GetLastError()));
+    return;
+  }
+  s.view = MapViewOfFile(s.mapping, access ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
+  if (!s.view) {
+    LogWritef("CommsStart", "Could not map view of file %d error:%d\n", slot, static_cast<int>(GetLastError()));
+    CloseHandle(s.mapping);
+    s.mapping = nullptr;
+    return;
+  }
+  s.size = size;
+  const unsigned address = static_cast<unsigned>(reinterpret_cast<uintptr_t>(s.view));
+  if (kChannelFlavour.log_size) {
+    LogWritef("CommsStart", "entry %d address 0x%08x, size=0x%08x (%d)", slot, address, static_cast<unsigned>(size),
+              size);
+  } else {
+    LogWritef("CommsStart", "entry %d address 0x%08x", slot, address);
+  }
+}
+
+}  // namespace
+
+void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size) {
+  if (kChannelFlavour.trace_before_slot_test) {
+    TraceScope trace("CommsStart");
+    if (slot > 9 || slot < 0 || g_channel[slot].started) return;
+    if (kChannelFlavour.log_initialising) LogWrite("Initialising", "Shared memoory");
+    CommsStartTraced(slot, access, name, size);
+    return;
+  }
+  if (slot > 9 || slot < 0 || g_channel[slot].started) return;
+  TraceScope trace("CommsStart");
+  if (kChannelFlavour.log_initialising) LogWrite("Initialising", "Shared memoory");
+  CommsStartTraced(slot, access, name, size);
+}
+
+void* CommsSend(int32_t slot, const void* src, int32_t len) {
+  TraceScope trace("CommsSend");
+  const ChannelSlot* s = UsableSlot(slot, len);
+  if (!s) return nullptr;
+  LockSection(*s);
+  CopyOut(static_cast<char*>(s->view), static_cast<const char*>(src), len);
+  UnlockSection(*s);
+  return s->view;
+}
+
+void* CommsRecv(int32_t slot, void* dst, int32_t len) {
+  if (kChannelFlavour.trace_recv) TracePush("CommsRecv");
+  void* result = nullptr;
+  if (const ChannelSlot* s = UsableSlot(slot, len)) {
+    LockSection(*s);
+    CopyIn(static_cast<char*>(dst), static_cast<const char*>(s->view), len);
+    UnlockSection(*s);
+    result = dst;
+  }
+  if (kChannelFlavour.trace_recv) TracePop();
+  return result;
+}
+
+bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
+  TraceScope trace("CommsSend");
+  const ChannelSlot* s = UsableSlot(slot, kBlockSize);
+  if (!s) return false;
+  LockSection(*s);
+  const RequestBlock* current = static_cast<const RequestBlock*>(s->view);
+  const bool same_request =
+      current->opcode == reply.opcode && current->request_id == reply.request_id && current->done == 0;
+  if (same_request) CopyOut(static_cast<char*>(s->view), reinterpret_cast<const char*>(&reply), kBlockSize);
+  UnlockSection(*s);
+  return same_request;
+}

@@ -1,0 +1,188 @@
+// Built twice: against the host program's and the proxy library's flavour
+// of the channel (VORN_PROXY_FLAVOUR).
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+
+#include "channel.h"
+#include "debug_log.h"
+#include "fixed_clock.h"
+#include "test_support.h"
+#include "trace_stack.h"
+
+namespace {
+
+class Channel : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    FixedClock::Set(2026, 12, 8, 10, 0, 0, 0);
+#ifdef VORN_PROXY_FLAVOUR
+    LogSetLevel(1);
+#endif
+    name_ = vt::UniqueName("VornChannelTest");
+  }
+  std::vector<std::string> LogLines() {
+#ifdef VORN_PROXY_FLAVOUR
+    auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("logs\\channel_proxy_test.log"));
+    // Drop the three opening lines; strip the 17-character stamp.
+    std::vector<std::string> out;
+    for (size_t i = 3; i < lines.size(); ++i) out.push_back(lines[i].size() > 18 ? lines[i].substr(18) : lines[i]);
+    return out;
+#else
+    auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+    std::vector<std::string> out;
+    for (size_t i = 2; i < lines.size(); ++i) out.push_back(lines[i].size() > 13 ? lines[i].substr(13) : lines[i]);
+    return out;
+#endif
+  }
+  vt::ScopedTempDir dir_;
+  std::string name_;
+};
+
+std::string Hex8(const void* p) {
+  char s[16];
+  snprintf(s, sizeof s, "%08x", static_cast<unsigned>(reinterpret_cast<uintptr_t>(p)));
+  return s;
+}
+
+RequestBlock Pattern(uint8_t byte) {
+  RequestBlock b;
+  memset(&b, byte, sizeof b);
+  b.lock = 0;
+  return b;
+}
+
+}  // namespace
+
+TEST_F(Channel, StartMapsOnceAndLogsTheView) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  void* view = g_channel[0].view;
+  ASSERT_NE(view, nullptr);
+  EXPECT_EQ(g_channel[0].started, 1);
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  EXPECT_EQ(g_channel[0].view, view);
+  EXPECT_EQ(g_trace.depth, 0);
+  auto lines = LogLines();
+#ifdef VORN_PROXY_FLAVOUR
+  ASSERT_EQ(lines.size(), 2u);
+  EXPECT_EQ(lines[0], "Initialising Shared memoory");
+  EXPECT_EQ(lines[1], "CommsStart entry 0 address 0x" + Hex8(view) + ", size=0x00002800 (10240)");
+  EXPECT_STREQ(g_trace.frames[0], "CommsStart");
+#else
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "CommsStart entry 0 address 0x" + Hex8(view));
+#endif
+}
+
+TEST_F(Channel, SlotsOutsideTheTableDoNothing) {
+  CommsStart(10, 1, name_.c_str(), kSectionSize);
+  CommsStart(-1, 1, name_.c_str(), kSectionSize);
+  EXPECT_EQ(g_trace.depth, 0);
+  EXPECT_TRUE(LogLines().empty());
+  RequestBlock b = Pattern(1);
+  EXPECT_EQ(CommsSend(10, &b, kBlockSize), nullptr);
+  EXPECT_EQ(CommsRecv(-1, &b, kBlockSize), nullptr);
+}
+
+TEST_F(Channel, ASlotWithoutAViewTouchesNoMemoryAndSaysSo) {
+  RequestBlock b = Pattern(0x5a);
+  EXPECT_EQ(CommsSend(3, &b, kBlockSize), nullptr);
+  EXPECT_EQ(CommsRecv(3, &b, kBlockSize), nullptr);
+  EXPECT_EQ(b.opcode, 0x5a5a5a5a);
+  EXPECT_FALSE(CommsSendReply(3, b));
+  EXPECT_EQ(g_trace.depth, 0);
+}
+
+TEST_F(Channel, AFailedMappingLeavesTheSlotStartedWithoutAView) {
+  // An existing section smaller than the length asked for cannot be mapped whole.
+  HANDLE small = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name_.c_str());
+  ASSERT_NE(small, nullptr);
+  CommsStart(1, 1, name_.c_str(), 1 << 20);
+  EXPECT_EQ(g_channel[1].started, 1);
+  EXPECT_EQ(g_channel[1].view, nullptr);
+  auto lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2].rfind("CommsStart Could not map view of file 1 error:", 0), 0u);
+  EXPECT_EQ(lines.back(), "");  // the message ends in a line end of its own
+  RequestBlock b = Pattern(2);
+  EXPECT_EQ(CommsRecv(1, &b, kBlockSize), nullptr);
+  CloseHandle(small);
+}
+
+TEST_F(Channel, AFreshSectionReadsAsNoRequest) {
+  CommsStart(0, 0, name_.c_str(), kSectionSize);
+  RequestBlock b = Pattern(0xff);
+  ASSERT_EQ(CommsRecv(0, &b, kBlockSize), &b);
+  RequestBlock zero = {};
+  EXPECT_EQ(memcmp(&b, &zero, sizeof b), 0);
+}
+
+TEST_F(Channel, BlocksCrossWholeAndTheLockWordReadsZero) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  RequestBlock sent;
+  for (int i = 0; i < kBlockSize; ++i) reinterpret_cast<uint8_t*>(&sent)[i] = static_cast<uint8_t>(i * 7 + 1);
+  sent.lock = 0;
+  ASSERT_EQ(CommsSend(0, &sent, kBlockSize), g_channel[0].view);
+  RequestBlock got = Pattern(0);
+  ASSERT_EQ(CommsRecv(0, &got, kBlockSize), &got);
+  EXPECT_EQ(memcmp(&got, &sent, sizeof got), 0);
+  // The section's own lock word is free again after each copy.
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
+  EXPECT_EQ(g_trace.depth, 0);
+}
+
+TEST_F(Channel, AStaleLockLeftByADeadHolderIsTakenOver) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  static_cast<RequestBlock*>(g_channel[0].view)->lock = 12345;
+  RequestBlock b = Pattern(9);
+  DWORD start = GetTickCount();
+  ASSERT_NE(CommsSend(0, &b, kBlockSize), nullptr);
+  DWORD waited = GetTickCount() - start;
+  EXPECT_GE(waited, 900u);
+  EXPECT_LT(waited, 5000u);
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->opcode, 0x09090909);
+}
+
+TEST_F(Channel, AReplyIsWrittenOnlyOverTheRequestItAnswers) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  RequestBlock request = {};
+  request.opcode = request.pending_opcode = kOpGetDeviceInfo;
+  request.request_id = 41;
+  ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
+
+  RequestBlock reply = request;
+  reply.done = 1;
+  reply.result = 77;
+  EXPECT_TRUE(CommsSendReply(0, reply));
+  RequestBlock seen;
+  CommsRecv(0, &seen, kBlockSize);
+  EXPECT_EQ(seen.done, 1);
+  EXPECT_EQ(seen.result, 77);
+
+  // Answered already: a second write-back is refused.
+  reply.result = 78;
+  EXPECT_FALSE(CommsSendReply(0, reply));
+
+  // A newer request in the section is never overwritten by a late answer.
+  RequestBlock newer = request;
+  newer.request_id = 42;
+  CommsSend(0, &newer, kBlockSize);
+  EXPECT_FALSE(CommsSendReply(0, reply));
+  CommsRecv(0, &seen, kBlockSize);
+  EXPECT_EQ(seen.request_id, 42);
+  EXPECT_EQ(seen.done, 0);
+  EXPECT_EQ(seen.result, 0);
+  EXPECT_EQ(g_trace.depth, 0);
+}
+
+#ifdef VORN_PROXY_FLAVOUR
+TEST_F(Channel, ASecondStartIsTracedButNotLogged) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  size_t before = LogLines().size();
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  EXPECT_EQ(LogLines().size(), before);
+  EXPECT_EQ(g_trace.depth, 0);
+}
+#endif

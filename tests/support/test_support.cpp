@@ -1,0 +1,145 @@
+#include "test_support.h"
+
+#include <cstdio>
+#include <fstream>
+#include <sstream>
+
+namespace vt {
+
+namespace {
+
+void RemoveTree(const std::string& dir) {
+  WIN32_FIND_DATAA data;
+  HANDLE find = FindFirstFileA((dir + "\\*").c_str(), &data);
+  if (find != INVALID_HANDLE_VALUE) {
+    do {
+      std::string name = data.cFileName;
+      if (name == "." || name == "..") continue;
+      std::string full = dir + "\\" + name;
+      if (data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+        RemoveTree(full);
+      } else {
+        SetFileAttributesA(full.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileA(full.c_str());
+      }
+    } while (FindNextFileA(find, &data));
+    FindClose(find);
+  }
+  RemoveDirectoryA(dir.c_str());
+}
+
+}  // namespace
+
+ScopedTempDir::ScopedTempDir() {
+  char current[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, current);
+  previous_ = current;
+  char temp[MAX_PATH];
+  GetTempPathA(MAX_PATH, temp);
+  path_ = std::string(temp) + UniqueName("vorn");
+  CreateDirectoryA(path_.c_str(), nullptr);
+  SetCurrentDirectoryA(path_.c_str());
+}
+
+ScopedTempDir::~ScopedTempDir() {
+  SetCurrentDirectoryA(previous_.c_str());
+  RemoveTree(path_);
+}
+
+std::string ReadFileBytes(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) return "";
+  std::ostringstream out;
+  out << in.rdbuf();
+  return out.str();
+}
+
+bool FileExists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+bool WriteFileBytes(const std::string& path, const std::string& bytes) {
+  std::ofstream out(path, std::ios::binary | std::ios::trunc);
+  out << bytes;
+  return static_cast<bool>(out);
+}
+
+std::vector<std::string> SplitCrLfLines(const std::string& bytes) {
+  std::vector<std::string> lines;
+  size_t start = 0;
+  while (start < bytes.size()) {
+    size_t end = bytes.find("\r\n", start);
+    if (end == std::string::npos) {
+      lines.push_back(bytes.substr(start));
+      break;
+    }
+    lines.push_back(bytes.substr(start, end - start));
+    start = end + 2;
+  }
+  return lines;
+}
+
+std::string ProgramDirectory() {
+  char path[MAX_PATH];
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string s = path;
+  return s.substr(0, s.find_last_of('\\') + 1);
+}
+
+std::string Win64BinDirectory() {
+#ifdef VORN_WIN64_BIN
+  std::string unix_path = VORN_WIN64_BIN;
+  std::string win = "Z:";
+  for (char c : unix_path) win += (c == '/') ? '\\' : c;
+  if (win.back() != '\\') win += '\\';
+  return win;
+#else
+  return "";
+#endif
+}
+
+std::string UniqueName(const char* stem) {
+  static unsigned counter = 0;
+  char name[128];
+  snprintf(name, sizeof name, "%s_%lu_%lu_%u", stem, GetCurrentProcessId(), GetTickCount(), ++counter);
+  return name;
+}
+
+ChildProcess StartChild(const std::string& command_line, const std::string& directory) {
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = command_line;
+  ChildProcess child;
+  if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+                     directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
+    CloseHandle(pi.hThread);
+    child.process = pi.hProcess;
+    child.pid = pi.dwProcessId;
+  }
+  return child;
+}
+
+int WaitChild(ChildProcess& child, DWORD timeout_ms) {
+  if (!child.process) return -1;
+  int code = -1;
+  if (WaitForSingleObject(child.process, timeout_ms) == WAIT_OBJECT_0) {
+    DWORD exit_code = 0;
+    GetExitCodeProcess(child.process, &exit_code);
+    code = static_cast<int>(exit_code);
+  } else {
+    TerminateProcess(child.process, 1);
+    WaitForSingleObject(child.process, 5000);
+  }
+  CloseHandle(child.process);
+  child.process = nullptr;
+  return code;
+}
+
+uint64_t SleepLog::calls = 0;
+uint64_t SleepLog::total_ms = 0;
+void SleepLog::Record(uint32_t ms) {
+  ++calls;
+  total_ms += ms;
+}
+void SleepLog::Reset() { calls = total_ms = 0; }
+
+}  // namespace vt

@@ -1,0 +1,58 @@
+#pragma once
+// Helpers shared by the test programs.
+
+#include <windows.h>
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace vt {
+
+// A fresh directory that the test runs in; the previous current directory
+// comes back and the directory is removed at the end of the scope.
+class ScopedTempDir {
+ public:
+  ScopedTempDir();
+  ~ScopedTempDir();
+  const std::string& path() const { return path_; }
+
+ private:
+  std::string previous_;
+  std::string path_;
+};
+
+std::string ReadFileBytes(const std::string& path);  // "" when missing
+bool FileExists(const std::string& path);
+bool WriteFileBytes(const std::string& path, const std::string& bytes);
+std::vector<std::string> SplitCrLfLines(const std::string& bytes);  // lines without their CR LF
+
+// Directory of the running test program, with a trailing backslash.
+std::string ProgramDirectory();
+// The 64-bit build's bin folder as a Windows path (from the build), with a
+// trailing backslash; empty in the 64-bit build itself.
+std::string Win64BinDirectory();
+
+// A name that no other test run uses, for sections and files.
+std::string UniqueName(const char* stem);
+
+struct ChildProcess {
+  HANDLE process = nullptr;
+  DWORD pid = 0;
+};
+// Starts a program with a command line, in a working directory (empty: the
+// current one), its standard handles given or inherited.
+ChildProcess StartChild(const std::string& command_line, const std::string& directory = "");
+// Waits for the child; returns its exit code, or -1 after the time-out
+// (the child is then terminated).
+int WaitChild(ChildProcess& child, DWORD timeout_ms);
+
+// Sleep seam recorder: counts the sleeps and their total instead of waiting.
+struct SleepLog {
+  static uint64_t calls;
+  static uint64_t total_ms;
+  static void Record(uint32_t ms);
+  static void Reset();
+};
+
+}  // namespace vt
