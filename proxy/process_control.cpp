@@ -1,0 +1,91 @@
+// Finding, and ending, a process by the tail of its image path.
+#include <cstring>
+
+#include "debug_log.h"
+#include "host_launcher.h"
+#include "system_error.h"
+#include "trace_stack.h"
+
+int32_t g_query_loaded;
+QueryFullProcessImageNameFn g_query_image_name;
+
+namespace {
+
+// "Error %d - " and a system text of up to 255 characters with its line end.
+constexpr size_t kErrorMessageSize = 320;
+
+void LogSystemError(const char* tag, DWORD code, const char* format) {
+  char message[kErrorMessageSize];
+  FormatSystemError(message, sizeof message, code, format);
+  LogWrite(tag, message);
+}
+
+bool PathEndsWith(const char* path, size_t path_length, const char* name) {
+  const size_t k = strlen(name);
+  return path_length >= k && memcmp(path + path_length - k, name, k) == 0;
+}
+
+}  // namespace
+
+void MP_kernel32_Start() {
+  TraceScope trace("MP_kernel32_Start");
+  if (g_query_loaded) return;
+  g_query_loaded = 1;
+  HMODULE kernel = g_system.load_library("Kernel32.dll");  // never freed
+  if (!kernel) {
+    LogWrite("MP_Load_Start", "LoadLibrary Failed");
+    return;
+  }
+  g_system.set_last_error(ERROR_SUCCESS);
+  g_query_image_name =
+      reinterpret_cast<QueryFullProcessImageNameFn>(g_system.get_proc_address(kernel, "QueryFullProcessImageNameA"));
+  const DWORD error = g_system.get_last_error();
+  if (error != 0) LogSystemError("MP_Load_Start", error, "Error %d - %s");
+}
+
+int32_t MP_check_process(const char* name) {
+  TraceScope trace("MP_check_process");
+  char path[MAX_PATH];
+  memset(path, 0, sizeof path);
+  DWORD ids[kMaxListedProcesses];
+  DWORD bytes = 0;
+  if (!g_system.enum_processes(ids, sizeof ids, &bytes)) return -1;
+  // Without the image-name query no path can be read: report none running.
+  if (!g_query_image_name) return 0;
+  DWORD count = bytes / sizeof(DWORD);
+  if (count > kMaxListedProcesses) count = kMaxListedProcesses;
+  int32_t found = 0;
+  for (DWORD i = 0; i < count; ++i) {
+    if (ids[i] == 0) continue;
+    HANDLE process = g_system.open_process(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+    if (!process) continue;
+    DWORD size = MAX_PATH;
+    if (g_query_image_name(process, 0, path, &size)) {
+      // The last match in the listing wins.
+      if (PathEndsWith(path, strnlen(path, sizeof path), name)) found = static_cast<int32_t>(ids[i]);
+    } else {
+      const DWORD error = g_system.get_last_error();
+      if (error != kQuerySkippedError) LogSystemError("check_process failed:", error, "Error %d - %s\n");
+    }
+    g_system.close_handle(process);
+  }
+  return found;
+}
+
+int32_t MP_KillProc(const char* name) {
+  TraceScope trace("MP_KillProc");
+  const int32_t id = MP_check_process(name);
+  if (id == 0) return 0;
+  HANDLE process = g_system.open_process(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+  if (!process) {
+    LogWrite("Kill_Process", "failed to open process to kill");
+    return 0;
+  }
+  if (g_system.terminate_process(process, 0)) {
+    g_system.close_handle(process);
+    return 1;
+  }
+  LogWrite("Kill_Process", "TerminateProcess failed");
+  g_system.close_handle(process);
+  return 0;
+}

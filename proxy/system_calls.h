@@ -1,0 +1,30 @@
+#pragma once
+// The system calls of the launcher and of process control, reached through
+// one table so that tests can stand in for the system: the process list,
+// image paths, failures to open or terminate, and the detached start.
+// The table holds the real calls unless a test replaces entries.
+
+#include <windows.h>
+
+#include <cstdint>
+
+using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, PBOOL wow64);
+using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, PDWORD size);
+
+struct SystemCalls {
+  HMODULE (*get_module_handle)(const char* name);
+  FARPROC (*get_proc_address)(HMODULE module, const char* name);
+  HMODULE (*load_library)(const char* name);
+  HANDLE (*get_current_process)();
+  DWORD (*get_last_error)();
+  void (*set_last_error)(DWORD code);
+  BOOL (*enum_processes)(DWORD* ids, DWORD bytes, DWORD* bytes_returned);
+  HANDLE (*open_process)(DWORD access, BOOL inherit, DWORD process_id);
+  BOOL (*terminate_process)(HANDLE process, UINT exit_code);
+  BOOL (*close_handle)(HANDLE handle);
+  // _spawnl in mode _P_DETACH with the program and its one argument.
+  intptr_t (*spawn_detached)(const char* program, const char* argument);
+};
+
+extern SystemCalls g_system;
+extern const SystemCalls kRealSystemCalls;
