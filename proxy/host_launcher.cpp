@@ -23,7 +23,7 @@ void StartHostOnce() {
 int32_t MP_IsWow64() {
   HMODULE kernel = g_system.get_module_handle("kernel32");
   if (!kernel) return 0;
-  auto is_wow64 = reinterpret_cast<IsWow64ProcessFn>(g_system.get_proc_address(kernel, "IsWow64Process"));
+  auto is_wow64 = FunctionCast<IsWow64ProcessFn>(g_system.get_proc_address(kernel, "IsWow64Process"));
   if (!is_wow64) return 0;
   BOOL wow64 = FALSE;
   is_wow64(g_system.get_current_process(), &wow64);

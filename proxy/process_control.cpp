@@ -38,7 +38,7 @@ void MP_kernel32_Start() {
   }
   g_system.set_last_error(ERROR_SUCCESS);
   g_query_image_name =
-      reinterpret_cast<QueryFullProcessImageNameFn>(g_system.get_proc_address(kernel, "QueryFullProcessImageNameA"));
+      FunctionCast<QueryFullProcessImageNameFn>(g_system.get_proc_address(kernel, "QueryFullProcessImageNameA"));
   const DWORD error = g_system.get_last_error();
   if (error != 0) LogSystemError("MP_Load_Start", error, "Error %d - %s");
 }

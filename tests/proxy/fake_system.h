@@ -1,0 +1,46 @@
+#pragma once
+// A stand-in for the system behind the proxy's launcher: a process list with
+// image paths, calls that fail on demand, and a record of what was asked.
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+#include "system_calls.h"
+
+struct FakeProcess {
+  DWORD id;
+  std::string path;
+  bool open_fails = false;
+  DWORD query_error = 0;  // non-zero: the image-name query fails with it
+};
+
+struct FakeSystem {
+  // What the system looks like.
+  bool wow64 = true;
+  bool has_is_wow64 = true;
+  bool load_library_fails = false;
+  bool has_query = true;
+  DWORD error_after_query_lookup = 0;
+  bool enum_fails = false;
+  std::vector<FakeProcess> processes;
+  // Replaces `processes` once the list has been read this many times.
+  int change_after_listings = -1;
+  std::vector<FakeProcess> changed_processes;
+  bool terminate_fails = false;
+  intptr_t spawn_result = 0;
+
+  // What was asked of it.
+  int listings = 0;
+  int library_loads = 0;
+  int open_handles = 0;
+  int queries = 0;
+  std::vector<std::string> trace_at_listing;  // innermost frame names, joined with '/'
+  std::vector<DWORD> opened_for_terminate;
+  std::vector<UINT> exit_codes;
+  std::vector<std::string> spawned;  // "program|argument"
+
+  static FakeSystem* current;
+  void Install();  // into g_system; the real table comes back with Uninstall
+  static void Uninstall();
+};

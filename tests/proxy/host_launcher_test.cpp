@@ -1,0 +1,187 @@
+// The launcher: once per process, the right program, found by the tail of
+// its image path, started detached; the process-control operations it uses.
+#include "host_launcher.h"
+
+#include "proxy_fixture.h"
+#include "trace_stack.h"
+#include "vorn_apx.h"
+
+namespace {
+
+const char kFound[] = "C:\\vorn\\Vorn64BitInterface.exe";
+
+void Answer(RequestBlock& b) { b.result = 0; }
+
+int32_t OneCall() {
+  int32_t position = 0;
+  return LD_GetFirstDevicePosition(&position);
+}
+
+}  // namespace
+
+TEST_F(ProxyTest, ARunningHostIsFoundAndNothingIsStarted) {
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_TRUE(system_.spawned.empty());
+  EXPECT_EQ(system_.listings, 1);
+  EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
+  EXPECT_TRUE(LogLines().empty());
+  EXPECT_EQ(system_.open_handles, 0);
+}
+
+TEST_F(ProxyTest, NoHostRunningStartsItDetachedWithOneBlankArgument) {
+  system_.processes = {{8, "C:\\windows\\system32\\services.exe"}};
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.spawned, std::vector<std::string>{"Vorn64BitInterface.exe| "});
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Starting Vorn64BitInterface.exe"});
+  EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
+  // The start path scans the list again, inside the kill operation.
+  EXPECT_EQ(system_.trace_at_listing,
+            (std::vector<std::string>{"MP_check_process", "MP_KillProc/MP_check_process"}));
+  EXPECT_EQ(g_trace.depth, 0);
+  EXPECT_EQ(system_.library_loads, 1);
+}
+
+TEST_F(ProxyTest, WithoutWow64TheThirtyTwoBitProgramIsStarted) {
+  system_.processes = {{12, kFound}};
+  system_.wow64 = false;
+  OneCall();
+  EXPECT_EQ(system_.spawned, std::vector<std::string>{"Vorn32BitInterface.exe| "});
+  EXPECT_EQ(MP_IsWow64(), 0);
+  system_.has_is_wow64 = false;
+  EXPECT_EQ(MP_IsWow64(), 0);
+  system_.has_is_wow64 = true;
+  system_.wow64 = true;
+  EXPECT_NE(MP_IsWow64(), 0);
+}
+
+TEST_F(ProxyTest, TheLauncherRunsOncePerProcessEvenAfterAFailedStart) {
+  system_.processes = {};
+  system_.spawn_result = -1;
+  FakeHost::serve = Answer;
+  OneCall();
+  OneCall();
+  OneCall();
+  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_EQ(system_.listings, 2);
+  EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
+}
+
+TEST_F(ProxyTest, TheImagePathMustEndInTheNameByteForByte) {
+  MP_kernel32_Start();
+  struct Case {
+    const char* path;
+    int32_t expected;
+  } cases[] = {
+      {"D:\\old\\OldVorn64BitInterface.exe", 7},
+      {"Vorn64BitInterface.exe", 7},
+      {"C:\\vorn\\vorn64bitinterface.exe", 0},
+      {"C:\\vorn\\Vorn64BitInterface.exe.bak", 0},
+      {"4BitInterface.exe", 0},
+      {"", 0},
+  };
+  for (const Case& c : cases) {
+    system_.processes = {{7, c.path}};
+    EXPECT_EQ(MP_check_process(kHostProgram64), c.expected) << c.path;
+  }
+  system_.processes = {{21, kFound}, {22, "C:\\x\\other.exe"}, {23, "E:\\Vorn64BitInterface.exe"}, {24, "C:\\y.exe"}};
+  EXPECT_EQ(MP_check_process(kHostProgram64), 23) << "the last match wins";
+  EXPECT_EQ(system_.open_handles, 0);
+}
+
+TEST_F(ProxyTest, OnlyTheFirst1024ListedProcessesAreExamined) {
+  MP_kernel32_Start();
+  system_.processes.clear();
+  for (DWORD id = 1; id <= 1500; ++id) system_.processes.push_back({id * 4, "C:\\p.exe"});
+  system_.processes[1023].path = kFound;
+  EXPECT_EQ(MP_check_process(kHostProgram64), 1024 * 4);
+  system_.processes[1023].path = "C:\\p.exe";
+  system_.processes[1024].path = kFound;
+  EXPECT_EQ(MP_check_process(kHostProgram64), 0);
+}
+
+TEST_F(ProxyTest, UnreadableProcessesAreSkippedAndOnlyUnexpectedErrorsLogged) {
+  MP_kernel32_Start();
+  system_.processes = {{0, kFound},
+                       {30, kFound, /*open_fails=*/true},
+                       {31, kFound, false, ERROR_GEN_FAILURE},
+                       {32, kFound, false, ERROR_ACCESS_DENIED}};
+  EXPECT_EQ(MP_check_process(kHostProgram64), 0);
+  EXPECT_EQ(system_.queries, 2);
+  EXPECT_EQ(system_.open_handles, 0);
+  const std::vector<std::string> lines = LogLines();
+  // The system's text brings its own line end, and the message one more:
+  // two empty lines follow.
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0].rfind("check_process failed: Error 5 - ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines[1], "");
+  EXPECT_EQ(lines[2], "");
+  system_.enum_fails = true;
+  EXPECT_EQ(MP_check_process(kHostProgram64), -1);
+}
+
+TEST_F(ProxyTest, AnUnlistableProcessListCountsAsARunningHost) {
+  system_.enum_fails = true;
+  FakeHost::serve = Answer;
+  OneCall();
+  EXPECT_TRUE(system_.spawned.empty());
+  // Killing then takes -1 for an id, which cannot be opened.
+  EXPECT_EQ(MP_KillProc(kHostProgram64), 0);
+  EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{0xFFFFFFFFu});
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Kill_Process failed to open process to kill"});
+}
+
+TEST_F(ProxyTest, WithoutTheImageNameQueryNoProcessIsOpenedAndTheHostIsStarted) {
+  system_.has_query = false;
+  system_.error_after_query_lookup = ERROR_PROC_NOT_FOUND;
+  system_.processes = {{40, kFound}};
+  FakeHost::serve = Answer;
+  OneCall();
+  EXPECT_EQ(system_.queries, 0);
+  EXPECT_EQ(system_.open_handles, 0);
+  EXPECT_EQ(system_.spawned.size(), 1u);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("MP_Load_Start Error 127 - ", 0), 0u) << lines[0];
+  EXPECT_EQ(lines.back(), "Starting Vorn64BitInterface.exe");
+}
+
+TEST_F(ProxyTest, AFailedLoadOfKernel32IsLoggedOnceAndNeverRetried) {
+  system_.load_library_fails = true;
+  MP_kernel32_Start();
+  MP_kernel32_Start();
+  EXPECT_EQ(system_.library_loads, 1);
+  EXPECT_EQ(g_query_image_name, nullptr);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"MP_Load_Start LoadLibrary Failed"});
+  EXPECT_EQ(g_trace.depth, 0);
+}
+
+// An instance that appears between the launcher's scan and the start is
+// terminated, and the start waits a second for it to go.
+TEST_F(ProxyTest, AnInstanceThatAppearsBeforeTheStartIsTerminatedFirst) {
+  system_.processes = {};
+  system_.change_after_listings = 1;
+  system_.changed_processes = {{50, kFound}};
+  FakeHost::serve = Answer;
+  OneCall();
+  EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{50});
+  EXPECT_EQ(system_.exit_codes, std::vector<UINT>{0});
+  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
+  EXPECT_EQ(system_.open_handles, 0);
+}
+
+TEST_F(ProxyTest, AFailedTerminationIsLoggedAndTheStartGoesAheadAtOnce) {
+  MP_kernel32_Start();
+  system_.processes = {{60, kFound}};
+  system_.terminate_fails = true;
+  EXPECT_EQ(MP_StartProc(kHostProgram64, kHostArgument), 0);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"Kill_Process TerminateProcess failed"});
+  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_TRUE(FakeHost::long_sleeps.empty());
+  EXPECT_EQ(system_.open_handles, 0);
+  system_.terminate_fails = false;
+  EXPECT_EQ(MP_KillProc(kHostProgram64), 1);
+  EXPECT_EQ(g_trace.depth, 0);
+}

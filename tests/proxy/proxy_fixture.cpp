@@ -1,0 +1,62 @@
+#include "proxy_fixture.h"
+
+FakeHost::Serve FakeHost::serve;
+FakeHost::BeforePoll FakeHost::before_poll;
+std::vector<RequestBlock> FakeHost::served;
+int FakeHost::polls;
+std::vector<uint32_t> FakeHost::long_sleeps;
+
+void FakeHost::Sleep(uint32_t ms) {
+  if (ms != 1) {
+    long_sleeps.push_back(ms);
+    return;
+  }
+  if (before_poll) before_poll(polls);
+  ++polls;
+  if (!serve) return;
+  RequestBlock block;
+  CommsRecv(0, &block, kBlockSize);
+  if (block.opcode == 0 || block.done != 0) return;
+  served.push_back(block);
+  serve(block);
+  block.done = 1;
+  CommsSendReply(0, block);
+}
+
+void FakeHost::Reset() {
+  serve = nullptr;
+  before_poll = nullptr;
+  served.clear();
+  polls = 0;
+  long_sleeps.clear();
+}
+
+RequestBlock FakeHost::Section() {
+  RequestBlock block;
+  CommsRecv(0, &block, kBlockSize);
+  return block;
+}
+
+void FakeHost::PutInSection(const RequestBlock& block) { CommsSend(0, &block, kBlockSize); }
+
+void ProxyTest::SetUp() {
+  system_.processes = {{4242, "C:\\vorn\\Vorn64BitInterface.exe"}};
+  system_.Install();
+  FakeHost::Reset();
+  SetSleepFunction(FakeHost::Sleep);
+  // A section of the test's own; the launcher then finds the slot started.
+  CommsStart(0, 1, vt::UniqueName("VornProxyTest").c_str(), kSectionSize);
+  LogSetLevel(1);
+}
+
+void ProxyTest::TearDown() {
+  SetSleepFunction(nullptr);
+  FakeSystem::Uninstall();
+}
+
+std::vector<std::string> ProxyTest::LogLines() const {
+  std::vector<std::string> lines;
+  for (const std::string& line : vt::SplitCrLfLines(vt::ReadFileBytes(std::string("logs\\") + ModuleName() + ".log")))
+    lines.push_back(line.size() > 18 ? line.substr(18) : line);  // "HH:MM:SS dd/mm/yy "
+  return lines;
+}

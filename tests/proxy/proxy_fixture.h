@@ -1,0 +1,44 @@
+#pragma once
+// Runs the proxy core in the test process against a host that lives in the
+// sleep seam: every 1 ms sleep of the proxy is one poll of the fake host,
+// which serves the section's request with the test's own function. The
+// launcher sees a fake system in which the host program already runs.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "channel.h"
+#include "debug_log.h"
+#include "fake_system.h"
+#include "request_block.h"
+#include "sleep_seam.h"
+#include "test_support.h"
+
+struct FakeHost {
+  using Serve = void (*)(RequestBlock& block);
+  // Runs before each poll, with the number of 1 ms sleeps so far.
+  using BeforePoll = void (*)(int poll);
+  static Serve serve;  // null: the host never answers
+  static BeforePoll before_poll;
+  static std::vector<RequestBlock> served;  // as they arrived
+  static int polls;                         // 1 ms sleeps
+  static std::vector<uint32_t> long_sleeps;
+
+  static void Sleep(uint32_t ms);
+  static void Reset();
+  static RequestBlock Section();
+  static void PutInSection(const RequestBlock& block);
+};
+
+class ProxyTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Log lines written since the test began, without their time stamps.
+  std::vector<std::string> LogLines() const;
+
+  vt::ScopedTempDir dir_;
+  FakeSystem system_;
+};
