@@ -1,0 +1,32 @@
+#pragma once
+// The setting of a test that runs the real proxy and the real host program:
+// a fresh current directory holding a copy of Vorn64BitInterface.exe (so
+// that the launcher finds it there), a stand-in vendor library at its fixed
+// path, and no host program running before or after the test.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "child_run.h"
+#include "host_harness.h"
+#include "test_support.h"
+
+constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
+
+class EndToEnd : public ::testing::Test {
+ protected:
+  // `standin`: a stand-in from the 64-bit bin folder, e.g. "KHALAPI.dll";
+  // empty: no host program in the directory at all.
+  void Prepare(const char* standin);
+  void TearDown() override;
+  // Runs proxy_caller with a scenario in the test's directory.
+  ChildRun RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms);
+  std::string ProxyPath() const { return vt::ProgramDirectory() + "VornApx.dll"; }
+
+  vt::ScopedTempDir dir_;
+};
+
+// Output lines without their line ends.
+std::vector<std::string> OutputLines(const std::string& text);
