@@ -1,0 +1,165 @@
+// The plug-in's entry points: set-up and shut-down of the pad, and the
+// screen text sent line by line through the layer.
+
+#include <cmath>
+#include <cstdio>
+#include <cstring>
+
+#include "debug_log.h"
+#include "display_plugin.h"
+#include "layer_binding.h"
+#include "layer_functions.h"
+#include "pad_calls.h"
+#include "screen_model.h"
+#include "sleep_seam.h"
+
+namespace {
+
+constexpr char kLoadFailed[] = "Failed to load MediaPadLayer.dll";
+constexpr char kNoLayer[] = "MediaPadLayer.dll not loaded";
+constexpr char kUsage[] = "32 bit systems only!";
+constexpr char kDefaultParameters[] = " ";
+constexpr char kDriverNameStem[] = "MediaPad Display v";
+constexpr char kDriverVersion[] = "1.2.201.1126";
+constexpr char kLogSwitch[] = "Log";
+constexpr uint32_t kUidRetryMs = 1000;
+
+int32_t g_initialised;
+double g_uid;
+char g_driver_name[sizeof kDriverNameStem + sizeof kDriverVersion];
+
+bool EndsWithLogSwitch(const char* parameters) {
+  const size_t n = parameters ? strlen(parameters) : 0;
+  const size_t k = sizeof kLogSwitch - 1;
+  return n >= k && memcmp(parameters + n - k, kLogSwitch, k) == 0;
+}
+
+// The query's floating-point result as a log number: truncated, clamped,
+// and 0 for a NaN.
+int LogNumber(double value) {
+  if (std::isnan(value)) return 0;
+  if (value <= -2147483648.0) return INT32_MIN;
+  if (value >= 2147483647.0) return INT32_MAX;
+  return static_cast<int>(value);
+}
+
+// The UID's bytes as they travel; never through a floating-point register.
+UidSlots Uid() {
+  UidSlots slots;
+  memcpy(&slots, &g_uid, sizeof slots);
+  return slots;
+}
+
+// Blocks until the layer reports a non-zero UID, asking once a second.
+void WaitForPad() {
+  g_uid = 0.0;
+  for (;;) {
+    const double result = PadQueryUid(&g_uid);
+    LogWritef("Init", "getMediapadUID returned %d, UID=0x%08x", LogNumber(result), Uid().low);
+    PadControlLed(Uid(), 1);
+    if (g_uid != 0.0) return;  // -0.0 counts as zero, every NaN as non-zero
+    VornSleep(kUidRetryMs);
+  }
+}
+
+void SetUpPad() {
+  PadMakeBeep(Uid());
+  PadControlLed(Uid(), 1);
+  PadSetMode(Uid(), 1);
+  PadClearScreen(Uid());
+  const int32_t icons[] = {0, 1, 3, 2};
+  for (int32_t icon : icons) PadSetIconState(Uid(), icon, 0);
+  PadSetMode(Uid(), 1);
+  PadSendLine(Uid(), 0);
+  PadSendLine(Uid(), 1);
+}
+
+// Initialised and holding a loaded layer, so the layer may be called. After
+// a failed load the flag is set but there is no layer.
+bool PadReady() { return g_initialised && LayerLoaded(); }
+
+// First Init since load or Done, or a retry after a failed load: the debug
+// level, the layer and the UID are worked out anew. False when there is no
+// usable layer.
+bool StartSession(const char* parameters) {
+  g_initialised = 1;
+  LogSetLevel(EndsWithLogSwitch(parameters) ? 1 : 0);
+  LogWrite("Init", "Called ");
+  if (LoadMediaPadFunctions() != 0) return false;
+  if (!LayerEntry(kGetMediapadUid)) {
+    // Without getMediapadUID the pad can never answer: waiting would hang
+    // the display host for good.
+    LogWrite("Init", "getMediapadUID is not in MediaPadLayer.dll");
+    UnloadMediaPadLayer();
+    return false;
+  }
+  WaitForPad();
+  return true;
+}
+
+}  // namespace
+
+extern "C" {
+
+const char* WINAPI DISPLAYDLL_Init(uint32_t, uint32_t, const char* parameters, uint8_t* ok) {
+  ScreenShowStartupText();
+  if (ok) *ok = 0;
+  if (PadReady()) {
+    LogWrite("Init", "reCalled ");
+  } else if (!StartSession(parameters)) {
+    return kLoadFailed;
+  }
+  ScreenHome();
+  SetUpPad();
+  DISPLAYDLL_PowerResume();
+  LogWrite("Init", "Complete");
+  if (ok) *ok = 1;
+  return DISPLAYDLL_DriverName();
+}
+
+void WINAPI DISPLAYDLL_Done() {
+  // Before any Init, or a second Done: no layer and no open log. Logging now
+  // would start a new log cycle and empty the last session's file.
+  if (!g_initialised) return;
+  if (LayerLoaded()) {
+    PadControlLed(Uid(), 0);
+    PadSetMode(Uid(), 3);
+  } else {
+    LogWrite("Done", kNoLayer);
+  }
+  UnloadMediaPadLayer();
+  g_initialised = 0;
+  LogWrite("Done", "Bye");
+  LogClose();
+}
+
+void WINAPI DISPLAYDLL_Write(const char* text) {
+  ScreenStore(text ? text : "");
+  if (!PadReady()) {
+    if (g_initialised) LogWrite("Write", kNoLayer);  // only an open log cycle is written to
+    return;
+  }
+  for (int line = 0; line < 2; ++line) {
+    PadSetMode(Uid(), 1);
+    PadSendLine(Uid(), line);
+  }
+}
+
+void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) { ScreenSetPosition(x, y); }
+
+void WINAPI DISPLAYDLL_CustomChar(uint32_t, uint32_t) {}
+
+uint8_t WINAPI DISPLAYDLL_CustomCharIndex(uint32_t index) { return CustomCharCode(index); }
+
+const char* WINAPI DISPLAYDLL_Usage() { return kUsage; }
+
+const char* WINAPI DISPLAYDLL_DefaultParameters() { return kDefaultParameters; }
+
+const char* WINAPI DISPLAYDLL_DriverName() {
+  snprintf(g_driver_name, sizeof g_driver_name, "%s%s", kDriverNameStem, kDriverVersion);
+  return g_driver_name;
+}
+
+void WINAPI DISPLAYDLL_PowerResume() { LogWrite("PowerResume", "Entered"); }
+
+}  // extern "C"
