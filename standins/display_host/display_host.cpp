@@ -1,0 +1,178 @@
+// A stand-in for the display host application: loads a display plug-in by
+// path and drives it the way the real host does. Entry points are looked up
+// by their plain names only and each one is optional; byte arguments take
+// one 32-bit slot each, whose upper bytes the real host leaves undefined
+// (here they are filled with junk on purpose).
+//
+// Exit status: 0 after a normal session, 1 when Init failed, 2 when the
+// command line was wrong or the plug-in could not be loaded.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdint>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host_options.h"
+
+namespace {
+
+constexpr uint32_t kSlotJunk = 0xA5C3E100u;  // upper bytes of a byte argument's slot
+constexpr uint32_t kWidth = 16;
+constexpr uint32_t kHeight = 2;
+constexpr unsigned kShutdownPauseMs = 250;
+
+using InitFn = const char*(WINAPI*)(uint32_t size_x, uint32_t size_y, const char* parameters, uint8_t* ok);
+using VoidFn = void(WINAPI*)();
+using TextFn = const char*(WINAPI*)();
+using WriteFn = void(WINAPI*)(const char* text);
+using PositionFn = void(WINAPI*)(uint32_t x, uint32_t y);
+using ByteFn = void(WINAPI*)(uint32_t value);
+using IndexFn = uint8_t(WINAPI*)(uint32_t index);
+
+template <typename Fn>
+Fn Lookup(HMODULE plugin, const char* name) {
+  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(plugin, name)));
+}
+
+uint32_t ByteSlot(uint32_t value) { return kSlotJunk | (value & 0xFF); }
+
+struct Plugin {
+  HMODULE module = nullptr;
+  InitFn init = nullptr;
+  VoidFn done = nullptr;
+  PositionFn set_position = nullptr;
+  WriteFn write = nullptr;
+  IndexFn custom_char_index = nullptr;
+  ByteFn set_contrast = nullptr;
+  ByteFn set_brightness = nullptr;
+  ByteFn set_backlight = nullptr;
+};
+
+// Write durations, for the closing report.
+std::vector<double> g_write_ms;
+LARGE_INTEGER g_frequency;
+
+double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
+  return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(g_frequency.QuadPart);
+}
+
+void WriteLine(const Plugin& plugin, uint32_t line, const std::string& text) {
+  if (plugin.set_position) plugin.set_position(ByteSlot(1), ByteSlot(line));
+  if (!plugin.write) return;
+  LARGE_INTEGER start, end;
+  QueryPerformanceCounter(&start);
+  plugin.write(text.c_str());
+  QueryPerformanceCounter(&end);
+  g_write_ms.push_back(Milliseconds(start, end));
+}
+
+// The setup dialog's own load of the same file: three text calls, no Init.
+std::string SetupDialogLoad(const std::string& path) {
+  HMODULE module = LoadLibraryA(path.c_str());
+  if (!module) return "";
+  std::string defaults;
+  if (auto usage = Lookup<TextFn>(module, "DISPLAYDLL_Usage")) printf("usage: %s\n", usage());
+  if (auto name = Lookup<TextFn>(module, "DISPLAYDLL_DriverName")) printf("driver: %s\n", name());
+  if (auto parameters = Lookup<TextFn>(module, "DISPLAYDLL_DefaultParameters")) defaults = parameters();
+  printf("default parameters: '%s'\n", defaults.c_str());
+  FreeLibrary(module);
+  return defaults;
+}
+
+Plugin LoadPlugin(const std::string& path) {
+  Plugin p;
+  p.module = LoadLibraryA(path.c_str());
+  if (!p.module) return p;
+  p.init = Lookup<InitFn>(p.module, "DISPLAYDLL_Init");
+  p.done = Lookup<VoidFn>(p.module, "DISPLAYDLL_Done");
+  p.set_position = Lookup<PositionFn>(p.module, "DISPLAYDLL_SetPosition");
+  p.write = Lookup<WriteFn>(p.module, "DISPLAYDLL_Write");
+  p.custom_char_index = Lookup<IndexFn>(p.module, "DISPLAYDLL_CustomCharIndex");
+  p.set_contrast = Lookup<ByteFn>(p.module, "DISPLAYDLL_SetContrast");
+  p.set_brightness = Lookup<ByteFn>(p.module, "DISPLAYDLL_SetBrightness");
+  p.set_backlight = Lookup<ByteFn>(p.module, "DISPLAYDLL_SetBacklight");
+  return p;
+}
+
+// Refresh ticks: only lines whose text changed are sent again.
+void ShowScreens(const Plugin& plugin, const HostOptions& options) {
+  std::string shown[kHeight];
+  bool sent[kHeight] = {};
+  unsigned tick = 0;
+  for (const std::string& screen : options.screens) {
+    const DWORD start = GetTickCount();
+    do {
+      for (uint32_t line = 0; line < kHeight; ++line) {
+        const std::string text = ScreenLine(screen, static_cast<int>(line), tick, kWidth);
+        if (sent[line] && text == shown[line]) continue;
+        WriteLine(plugin, line + 1, text);
+        shown[line] = text;
+        sent[line] = true;
+      }
+      ++tick;
+      Sleep(options.interval_ms);
+    } while (GetTickCount() - start < options.screen_ms);
+  }
+}
+
+void ShutDown(const Plugin& plugin, const HostOptions& options) {
+  for (uint32_t line = 0; line < kHeight; ++line) {
+    WriteLine(plugin, line + 1, ScreenLine(options.shutdown, static_cast<int>(line), 0, kWidth));
+    Sleep(kShutdownPauseMs);
+  }
+  if (plugin.set_backlight) plugin.set_backlight(ByteSlot(0));
+}
+
+void ReportWrites() {
+  if (g_write_ms.empty()) return;
+  std::vector<double> sorted = g_write_ms;
+  std::sort(sorted.begin(), sorted.end());
+  printf("writes: %u, median %.2f ms, max %.2f ms\n", static_cast<unsigned>(sorted.size()), sorted[sorted.size() / 2],
+         sorted.back());
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  QueryPerformanceFrequency(&g_frequency);
+  HostOptions options;
+  if (!ParseOptions(argc, argv, &options)) {
+    PrintUsage();
+    return 2;
+  }
+  const std::string defaults = SetupDialogLoad(options.plugin_path);
+  const std::string parameters = options.parameters_given ? options.parameters : defaults;
+
+  Plugin plugin = LoadPlugin(options.plugin_path);
+  if (!plugin.module) {
+    fprintf(stderr, "display_host: cannot load %s (error %lu)\n", options.plugin_path.c_str(), GetLastError());
+    return 2;
+  }
+  uint8_t ok = 0;
+  const char* answer = plugin.init ? plugin.init(ByteSlot(kWidth), ByteSlot(kHeight), parameters.c_str(), &ok) : "";
+  int status = 0;
+  if (ok != 1) {
+    printf("Init failed: %s\n", answer ? answer : "");
+    status = 1;
+  } else {
+    printf("Init: %s\n", answer ? answer : "");
+    if (plugin.custom_char_index) {
+      for (uint32_t i = 1; i <= 8; ++i) plugin.custom_char_index(ByteSlot(i));
+    }
+    if (plugin.set_contrast) plugin.set_contrast(ByteSlot(128));
+    if (plugin.set_brightness) plugin.set_brightness(ByteSlot(128));
+    Sleep(options.hold_ms);
+    ShowScreens(plugin, options);
+    SetupDialogLoad(options.plugin_path);  // opened while the plug-in is the active display
+    ShutDown(plugin, options);
+    ReportWrites();
+  }
+  if (plugin.done) plugin.done();  // also after a failed Init
+  FreeLibrary(plugin.module);
+  printf("Done\n");
+  return status;
+}
