@@ -118,6 +118,38 @@ ChildProcess StartChild(const std::string& command_line, const std::string& dire
   return child;
 }
 
+void KeepStandardHandlesPrivate() {
+  for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
+    HANDLE h = GetStdHandle(which);
+    if (h && h != INVALID_HANDLE_VALUE) SetHandleInformation(h, HANDLE_FLAG_INHERIT, 0);
+  }
+}
+
+ChildProcess StartChildWithOutputFile(const std::string& command_line, const std::string& directory,
+                                      const std::string& output_path) {
+  ChildProcess child;
+  SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
+  HANDLE out = CreateFileA(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
+                           CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (out == INVALID_HANDLE_VALUE) return child;
+  KeepStandardHandlesPrivate();
+  STARTUPINFOA si = {};
+  si.cb = sizeof si;
+  si.dwFlags = STARTF_USESTDHANDLES;
+  si.hStdOutput = out;
+  si.hStdError = out;
+  PROCESS_INFORMATION pi = {};
+  std::string cmd = command_line;
+  if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
+                     directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
+    CloseHandle(pi.hThread);
+    child.process = pi.hProcess;
+    child.pid = pi.dwProcessId;
+  }
+  CloseHandle(out);  // the child holds its own copy
+  return child;
+}
+
 int WaitChild(ChildProcess& child, DWORD timeout_ms) {
   if (!child.process) return -1;
   int code = -1;

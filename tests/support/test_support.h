@@ -43,6 +43,14 @@ struct ChildProcess {
 // Starts a program with a command line, in a working directory (empty: the
 // current one), its standard handles given or inherited.
 ChildProcess StartChild(const std::string& command_line, const std::string& directory = "");
+// Makes this process's standard handles non-inheritable, so that no program
+// started from it (the host program, which the proxy starts with inherited
+// handles and which idles for 100 s) keeps the test runner's pipe open.
+void KeepStandardHandlesPrivate();
+// Starts a program whose standard output and error go to a file, created
+// anew; our standard handles are kept private first.
+ChildProcess StartChildWithOutputFile(const std::string& command_line, const std::string& directory,
+                                      const std::string& output_path);
 // Waits for the child; returns its exit code, or -1 after the time-out
 // (the child is then terminated).
 int WaitChild(ChildProcess& child, DWORD timeout_ms);
