@@ -9,26 +9,15 @@
 #include <cstdio>
 #include <cstring>
 
+#include "export_lookup.h"
+
 namespace {
 
-using PositionFn = int32_t(__cdecl*)(int32_t*);
-using InfoFn = int32_t(__cdecl*)(int32_t, void*);
-using ControlFn = int32_t(__cdecl*)(int32_t, int32_t, const void*);
-
-template <typename Fn>
-Fn Lookup(HMODULE dll, const char* name) {
-  FARPROC p = GetProcAddress(dll, name);
-  Fn fn = nullptr;
-  memcpy(&fn, &p, sizeof fn);
-  return fn;
-}
-
-int RunPad(HMODULE dll) {
-  auto first = Lookup<PositionFn>(dll, "LD_GetFirstDevicePosition");
-  auto next = Lookup<PositionFn>(dll, "LD_GetNextDevicePosition");
-  auto info = Lookup<InfoFn>(dll, "LD_GetDeviceInfo");
-  auto control = Lookup<ControlFn>(dll, "LD_DeviceControl");
-  if (!first || !next || !info || !control) return 3;
+int RunPad(const ProxyExports& proxy) {
+  auto first = proxy.first;
+  auto next = proxy.next;
+  auto info = proxy.info;
+  auto control = proxy.control;
   int32_t position = -7;
   int32_t r = first(&position);
   printf("first %d %d\n", r, position);
@@ -56,12 +45,10 @@ int RunPad(HMODULE dll) {
   return 0;
 }
 
-int RunPosition(HMODULE dll) {
-  auto first = Lookup<PositionFn>(dll, "LD_GetFirstDevicePosition");
-  if (!first) return 3;
+int RunPosition(const ProxyExports& proxy) {
   int32_t position = 12345;
   const DWORD start = GetTickCount();
-  const int32_t r = first(&position);
+  const int32_t r = proxy.first(&position);
   printf("first %d %d after %lu ms\n", r, position, GetTickCount() - start);
   return 0;
 }
@@ -72,7 +59,9 @@ int main(int argc, char** argv) {
   if (argc < 3) return 2;
   HMODULE dll = LoadLibraryA(argv[1]);
   if (!dll) return 4;
-  const int status = strcmp(argv[2], "pad") == 0 ? RunPad(dll) : RunPosition(dll);
+  ProxyExports proxy;
+  if (!proxy.Load(dll)) return 3;
+  const int status = strcmp(argv[2], "pad") == 0 ? RunPad(proxy) : RunPosition(proxy);
   fflush(stdout);
   return status;
 }

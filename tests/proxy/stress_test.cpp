@@ -8,28 +8,13 @@
 
 #include "echo_rules.h"
 #include "end_to_end_env.h"
+#include "export_lookup.h"
 
 namespace {
 
 constexpr int kRoundTrips = 10000;
 
-using PositionFn = int32_t(__cdecl*)(int32_t*);
-using InfoFn = int32_t(__cdecl*)(int32_t, void*);
-using ControlFn = int32_t(__cdecl*)(int32_t, int32_t, const void*);
-
-template <typename Fn>
-Fn Lookup(HMODULE dll, const char* name) {
-  FARPROC p = GetProcAddress(dll, name);
-  Fn fn = nullptr;
-  memcpy(&fn, &p, sizeof fn);
-  return fn;
-}
-
-struct Proxy {
-  PositionFn first, next;
-  InfoFn info;
-  ControlFn control;
-};
+using Proxy = ProxyExports;
 
 // Returns an empty string when the round trip came back right.
 std::string PositionTrip(const Proxy& proxy, std::mt19937& rng, bool first) {
@@ -106,10 +91,8 @@ TEST_F(EndToEnd, TenThousandRandomRoundTripsComeBackExact) {
   CloseHandle(host.process);
   HMODULE dll = LoadLibraryA(ProxyPath().c_str());
   ASSERT_NE(dll, nullptr);
-  const Proxy proxy{Lookup<PositionFn>(dll, "LD_GetFirstDevicePosition"),
-                    Lookup<PositionFn>(dll, "LD_GetNextDevicePosition"), Lookup<InfoFn>(dll, "LD_GetDeviceInfo"),
-                    Lookup<ControlFn>(dll, "LD_DeviceControl")};
-  ASSERT_TRUE(proxy.first && proxy.next && proxy.info && proxy.control);
+  Proxy proxy;
+  ASSERT_TRUE(proxy.Load(dll));
   const unsigned seed = GetTickCount();
   std::mt19937 rng(seed);
   int trips = 0;

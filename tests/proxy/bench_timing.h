@@ -1,0 +1,29 @@
+#pragma once
+// Timing of repeated calls for the benchmark programs.
+
+#include <windows.h>
+
+#include <algorithm>
+#include <vector>
+
+struct Spread {
+  double median_us;
+  double p99_us;
+};
+
+// Times `calls` runs of `call`, each on its own.
+template <typename Call>
+Spread TimeCalls(int calls, Call call) {
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::vector<double> us;
+  for (int i = 0; i < calls; ++i) {
+    LARGE_INTEGER t0, t1;
+    QueryPerformanceCounter(&t0);
+    call();
+    QueryPerformanceCounter(&t1);
+    us.push_back(1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(frequency.QuadPart));
+  }
+  std::sort(us.begin(), us.end());
+  return Spread{us[us.size() / 2], us[us.size() * 99 / 100]};
+}
