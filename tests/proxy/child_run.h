@@ -1,7 +1,6 @@
 #pragma once
-// Runs a program whose standard output and error go to a file. A host
-// program that it starts inherits that file rather than the test's own
-// output, so the test runner is never left waiting for the host to exit.
+// Runs a program to its end with its standard output and error in a file
+// (a host program that it starts inherits that file, not the test's output).
 
 #include <windows.h>
 
