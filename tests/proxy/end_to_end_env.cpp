@@ -1,6 +1,6 @@
 #include "end_to_end_env.h"
 
-void EndToEnd::Prepare(const char* standin) {
+void ProxyEndToEnd::Prepare(const char* standin) {
   vt::KillProcesses(kHostTail);  // left over from an earlier, failed run
   ASSERT_TRUE(vt::FindProcesses(kHostTail).empty());
   if (!standin) return;
@@ -9,12 +9,12 @@ void EndToEnd::Prepare(const char* standin) {
   ASSERT_TRUE(vt::InstallVendorLibrary(bin + standin)) << standin;
 }
 
-void EndToEnd::TearDown() {
+void ProxyEndToEnd::TearDown() {
   vt::KillProcesses(kHostTail);
   vt::RemoveVendorLibrary();
 }
 
-ChildRun EndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms) {
+ChildRun ProxyEndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms) {
   const std::string command =
       "\"" + vt::ProgramDirectory() + "proxy_caller.exe\" \"" + ProxyPath() + "\" " + scenario;
   return RunWithOutputFile(command, dir_.path(), dir_.path() + "\\" + output_name, timeout_ms);

@@ -15,7 +15,7 @@
 
 constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
 
-class EndToEnd : public ::testing::Test {
+class ProxyEndToEnd : public ::testing::Test {
  protected:
   // `standin`: a stand-in from the 64-bit bin folder, e.g. "KHALAPI.dll";
   // empty: no host program in the directory at all.

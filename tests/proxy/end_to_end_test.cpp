@@ -40,7 +40,7 @@ std::vector<std::string> ExpectedPadLines() {
 
 }  // namespace
 
-TEST_F(EndToEnd, TheFirstCallStartsTheHostAndASecondProcessUsesIt) {
+TEST_F(ProxyEndToEnd, TheFirstCallStartsTheHostAndASecondProcessUsesIt) {
   Prepare("KHALAPI.dll");
   ChildRun first = RunCaller("pad", "first.txt", 30000);
   ASSERT_EQ(first.exit_code, 0) << first.output;

@@ -84,7 +84,7 @@ std::string InfoTrip(const Proxy& proxy, std::mt19937& rng) {
 
 }  // namespace
 
-TEST_F(EndToEnd, TenThousandRandomRoundTripsComeBackExact) {
+TEST_F(ProxyEndToEnd, TenThousandRandomRoundTripsComeBackExact) {
   Prepare("KHALAPI_echo.dll");
   vt::ChildProcess host = vt::StartChild("Vorn64BitInterface.exe", dir_.path());
   ASSERT_NE(host.process, nullptr);

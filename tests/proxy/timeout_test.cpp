@@ -2,7 +2,7 @@
 // fails and the call waits out its 100000 reads of the section.
 #include "end_to_end_env.h"
 
-TEST_F(EndToEnd, WithNoHostACallFailsAfterTheFullWait) {
+TEST_F(ProxyEndToEnd, WithNoHostACallFailsAfterTheFullWait) {
   Prepare(nullptr);
   ChildRun run = RunCaller("position", "out.txt", 240000);
   ASSERT_EQ(run.exit_code, 0) << run.output;
