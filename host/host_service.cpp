@@ -1,0 +1,43 @@
+#include "host_service.h"
+
+#include "channel.h"
+#include "debug_log.h"
+#include "process_call.h"
+#include "sleep_seam.h"
+#include "vendor_library.h"
+
+namespace {
+
+void ServeAndAnswer() {
+  process_call();
+  g_host_block.done = 1;
+  // Written back only over the request it answers: when the proxy has
+  // meanwhile given up and sent another request, that one stays intact.
+  if (!CommsSendReply(kChannelSlot, g_host_block)) {
+    LogWritef("process_call", "answer to request %d dropped: the section holds another request",
+              static_cast<int>(g_host_block.request_id));
+  }
+}
+
+}  // namespace
+
+int RunHostService() {
+  CommsStart(kChannelSlot, 0, kSectionName, kSectionSize);
+  bind_vendor_library();
+  int32_t idle_polls = 0;
+  for (;;) {
+    CommsRecv(kChannelSlot, &g_host_block, kBlockSize);
+    if (g_host_block.opcode != kNoRequest && g_host_block.done == 0) {
+      ServeAndAnswer();
+      idle_polls = 0;
+      continue;
+    }
+    VornSleep(1);
+    const int32_t before = idle_polls;
+    idle_polls = before + 1;
+    if (before > kIdleLimit) {
+      LogWrite("Got", "Bored");
+      return 0;
+    }
+  }
+}

@@ -1,0 +1,103 @@
+#include "process_call.h"
+
+#include <cstring>
+
+#include "debug_log.h"
+#include "vendor_library.h"
+
+alignas(8) RequestBlock g_host_block;
+uint64_t g_device_handle;
+
+namespace {
+
+int32_t PayloadWord(int offset) {
+  int32_t value;
+  memcpy(&value, g_host_block.payload + offset, sizeof value);
+  return value;
+}
+
+uint64_t* PositionWord() { return reinterpret_cast<uint64_t*>(g_host_block.payload); }
+
+void LogNotBound(const char* name) { LogWritef("process_call", "%s is not bound; request answered with -1", name); }
+
+void DeviceControl() {
+  if (!g_vendor.device_control) {
+    LogNotBound("LD_DeviceControl");
+    g_host_block.result = kNotServed;
+    return;
+  }
+  DeviceControlRecord64 record = {};
+  void* argument = g_host_block.payload;
+  if (PayloadWord(0) == kControlHeaderSize) {
+    const int32_t length = PayloadWord(12);
+    // The block is written by any process of the user: never hand the
+    // vendor a record that reaches outside it.
+    if (length < 0 || length > kMaxControlData) {
+      LogWritef("process_call", "LD_DeviceControl refused: data length %d does not fit the block", length);
+      g_host_block.result = kNotServed;
+      return;
+    }
+    record.size = sizeof record;
+    record.word1 = PayloadWord(4);
+    record.word2 = PayloadWord(8);
+    record.data_length = length;
+    record.data = reinterpret_cast<uintptr_t>(g_host_block.payload + kControlHeaderSize);
+    argument = &record;
+  }
+  g_host_block.result = g_vendor.device_control(g_device_handle, g_host_block.args[1], argument);
+}
+
+void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
+  if (!fn) {
+    LogNotBound(name);
+    g_host_block.result = kNotServed;
+    return;
+  }
+  *PositionWord() = static_cast<uint32_t>(g_host_block.args[0]);
+  g_host_block.result = fn(PositionWord());
+  g_host_block.args[0] = static_cast<int32_t>(static_cast<uint32_t>(*PositionWord()));
+  if (next && g_host_block.args[0] != -1) g_device_handle = *PositionWord();
+}
+
+void DeviceInfo() {
+  if (!g_vendor.get_device_info) {
+    LogNotBound("LD_GetDeviceInfo");
+    g_host_block.result = kNotServed;
+    return;
+  }
+  DeviceInfoRecord64 record = {};
+  record.size = sizeof record;
+  memcpy(record.info, g_host_block.payload + 4, sizeof record.info);
+  g_host_block.result = g_vendor.get_device_info(g_device_handle, &record);
+  memcpy(g_host_block.payload + 4, record.info, sizeof record.info);
+}
+
+void InvalidFunction() {
+  // The name comes from another process: it may lack its terminator.
+  char name[sizeof g_host_block.function_name + 1];
+  memcpy(name, g_host_block.function_name, sizeof g_host_block.function_name);
+  name[sizeof name - 1] = '\0';
+  LogWrite("***** process_call - Invalid Function *****", name);
+}
+
+}  // namespace
+
+void process_call() {
+  switch (g_host_block.pending_opcode) {
+    case kOpDeviceControl:
+      DeviceControl();
+      break;
+    case kOpGetFirstDevicePosition:
+      DevicePosition(g_vendor.get_first_device_position, "LD_GetFirstDevicePosition", false);
+      break;
+    case kOpGetNextDevicePosition:
+      DevicePosition(g_vendor.get_next_device_position, "LD_GetNextDevicePosition", true);
+      break;
+    case kOpGetDeviceInfo:
+      DeviceInfo();
+      break;
+    default:
+      InvalidFunction();
+      break;
+  }
+}

@@ -1,0 +1,92 @@
+// The four functions of our stand-in device library. One source, four
+// builds: the emulated pad (default), VORN_KHALAPI_NOCONTROL (no
+// LD_DeviceControl export), VORN_KHALAPI_RECORDING (the pad, every call
+// recorded first) and VORN_KHALAPI_ECHO (the echo rules instead of the pad).
+#include <windows.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "call_recorder.h"
+#include "echo_rules.h"
+#include "emulated_pad.h"
+
+#define KHALAPI_EXPORT extern "C" __declspec(dllexport)
+
+namespace {
+
+#ifdef VORN_KHALAPI_RECORDING
+constexpr bool kRecording = true;
+#else
+constexpr bool kRecording = false;
+#endif
+
+#ifdef VORN_KHALAPI_ECHO
+int32_t EchoControl(int32_t code, const void* record) {
+  const uint8_t* bytes = static_cast<const uint8_t*>(record);
+  int32_t words[4];
+  memcpy(words, bytes, sizeof words);
+  if (words[0] != 32) return EchoControlResult(code, words, nullptr, 0);
+  uint64_t data;
+  memcpy(&data, bytes + 16, sizeof data);
+  return EchoControlResult(code, words, reinterpret_cast<const uint8_t*>(static_cast<uintptr_t>(data)), words[3]);
+}
+
+int32_t EchoInfo(void* record) {
+  uint8_t* bytes = static_cast<uint8_t*>(record) + 4;
+  int32_t sum = 0;
+  for (int i = 0; i < 64; ++i) {
+    sum += bytes[i];
+    bytes[i] = EchoInfoByte(i, bytes[i]);
+  }
+  return sum;
+}
+#endif
+
+}  // namespace
+
+KHALAPI_EXPORT int32_t LD_GetFirstDevicePosition(uint64_t* position) {
+  if (kRecording) RecordPosition("LD_GetFirstDevicePosition", *position);
+#ifdef VORN_KHALAPI_ECHO
+  const uint64_t before = *position;
+  *position = EchoPosition(before, true);
+  return EchoPositionResult(before, true);
+#else
+  return PadFirstPosition(position);
+#endif
+}
+
+KHALAPI_EXPORT int32_t LD_GetNextDevicePosition(uint64_t* position) {
+  if (kRecording) RecordPosition("LD_GetNextDevicePosition", *position);
+#ifdef VORN_KHALAPI_ECHO
+  const uint64_t before = *position;
+  *position = EchoPosition(before, false);
+  return EchoPositionResult(before, false);
+#else
+  return PadNextPosition(position);
+#endif
+}
+
+#ifndef VORN_KHALAPI_NOCONTROL
+KHALAPI_EXPORT int32_t LD_DeviceControl(uint64_t device, int32_t code, void* record) {
+  if (kRecording) RecordControl(device, code, record);
+#ifdef VORN_KHALAPI_ECHO
+  (void)device;
+  return EchoControl(code, record);
+#else
+  return PadControl(device, code, record);
+#endif
+}
+#endif
+
+KHALAPI_EXPORT int32_t LD_GetDeviceInfo(uint64_t device, void* record) {
+  if (kRecording) RecordInfo(device, record);
+#ifdef VORN_KHALAPI_ECHO
+  (void)device;
+  return EchoInfo(record);
+#else
+  return PadDeviceInfo(device, record);
+#endif
+}
+
+BOOL WINAPI DllMain(HINSTANCE, DWORD, LPVOID) { return TRUE; }
