@@ -1,0 +1,134 @@
+// The real Vorn64BitInterface.exe under Wine, against the stand-in device
+// library at the fixed vendor path, fed through the fixed section.
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <regex>
+#include <string>
+
+#include "channel.h"
+#include "host_process.h"
+#include "pad_protocol.h"
+
+namespace {
+
+void ControlHeader(RequestBlock& b, int32_t arg1, int32_t arg2, const char* data) {
+  const int32_t words[4] = {24, arg1, arg2, static_cast<int32_t>(strlen(data))};
+  memcpy(b.payload, words, sizeof words);
+  memcpy(b.payload + 24, data, strlen(data));
+}
+
+}  // namespace
+
+TEST(HostEndToEnd, ServesEnumerationInformationAndControlFromTheEmulatedPad) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI.dll");
+  ASSERT_TRUE(host.running());
+
+  RequestBlock first = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  first.args[0] = 77;
+  ASSERT_TRUE(host.Call(first));
+  EXPECT_EQ(first.result, 0);
+  EXPECT_EQ(first.args[0], 0);
+
+  RequestBlock next = NewRequest(kOpGetNextDevicePosition, "LD_GetNextDevicePosition");
+  ASSERT_TRUE(host.Call(next));
+  EXPECT_EQ(next.result, 0);
+  EXPECT_EQ(static_cast<uint32_t>(next.args[0]), static_cast<uint32_t>(kPadDeviceBase));
+
+  RequestBlock info = NewRequest(kOpGetDeviceInfo, "LD_GetDeviceInfo");
+  info.payload[0] = 64;
+  ASSERT_TRUE(host.Call(info));
+  EXPECT_EQ(info.result, 0);
+  uint64_t uid;
+  memcpy(&uid, info.payload + 4, 8);
+  EXPECT_EQ(uid, kPadUidBase);
+  EXPECT_EQ(info.payload[0], 64);
+  EXPECT_STREQ(reinterpret_cast<char*>(info.payload + 20), "MediaPad");
+
+  RequestBlock line = NewRequest(kOpDeviceControl, "LD_DeviceControl");
+  line.args[1] = kPadCmdSetLine;
+  ControlHeader(line, 0, 2, "Hello from test!");
+  ASSERT_TRUE(host.Call(line));
+  EXPECT_EQ(line.result, kPadOk);
+  std::string state = vt::ReadFileBytes(kPadStateFile);
+  EXPECT_NE(state.find("line0=|Hello from test!|"), std::string::npos) << state;
+}
+
+TEST(HostEndToEnd, TheLogOpensWithTheRuleTheOpeningTimeTheChannelAndTheBinding) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI.dll");
+  ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded"));
+  auto lines = HostProcess::LogLines();
+  ASSERT_EQ(lines.size(), 8u);
+  EXPECT_EQ(lines[0], std::string(67, '='));
+  const std::string stamp = R"(\d\d:\d\d:\d\d\.\d\d\d )";
+  EXPECT_TRUE(std::regex_match(lines[1], std::regex(stamp + R"(Log file Opened at \d\d/\d\d/\d\d \d\d:\d\d:\d\d)")))
+      << lines[1];
+  EXPECT_TRUE(std::regex_match(lines[2], std::regex(stamp + "CommsStart entry 0 address 0x[0-9a-f]{8}"))) << lines[2];
+  const char* names[] = {"LD_GetFirstDevicePosition", "LD_GetNextDevicePosition", "LD_DeviceControl",
+                         "LD_GetDeviceInfo"};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_TRUE(std::regex_match(lines[3 + i], std::regex(stamp + "GETFN " + names[i] + " at address 0x[0-9A-F]{16}")))
+        << lines[3 + i];
+  EXPECT_TRUE(std::regex_match(lines[7], std::regex(stamp + "Init KhalApi.dll loaded")));
+}
+
+TEST(HostEndToEnd, AnUnknownCodeIsAnsweredUnchangedAndLogged) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI.dll");
+  RequestBlock bogus = NewRequest(3, "LD_Bogus");
+  for (int i = 0; i < kPayloadSize; ++i) bogus.payload[i] = static_cast<uint8_t>(i ^ 0x3c);
+  bogus.args[0] = 11;
+  bogus.args[1] = 22;
+  RequestBlock sent = bogus;
+  ASSERT_TRUE(host.Call(bogus));
+  sent.done = 1;
+  sent.request_id = bogus.request_id;
+  EXPECT_EQ(memcmp(&bogus, &sent, sizeof sent), 0);
+  EXPECT_TRUE(host.WaitForLogLine("***** process_call - Invalid Function ***** LD_Bogus"));
+}
+
+TEST(HostEndToEnd, AnAnsweredBlockLeftInTheSectionIsNotServedAgain) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI_recording.dll");
+  ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded"));
+  RequestBlock answered = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  answered.done = 1;
+  answered.result = 4321;
+  CommsSend(kChannelSlot, &answered, kBlockSize);
+  Sleep(300);
+  EXPECT_FALSE(vt::FileExists("khalapi.calls"));
+  RequestBlock seen;
+  CommsRecv(kChannelSlot, &seen, kBlockSize);
+  EXPECT_EQ(memcmp(&seen, &answered, sizeof seen), 0);
+
+  RequestBlock fresh = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  ASSERT_TRUE(host.Call(fresh));
+  Sleep(300);
+  EXPECT_EQ(vt::SplitCrLfLines(vt::ReadFileBytes("khalapi.calls")).size(), 1u);
+}
+
+TEST(HostEndToEnd, WithoutDeviceControlTheHostStillAnswers) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI_nocontrol.dll");
+  ASSERT_TRUE(host.WaitForLogLine("Failed at GetProcAddress for khalapi.dll/ LD_DeviceControl"));
+  RequestBlock control = NewRequest(kOpDeviceControl, "LD_DeviceControl");
+  ControlHeader(control, 1, 0, "");
+  ASSERT_TRUE(host.Call(control));
+  EXPECT_EQ(control.result, -1);
+  RequestBlock first = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  first.args[0] = 5;
+  ASSERT_TRUE(host.Call(first));
+  EXPECT_EQ(first.args[0], 0);
+
+  auto lines = HostProcess::LogLines();
+  ASSERT_GE(lines.size(), 6u);
+  EXPECT_NE(lines[3].find(" GETFN LD_GetFirstDevicePosition at address 0x"), std::string::npos);
+  EXPECT_NE(lines[4].find(" GETFN LD_GetNextDevicePosition at address 0x"), std::string::npos);
+  EXPECT_NE(lines[5].find(" Failed at GetProcAddress for khalapi.dll/ LD_DeviceControl"), std::string::npos);
+  for (const std::string& l : lines) {
+    EXPECT_EQ(l.find(" Init "), std::string::npos) << l;
+    EXPECT_EQ(l.find("LD_GetDeviceInfo at"), std::string::npos) << l;
+  }
+}

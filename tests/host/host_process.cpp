@@ -1,0 +1,59 @@
+#include "host_process.h"
+
+#include <cstring>
+
+#include "channel.h"
+#include "host_harness.h"
+
+namespace {
+int32_t g_next_request = 100;
+}
+
+HostProcess::HostProcess(const char* standin) {
+  CopyFileA((vt::Win64BinDirectory() + "Vorn64BitInterface.exe").c_str(), "Vorn64BitInterface.exe", FALSE);
+  vt::InstallVendorLibrary(vt::Win64BinDirectory() + standin);
+  CommsStart(kChannelSlot, 1, kSectionName, kSectionSize);
+  RequestBlock empty = {};
+  CommsSend(kChannelSlot, &empty, kBlockSize);
+  child_ = vt::StartChild("Vorn64BitInterface.exe");
+}
+
+HostProcess::~HostProcess() {
+  if (child_.process) vt::WaitChild(child_, 0);
+  vt::RemoveVendorLibrary();
+}
+
+bool HostProcess::Call(RequestBlock& block, unsigned timeout_ms) {
+  block.request_id = ++g_next_request;
+  CommsSend(kChannelSlot, &block, kBlockSize);
+  RequestBlock seen;
+  for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms; Sleep(1)) {
+    CommsRecv(kChannelSlot, &seen, kBlockSize);
+    if (seen.done && seen.request_id == block.request_id) {
+      block = seen;
+      return true;
+    }
+  }
+  return false;
+}
+
+std::vector<std::string> HostProcess::LogLines() {
+  return vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+}
+
+bool HostProcess::WaitForLogLine(const std::string& text, unsigned timeout_ms) {
+  for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms; Sleep(5)) {
+    for (const std::string& line : LogLines())
+      if (line.size() >= text.size() && line.compare(line.size() - text.size(), text.size(), text) == 0) return true;
+  }
+  return false;
+}
+
+int HostProcess::WaitForExit(unsigned timeout_ms) { return vt::WaitChild(child_, timeout_ms); }
+
+RequestBlock NewRequest(int32_t code, const char* name) {
+  RequestBlock b = {};
+  b.opcode = b.pending_opcode = code;
+  strncpy(b.function_name, name, sizeof b.function_name - 1);
+  return b;
+}

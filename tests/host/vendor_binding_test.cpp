@@ -1,0 +1,72 @@
+// Binding the stand-in device libraries from the fixed vendor path.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+
+#include "host_harness.h"
+#include "test_support.h"
+#include "vendor_library.h"
+
+namespace {
+
+std::vector<std::string> LogLines() {
+  auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+  std::vector<std::string> out;
+  for (size_t i = 2; i < lines.size(); ++i) out.push_back(lines[i].size() > 13 ? lines[i].substr(13) : lines[i]);
+  return out;
+}
+
+std::string FoundLine(const char* name) {
+  char line[128];
+  snprintf(line, sizeof line, "GETFN %s at address 0x%016llX", name,
+           static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(GetProcAddress(g_vendor.module, name))));
+  return line;
+}
+
+class VendorBinding : public ::testing::Test {
+ protected:
+  void TearDown() override { vt::RemoveVendorLibrary(); }
+  vt::ScopedTempDir dir_;
+};
+
+}  // namespace
+
+TEST_F(VendorBinding, AllFourFoundAreLoggedInLookupOrder) {
+  ASSERT_TRUE(vt::InstallVendorLibrary(vt::ProgramDirectory() + "KHALAPI.dll"));
+  EXPECT_EQ(bind_vendor_library(), 0);
+  ASSERT_NE(g_vendor.module, nullptr);
+  EXPECT_NE(g_vendor.get_device_info, nullptr);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 5u);
+  EXPECT_EQ(lines[0], FoundLine("LD_GetFirstDevicePosition"));
+  EXPECT_EQ(lines[1], FoundLine("LD_GetNextDevicePosition"));
+  EXPECT_EQ(lines[2], FoundLine("LD_DeviceControl"));
+  EXPECT_EQ(lines[3], FoundLine("LD_GetDeviceInfo"));
+  EXPECT_EQ(lines[4], "Init KhalApi.dll loaded");
+  EXPECT_EQ(lines[0].size(), std::string("GETFN LD_GetFirstDevicePosition at address 0x").size() + 16);
+}
+
+TEST_F(VendorBinding, AMissingEntryPointStopsTheLookupThere) {
+  ASSERT_TRUE(vt::InstallVendorLibrary(vt::ProgramDirectory() + "KHALAPI_nocontrol.dll"));
+  EXPECT_EQ(bind_vendor_library(), -2);
+  EXPECT_NE(g_vendor.module, nullptr);  // stays loaded
+  EXPECT_EQ(g_vendor.device_control, nullptr);
+  EXPECT_EQ(g_vendor.get_device_info, nullptr);  // not looked up
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);
+  EXPECT_EQ(lines[0], FoundLine("LD_GetFirstDevicePosition"));
+  EXPECT_EQ(lines[1], FoundLine("LD_GetNextDevicePosition"));
+  EXPECT_EQ(lines[2], "Failed at GetProcAddress for khalapi.dll/ LD_DeviceControl");
+}
+
+TEST_F(VendorBinding, ALibraryThatDoesNotLoadIsLoggedWithTheSystemText) {
+  vt::RemoveVendorLibrary();
+  EXPECT_EQ(bind_vendor_library(), -1);
+  EXPECT_EQ(g_vendor.module, nullptr);
+  auto lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[0].rfind("Failed to load khalapi.dll library Error 126 - ", 0), 0u) << lines[0];
+  EXPECT_GT(lines[0].size(), std::string("Failed to load khalapi.dll library Error 126 - ").size() + 1);
+  EXPECT_EQ(lines.back(), "");  // the system text brings its own line end
+}
