@@ -16,5 +16,7 @@ TEST(HostEndToEndSlow, EndsByItselfAfterTheIdlePollsWithStatusZero) {
   ASSERT_FALSE(lines.empty());
   EXPECT_NE(lines.back().find(" Got Bored"), std::string::npos);
   printf("idle exit after %lu ms\n", static_cast<unsigned long>(elapsed));
-  EXPECT_GT(elapsed, 100000u);  // 100002 sleeps of at least 1 ms
+  // 100002 sleeps of about 1 ms; under Wine a 1 ms sleep now and then ends a
+  // little early, so the bound leaves room for that.
+  EXPECT_GT(elapsed, 80000u);
 }
