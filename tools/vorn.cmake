@@ -17,16 +17,26 @@ function(vorn_gtest name)
   if(NOT T_TIMEOUT)
     set(T_TIMEOUT 60)
   endif()
-  set(props TIMEOUT ${T_TIMEOUT})
-  if(T_LABELS)
-    list(APPEND props LABELS "${T_LABELS}")
-  endif()
-  if(T_LOCKS)
-    list(APPEND props RESOURCE_LOCK "${T_LOCKS}")
-  endif()
   gtest_discover_tests(${name}
     DISCOVERY_MODE PRE_TEST
     DISCOVERY_TIMEOUT 120
     WORKING_DIRECTORY ${CMAKE_BINARY_DIR}/bin
-    PROPERTIES ${props})
+    PROPERTIES TIMEOUT ${T_TIMEOUT})
+  # Labels and locks are lists, which gtest_discover_tests would flatten
+  # into further property names (so a second lock was silently dropped).
+  # They are set by a script of our own that CTest runs after discovery, on
+  # the tests it found (the list ${name}_TESTS).
+  if(T_LABELS OR T_LOCKS)
+    set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake")
+    set(text "if(${name}_TESTS)\n")
+    if(T_LABELS)
+      string(APPEND text "  set_tests_properties(\${${name}_TESTS} PROPERTIES LABELS \"${T_LABELS}\")\n")
+    endif()
+    if(T_LOCKS)
+      string(APPEND text "  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${T_LOCKS}\")\n")
+    endif()
+    string(APPEND text "endif()\n")
+    file(WRITE "${script}" "${text}")
+    set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
+  endif()
 endfunction()
