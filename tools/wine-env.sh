@@ -19,7 +19,7 @@ vorn_ensure_prefix() {
 # Wine's background processes inherit the output pipe of the first Wine
 # process; start them detached from ours so test runners see their pipes close.
 vorn_start_wineserver() {
-    wineserver -p </dev/null >/dev/null 2>&1
+    wineserver -p </dev/null >/dev/null 2>&1 || true  # one may be running already
     wine cmd /c exit </dev/null >/dev/null 2>&1
 }
 
