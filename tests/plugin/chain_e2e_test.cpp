@@ -1,0 +1,192 @@
+// The whole chain under Wine: QX20481.dll, the patched stand-in layer,
+// VornApx.dll, Vorn64BitInterface.exe and the emulated pad.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "chain_fixture.h"
+#include "host_harness.h"
+#include "plugin_fixture.h"
+
+using Lines = std::vector<std::string>;
+
+namespace {
+
+using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
+using VoidFn = void(WINAPI*)();
+using WriteFn = void(WINAPI*)(const char*);
+using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
+
+// The plug-in as the display host loads it: by path, plain names only.
+struct LoadedPlugin {
+  HMODULE module = LoadLibraryA((vt::ProgramDirectory() + "QX20481.dll").c_str());
+  template <typename Fn>
+  Fn Get(const char* name) const {
+    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
+  }
+  InitFn init = Get<InitFn>("DISPLAYDLL_Init");
+  VoidFn done = Get<VoidFn>("DISPLAYDLL_Done");
+  WriteFn write = Get<WriteFn>("DISPLAYDLL_Write");
+  PositionFn set_position = Get<PositionFn>("DISPLAYDLL_SetPosition");
+  ~LoadedPlugin() {
+    if (module) FreeLibrary(module);
+  }
+};
+
+// Host log lines without their millisecond time stamps ("HH:MM:SS.mmm ").
+Lines HostLogLines() {
+  Lines lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+  for (size_t i = 1; i < lines.size(); ++i) lines[i] = lines[i].size() > 13 ? lines[i].substr(13) : lines[i];
+  return lines;
+}
+
+bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
+
+class Chain : public pt::ChainTest {};
+
+}  // namespace
+
+TEST_F(Chain, PadShowsStartupTextThenWrittenTextThenGoesDark) {
+  LoadedPlugin plugin;
+  ASSERT_NE(plugin.module, nullptr);
+  uint8_t ok = 0;
+  ASSERT_STREQ(plugin.init(16, 2, "Log", &ok), "MediaPad Display v1.2.201.1126");
+  ASSERT_EQ(ok, 1);
+  const Lines load_lines = pt::LoadLines();  // while the layer is loaded, from its real addresses
+  auto state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), "   LCDSmartie   ");
+  EXPECT_EQ(pt::PadLine(state, 1), " MediaPad plugin");
+  EXPECT_EQ(state["led"], "1");
+  EXPECT_EQ(state["mode"], "1");
+  EXPECT_EQ(state["icons"], "0 0 0 0");
+  EXPECT_EQ(state["beeps"], "1");
+
+  plugin.set_position(1, 2);
+  plugin.write("Hello from Wine!");
+  plugin.set_position(4, 1);
+  plugin.write("12:34");
+  state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), "   12:34artie   ");
+  EXPECT_EQ(pt::PadLine(state, 1), "Hello from Wine!");
+
+  plugin.done();
+  state = pt::PadState();
+  EXPECT_EQ(state["led"], "0");
+  EXPECT_EQ(state["mode"], "3");
+  EXPECT_EQ(pt::PadLine(state, 1), "Hello from Wine!");
+
+  // The plug-in's log holds its lines and nothing else; the proxy's stays empty.
+  Lines plugin_log = vt::SplitCrLfLines(vt::ReadFileBytes("logs\\QX20481.log"));
+  for (std::string& line : plugin_log) line = line.substr(std::min<size_t>(18, line.size()));
+  const std::string rule(35, '=');
+  const Lines frame_open = {rule + " " + rule, "Log File opened for  QX20481", rule + " " + rule};
+  const Lines frame_close = {rule + " " + rule, "Log File closed for  QX20481", rule + " " + rule};
+  EXPECT_EQ(plugin_log, pt::Concat({frame_open, {"Init Called "}, load_lines,
+                                    {"Init getMediapadUID returned 0, UID=0x00000001", "PowerResume Entered",
+                                     "Init Complete", "Done Bye"},
+                                    frame_close}));
+  ASSERT_TRUE(vt::FileExists("logs\\VornApx.log"));
+  EXPECT_EQ(vt::ReadFileBytes("logs\\VornApx.log"), "");
+
+  // The host program's log: its opening lines, the channel, the binding of
+  // the four functions; a request that is served writes nothing.
+  Lines host = HostLogLines();
+  ASSERT_EQ(host.size(), 8u);
+  EXPECT_EQ(host[0], std::string(67, '='));
+  EXPECT_TRUE(StartsWith(host[1], "Log file Opened at ")) << host[1];
+  EXPECT_TRUE(StartsWith(host[2], "CommsStart entry 0 address 0x")) << host[2];
+  const char* functions[] = {"LD_GetFirstDevicePosition", "LD_GetNextDevicePosition", "LD_DeviceControl",
+                             "LD_GetDeviceInfo"};
+  for (int i = 0; i < 4; ++i)
+    EXPECT_TRUE(StartsWith(host[3 + i], std::string("GETFN ") + functions[i] + " at address 0x")) << host[3 + i];
+  EXPECT_EQ(host[7], "Init KhalApi.dll loaded");
+}
+
+TEST_F(Chain, OneWriteCostsFourRoundTrips) {
+  LoadedPlugin plugin;
+  uint8_t ok = 0;
+  ASSERT_STREQ(plugin.init(16, 2, " ", &ok), "MediaPad Display v1.2.201.1126");
+  ASSERT_EQ(ok, 1);
+  LARGE_INTEGER frequency;
+  QueryPerformanceFrequency(&frequency);
+  std::vector<double> ms;
+  char text[17];
+  for (int i = 0; i < 200; ++i) {
+    snprintf(text, sizeof text, "write %10d", i);
+    plugin.set_position(1, 1 + (i & 1));
+    LARGE_INTEGER start, end;
+    QueryPerformanceCounter(&start);
+    plugin.write(text);
+    QueryPerformanceCounter(&end);
+    ms.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
+  }
+  auto state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), "write        198");
+  EXPECT_EQ(pt::PadLine(state, 1), "write        199");
+  plugin.done();
+  std::sort(ms.begin(), ms.end());
+  const double median = ms[ms.size() / 2];
+  printf("DISPLAYDLL_Write end to end over %u writes: median %.2f ms, 90th percentile %.2f ms, max %.2f ms\n",
+         static_cast<unsigned>(ms.size()), median, ms[ms.size() * 9 / 10], ms.back());
+  RecordProperty("write_median_us", static_cast<int>(median * 1000));
+  // Four layer calls, each at least one 1 ms poll of the proxy.
+  EXPECT_GE(median, 4.0);
+  EXPECT_LT(median, 75.0) << "slower than the display host's refresh tick";
+}
+
+namespace {
+
+struct Observed {
+  std::vector<std::string> screens;  // distinct "top|bottom led mode" states, in order
+  void Look() {
+    auto state = pt::PadState();
+    if (state.empty()) return;
+    std::string seen = pt::PadLine(state, 0) + "|" + pt::PadLine(state, 1) + " led=" + state["led"] +
+                       " mode=" + state["mode"];
+    if (screens.empty() || screens.back() != seen) screens.push_back(seen);
+  }
+  static void Callback(void* self) { static_cast<Observed*>(self)->Look(); }
+};
+
+}  // namespace
+
+TEST_F(Chain, StandInDisplayHostDrivesThePadFromStartToShutdown) {
+  ASSERT_TRUE(CreateDirectoryA("displays", nullptr));
+  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "QX20481.dll").c_str(), "displays\\QX20481.dll", FALSE));
+  Observed observed;
+  pt::ChildResult run = RunChild("\"" + vt::ProgramDirectory() +
+                                     "display_host.exe\" displays\\QX20481.dll --params Log --hold 1500 "
+                                     "--show \"  first screen  |$Tick\" --screen-ms 1500 --shutdown \"bye|\"",
+                                 60000, Observed::Callback, &observed);
+  observed.Look();
+  EXPECT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_NE(run.output.find("Init: MediaPad Display v1.2.201.1126"), std::string::npos) << run.output;
+  // In order: the start-up text (after the set-up sequence's cleared
+  // screen), the screen shown, the shutdown message.
+  auto find = [&](size_t from, const std::string& prefix) {
+    auto it = std::find_if(observed.screens.begin() + from, observed.screens.end(),
+                           [&](const std::string& s) { return StartsWith(s, prefix); });
+    return static_cast<size_t>(it - observed.screens.begin());
+  };
+  const size_t startup = find(0, "   LCDSmartie   | MediaPad plugin led=1 mode=1");
+  ASSERT_LT(startup, observed.screens.size()) << testing::PrintToString(observed.screens);
+  ASSERT_LT(find(startup, "  first screen  |"), observed.screens.size()) << testing::PrintToString(observed.screens);
+  EXPECT_EQ(observed.screens.back().substr(0, 17), "bye             |");
+  EXPECT_EQ(observed.screens.back().substr(33), " led=0 mode=3") << testing::PrintToString(observed.screens);
+  EXPECT_TRUE(vt::FileExists("logs\\QX20481.log"));
+  EXPECT_EQ(vt::ReadFileBytes("logs\\VornApx.log"), "");
+}
+
+TEST_F(Chain, StandInDisplayHostSurvivesAFailedInit) {
+  DeleteFileA("MediaPadLayer.dll");
+  pt::ChildResult run = RunChild("\"" + vt::ProgramDirectory() + "display_host.exe\" \"" + vt::ProgramDirectory() +
+                                     "QX20481.dll\" --params Log",
+                                 30000);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_NE(run.output.find("Init failed: Failed to load MediaPadLayer.dll"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Done"), std::string::npos) << run.output;
+  EXPECT_TRUE(vt::FindProcesses(pt::kHostTail).empty());
+}

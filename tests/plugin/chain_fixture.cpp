@@ -1,0 +1,75 @@
+#include "chain_fixture.h"
+
+#include "host_harness.h"
+#include "plugin_fixture.h"
+
+namespace pt {
+
+namespace {
+
+// Read with every kind of sharing: the pad replaces the file by a rename,
+// which fails while a reader holds it without delete sharing.
+std::string ReadPadStateFile() {
+  std::string text;
+  HANDLE file = CreateFileA("mediapad.state", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                            nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return text;
+  char buffer[512];
+  DWORD got = 0;
+  while (ReadFile(file, buffer, sizeof buffer, &got, nullptr) && got > 0) text.append(buffer, got);
+  CloseHandle(file);
+  return text;
+}
+
+}  // namespace
+
+std::map<std::string, std::string> PadState() {
+  std::map<std::string, std::string> state;
+  const std::string text = ReadPadStateFile();
+  for (size_t start = 0, end; start < text.size(); start = end + 1) {
+    end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    const size_t eq = line.find('=');
+    if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return state;
+}
+
+std::string PadLine(const std::map<std::string, std::string>& state, int line) {
+  auto it = state.find(line == 0 ? "line0" : "line1");
+  if (it == state.end() || it->second.size() < 2) return "<none>";
+  return it->second.substr(1, it->second.size() - 2);  // without the bars
+}
+
+void ChainTest::SetUp() {
+  vt::KeepStandardHandlesPrivate();  // before anything can start the host program
+  vt::KillProcesses(kHostTail);
+  ASSERT_FALSE(vt::Win64BinDirectory().empty());
+  ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "Vorn64BitInterface.exe").c_str(), "Vorn64BitInterface.exe", FALSE));
+  ASSERT_TRUE(PlaceLayer("MediaPadLayer"));
+}
+
+void ChainTest::TearDown() {
+  vt::KillProcesses(kHostTail);
+  vt::RemoveVendorLibrary();
+}
+
+ChildResult ChainTest::RunChild(const std::string& arguments, DWORD timeout_ms, void (*during)(void*),
+                                void* context) {
+  const std::string output_path = dir_.path() + "\\child_output.txt";
+  vt::ChildProcess child = vt::StartChildWithOutputFile(arguments, "", output_path);
+  ChildResult result;
+  if (!child.process) return result;
+  for (DWORD start = GetTickCount();
+       WaitForSingleObject(child.process, 10) == WAIT_TIMEOUT && GetTickCount() - start < timeout_ms;) {
+    if (during) during(context);
+  }
+  result.exit_code = vt::WaitChild(child, 0);
+  result.output = vt::ReadFileBytes(output_path);
+  return result;
+}
+
+}  // namespace pt

@@ -1,0 +1,43 @@
+#pragma once
+// The setting of a test that runs the whole chain: a fresh directory that
+// holds the patched stand-in layer as MediaPadLayer.dll and a copy of
+// Vorn64BitInterface.exe (the proxy starts it from the current directory),
+// the emulated pad at the vendor's fixed path, and no host program running
+// before or after the test.
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <map>
+#include <string>
+
+#include "test_support.h"
+
+namespace pt {
+
+constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
+
+// What the emulated pad shows: "line0", "line1", "led", "mode", ... as the
+// pad writes them to mediapad.state; empty when there is no such file.
+std::map<std::string, std::string> PadState();
+std::string PadLine(const std::map<std::string, std::string>& state, int line);
+
+struct ChildResult {
+  int exit_code = -1;
+  std::string output;
+};
+
+class ChainTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Runs a program of the 32-bit bin folder in the test's directory, its
+  // output going to a file; `during` is called every 10 ms while it runs.
+  ChildResult RunChild(const std::string& arguments, DWORD timeout_ms, void (*during)(void*) = nullptr,
+                       void* context = nullptr);
+
+  vt::ScopedTempDir dir_;
+};
+
+}  // namespace pt
