@@ -33,6 +33,7 @@ std::string PeerCommand(const std::string& section) {
 }  // namespace
 
 TEST(ChannelTwoProcesses, ThirtyTwoBitSideCreatesSixtyFourBitSideOpens) {
+  vt::ScopedTempDir dir;  // both sides write their logs here
   const std::string section = vt::UniqueName("VornTwoProc");
   CommsStart(0, 1, section.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
@@ -44,6 +45,7 @@ TEST(ChannelTwoProcesses, ThirtyTwoBitSideCreatesSixtyFourBitSideOpens) {
 }
 
 TEST(ChannelTwoProcesses, SixtyFourBitSideCreatesThirtyTwoBitSideOpens) {
+  vt::ScopedTempDir dir;
   const std::string section = vt::UniqueName("VornTwoProc");
   vt::ChildProcess peer = vt::StartChild(PeerCommand(section));
   ASSERT_NE(peer.process, nullptr);
