@@ -18,11 +18,22 @@ int32_t PayloadWord(int offset) {
 
 uint64_t* PositionWord() { return reinterpret_cast<uint64_t*>(g_host_block.payload); }
 
-void LogNotBound(const char* name) { LogWritef("process_call", "%s is not bound; request answered with -1", name); }
+// Logged once per function: a caller that retries (the plug-in asks for the
+// pad once a second) must not grow the log without end.
+void LogNotBound(const char* name, bool* logged) {
+  if (*logged) return;
+  *logged = true;
+  LogWritef("process_call", "%s is not bound; its requests are answered with -1", name);
+}
+
+struct NotBoundLogged {
+  bool control, first, next, info;
+};
+NotBoundLogged g_not_bound_logged;
 
 void DeviceControl() {
   if (!g_vendor.device_control) {
-    LogNotBound("LD_DeviceControl");
+    LogNotBound("LD_DeviceControl", &g_not_bound_logged.control);
     g_host_block.result = kNotServed;
     return;
   }
@@ -43,13 +54,19 @@ void DeviceControl() {
     record.data_length = length;
     record.data = reinterpret_cast<uintptr_t>(g_host_block.payload + kControlHeaderSize);
     argument = &record;
+  } else if (PayloadWord(0) == static_cast<int32_t>(sizeof(DeviceControlRecord64))) {
+    // Passed on as it stands, this header would read to the vendor as a
+    // 64-bit record whose data address the sender chose.
+    LogWrite("process_call", "LD_DeviceControl refused: a header of 32 would pass an address from the block");
+    g_host_block.result = kNotServed;
+    return;
   }
   g_host_block.result = g_vendor.device_control(g_device_handle, g_host_block.args[1], argument);
 }
 
 void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
   if (!fn) {
-    LogNotBound(name);
+    LogNotBound(name, next ? &g_not_bound_logged.next : &g_not_bound_logged.first);
     g_host_block.result = kNotServed;
     return;
   }
@@ -61,7 +78,7 @@ void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
 
 void DeviceInfo() {
   if (!g_vendor.get_device_info) {
-    LogNotBound("LD_GetDeviceInfo");
+    LogNotBound("LD_GetDeviceInfo", &g_not_bound_logged.info);
     g_host_block.result = kNotServed;
     return;
   }

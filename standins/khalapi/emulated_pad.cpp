@@ -37,7 +37,12 @@ void WriteStateFile() {
   fprintf(f, "led=%d\nmode=%d\nicons=%d %d %d %d\nbeeps=%d\ncommands=%d\n", pad.led, pad.mode, pad.icons[0],
           pad.icons[1], pad.icons[2], pad.icons[3], pad.beeps, pad.commands);
   fclose(f);
-  MoveFileExA(temporary, kPadStateFile, MOVEFILE_REPLACE_EXISTING);
+  // A reader that holds the file open without delete sharing makes the
+  // replace fail for a moment; try again rather than leave a stale state.
+  for (int attempt = 0; attempt < 100; ++attempt) {
+    if (MoveFileExA(temporary, kPadStateFile, MOVEFILE_REPLACE_EXISTING)) return;
+    Sleep(1);
+  }
 }
 
 struct ControlRecord {

@@ -140,13 +140,26 @@ TEST_F(ProcessCall, ControlWithAHeaderOf24GetsA32ByteRecordPointingIntoTheBlock)
 
 TEST_F(ProcessCall, ControlWithAnyOtherFirstWordPassesThePayloadItself) {
   Request(kOpDeviceControl);
-  for (int32_t first : {32, 0, 23, 25, -24}) {
+  for (int32_t first : {0, 23, 25, 31, 33, -24}) {
     SetPayloadWord(0, first);
     SetPayloadWord(12, 100000);  // not looked at without a header of 24
     g_seen = Seen{};
     process_call();
     EXPECT_EQ(g_seen.record, g_host_block.payload) << first;
   }
+}
+
+TEST_F(ProcessCall, AHeaderShapedLikeTheSixtyFourBitRecordIsRefused) {
+  // A first word of 32 would make the vendor read bytes 16-23 as a data
+  // address that the sending process chose.
+  Request(kOpDeviceControl);
+  SetPayloadWord(0, 32);
+  process_call();
+  EXPECT_EQ(g_seen.calls, 0);
+  EXPECT_EQ(g_host_block.result, kNotServed);
+  auto lines = LogLines();
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0], "process_call LD_DeviceControl refused: a header of 32 would pass an address from the block");
 }
 
 TEST_F(ProcessCall, ControlDataLengthsOutsideTheBlockAreRefused) {
@@ -209,14 +222,20 @@ TEST_F(ProcessCall, AnUnterminatedFunctionNameIsNeverReadPastItsField) {
 
 TEST_F(ProcessCall, AMissingEntryPointIsNeverCalledAndAnswersMinusOne) {
   g_vendor = {};
-  for (int32_t code : {kOpDeviceControl, kOpGetFirstDevicePosition, kOpGetNextDevicePosition, kOpGetDeviceInfo}) {
-    Request(code);
-    g_host_block.result = 0;
-    process_call();
-    EXPECT_EQ(g_host_block.result, kNotServed) << code;
+  for (int round = 0; round < 3; ++round) {
+    for (int32_t code : {kOpDeviceControl, kOpGetFirstDevicePosition, kOpGetNextDevicePosition, kOpGetDeviceInfo}) {
+      Request(code);
+      g_host_block.result = 0;
+      process_call();
+      EXPECT_EQ(g_host_block.result, kNotServed) << code;
+    }
   }
   EXPECT_EQ(g_device_handle, 0u);
+  // One line per missing function, however often it is asked for.
   auto lines = LogLines();
   ASSERT_EQ(lines.size(), 4u);
-  EXPECT_EQ(lines[0], "process_call LD_DeviceControl is not bound; request answered with -1");
+  EXPECT_EQ(lines[0], "process_call LD_DeviceControl is not bound; its requests are answered with -1");
+  EXPECT_EQ(lines[1], "process_call LD_GetFirstDevicePosition is not bound; its requests are answered with -1");
+  EXPECT_EQ(lines[2], "process_call LD_GetNextDevicePosition is not bound; its requests are answered with -1");
+  EXPECT_EQ(lines[3], "process_call LD_GetDeviceInfo is not bound; its requests are answered with -1");
 }
