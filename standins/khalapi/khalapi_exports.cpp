@@ -43,29 +43,22 @@ int32_t EchoInfo(void* record) {
 }
 #endif
 
+int32_t Position(uint64_t* position, bool first) {
+  if (kRecording) RecordPosition(first ? "LD_GetFirstDevicePosition" : "LD_GetNextDevicePosition", *position);
+#ifdef VORN_KHALAPI_ECHO
+  const uint64_t before = *position;
+  *position = EchoPosition(before, first);
+  return EchoPositionResult(before, first);
+#else
+  return first ? PadFirstPosition(position) : PadNextPosition(position);
+#endif
+}
+
 }  // namespace
 
-KHALAPI_EXPORT int32_t LD_GetFirstDevicePosition(uint64_t* position) {
-  if (kRecording) RecordPosition("LD_GetFirstDevicePosition", *position);
-#ifdef VORN_KHALAPI_ECHO
-  const uint64_t before = *position;
-  *position = EchoPosition(before, true);
-  return EchoPositionResult(before, true);
-#else
-  return PadFirstPosition(position);
-#endif
-}
+KHALAPI_EXPORT int32_t LD_GetFirstDevicePosition(uint64_t* position) { return Position(position, true); }
 
-KHALAPI_EXPORT int32_t LD_GetNextDevicePosition(uint64_t* position) {
-  if (kRecording) RecordPosition("LD_GetNextDevicePosition", *position);
-#ifdef VORN_KHALAPI_ECHO
-  const uint64_t before = *position;
-  *position = EchoPosition(before, false);
-  return EchoPositionResult(before, false);
-#else
-  return PadNextPosition(position);
-#endif
-}
+KHALAPI_EXPORT int32_t LD_GetNextDevicePosition(uint64_t* position) { return Position(position, false); }
 
 #ifndef VORN_KHALAPI_NOCONTROL
 KHALAPI_EXPORT int32_t LD_DeviceControl(uint64_t device, int32_t code, void* record) {
