@@ -18,25 +18,26 @@ int32_t PayloadWord(int offset) {
 
 uint64_t* PositionWord() { return reinterpret_cast<uint64_t*>(g_host_block.payload); }
 
-// Logged once per function: a caller that retries (the plug-in asks for the
-// pad once a second) must not grow the log without end.
-void LogNotBound(const char* name, bool* logged) {
-  if (*logged) return;
-  *logged = true;
-  LogWritef("process_call", "%s is not bound; its requests are answered with -1", name);
-}
-
 struct NotBoundLogged {
   bool control, first, next, info;
 };
 NotBoundLogged g_not_bound_logged;
 
-void DeviceControl() {
-  if (!g_vendor.device_control) {
-    LogNotBound("LD_DeviceControl", &g_not_bound_logged.control);
-    g_host_block.result = kNotServed;
-    return;
+// A missing entry point is never called: the request is answered with
+// kNotServed. Logged once per function: a caller that retries (the plug-in
+// asks for the pad once a second) must not grow the log without end.
+bool Bound(bool found, const char* name, bool* logged) {
+  if (found) return true;
+  if (!*logged) {
+    *logged = true;
+    LogWritef("process_call", "%s is not bound; its requests are answered with -1", name);
   }
+  g_host_block.result = kNotServed;
+  return false;
+}
+
+void DeviceControl() {
+  if (!Bound(g_vendor.device_control != nullptr, "LD_DeviceControl", &g_not_bound_logged.control)) return;
   DeviceControlRecord64 record = {};
   void* argument = g_host_block.payload;
   if (PayloadWord(0) == kControlHeaderSize) {
@@ -65,11 +66,7 @@ void DeviceControl() {
 }
 
 void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
-  if (!fn) {
-    LogNotBound(name, next ? &g_not_bound_logged.next : &g_not_bound_logged.first);
-    g_host_block.result = kNotServed;
-    return;
-  }
+  if (!Bound(fn != nullptr, name, next ? &g_not_bound_logged.next : &g_not_bound_logged.first)) return;
   *PositionWord() = static_cast<uint32_t>(g_host_block.args[0]);
   g_host_block.result = fn(PositionWord());
   g_host_block.args[0] = static_cast<int32_t>(static_cast<uint32_t>(*PositionWord()));
@@ -77,11 +74,7 @@ void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
 }
 
 void DeviceInfo() {
-  if (!g_vendor.get_device_info) {
-    LogNotBound("LD_GetDeviceInfo", &g_not_bound_logged.info);
-    g_host_block.result = kNotServed;
-    return;
-  }
+  if (!Bound(g_vendor.get_device_info != nullptr, "LD_GetDeviceInfo", &g_not_bound_logged.info)) return;
   DeviceInfoRecord64 record = {};
   record.size = sizeof record;
   memcpy(record.info, g_host_block.payload + 4, sizeof record.info);
