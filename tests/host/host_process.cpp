@@ -10,8 +10,7 @@ int32_t g_next_request = 100;
 }
 
 HostProcess::HostProcess(const char* standin) {
-  CopyFileA((vt::Win64BinDirectory() + "Vorn64BitInterface.exe").c_str(), "Vorn64BitInterface.exe", FALSE);
-  vt::InstallVendorLibrary(vt::Win64BinDirectory() + standin);
+  vt::PlaceHostProgram(standin);
   CommsStart(kChannelSlot, 1, kSectionName, kSectionSize);
   RequestBlock empty = {};
   CommsSend(kChannelSlot, &empty, kBlockSize);

@@ -46,9 +46,7 @@ std::string PadLine(const std::map<std::string, std::string>& state, int line) {
 void ChainTest::SetUp() {
   vt::KeepStandardHandlesPrivate();  // before anything can start the host program
   vt::KillProcesses(kHostTail);
-  ASSERT_FALSE(vt::Win64BinDirectory().empty());
-  ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
-  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "Vorn64BitInterface.exe").c_str(), "Vorn64BitInterface.exe", FALSE));
+  ASSERT_TRUE(vt::PlaceHostProgram("KHALAPI.dll")) << vt::Win64BinDirectory();
   ASSERT_TRUE(PlaceLayer("MediaPadLayer"));
 }
 

@@ -12,11 +12,12 @@
 #include <map>
 #include <string>
 
+#include "host_harness.h"
 #include "test_support.h"
 
 namespace pt {
 
-constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
+using vt::kHostTail;
 
 // What the emulated pad shows: "line0", "line1", "led", "mode", ... as the
 // pad writes them to mediapad.state; empty when there is no such file.

@@ -4,9 +4,7 @@ void ProxyEndToEnd::Prepare(const char* standin) {
   vt::KillProcesses(kHostTail);  // left over from an earlier, failed run
   ASSERT_TRUE(vt::FindProcesses(kHostTail).empty());
   if (!standin) return;
-  const std::string bin = vt::Win64BinDirectory();
-  ASSERT_TRUE(CopyFileA((bin + "Vorn64BitInterface.exe").c_str(), "Vorn64BitInterface.exe", FALSE)) << bin;
-  ASSERT_TRUE(vt::InstallVendorLibrary(bin + standin)) << standin;
+  ASSERT_TRUE(vt::PlaceHostProgram(standin)) << vt::Win64BinDirectory() << standin;
 }
 
 void ProxyEndToEnd::TearDown() {

@@ -13,7 +13,7 @@
 #include "host_harness.h"
 #include "test_support.h"
 
-constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
+using vt::kHostTail;
 
 class ProxyEndToEnd : public ::testing::Test {
  protected:

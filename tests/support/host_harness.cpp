@@ -4,6 +4,8 @@
 
 #include <cstring>
 
+#include "test_support.h"
+
 namespace vt {
 
 namespace {
@@ -22,6 +24,13 @@ bool InstallVendorLibrary(const std::string& standin_path) {
 }
 
 void RemoveVendorLibrary() { DeleteFileA(kVendorLibrary); }
+
+bool PlaceHostProgram(const char* standin) {
+  const std::string bin = Win64BinDirectory();
+  if (bin.empty()) return false;
+  return CopyFileA((bin + "Vorn64BitInterface.exe").c_str(), "Vorn64BitInterface.exe", FALSE) &&
+         InstallVendorLibrary(bin + standin);
+}
 
 std::vector<DWORD> FindProcesses(const char* tail) {
   std::vector<DWORD> found;

@@ -15,9 +15,16 @@ namespace vt {
 constexpr char kVendorDirectory[] = "C:\\Program Files\\Common Files\\Logishrd\\KHAL3\\";
 constexpr char kVendorLibrary[] = "C:\\Program Files\\Common Files\\Logishrd\\KHAL3\\KHALAPI.dll";
 
+// The image-path tail of every running host program.
+constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
+
 // Copies a stand-in (by path) to the fixed vendor path; false on failure.
 bool InstallVendorLibrary(const std::string& standin_path);
 void RemoveVendorLibrary();
+// Copies Vorn64BitInterface.exe from the 64-bit build into the current
+// directory (where the launcher looks for it) and installs the 64-bit
+// stand-in `standin` (e.g. "KHALAPI.dll"); false when either step fails.
+bool PlaceHostProgram(const char* standin);
 
 // Ids of the running processes whose image path ends in `tail`.
 std::vector<DWORD> FindProcesses(const char* tail);

@@ -103,19 +103,29 @@ std::string UniqueName(const char* stem) {
   return name;
 }
 
-ChildProcess StartChild(const std::string& command_line, const std::string& directory) {
-  STARTUPINFOA si = {};
+namespace {
+
+// One CreateProcessA for both ways of starting a child.
+ChildProcess Launch(const std::string& command_line, const std::string& directory, STARTUPINFOA& si,
+                    BOOL inherit_handles) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::string cmd = command_line;
   ChildProcess child;
-  if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, FALSE, 0, nullptr,
+  if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, inherit_handles, 0, nullptr,
                      directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
     CloseHandle(pi.hThread);
     child.process = pi.hProcess;
     child.pid = pi.dwProcessId;
   }
   return child;
+}
+
+}  // namespace
+
+ChildProcess StartChild(const std::string& command_line, const std::string& directory) {
+  STARTUPINFOA si = {};
+  return Launch(command_line, directory, si, FALSE);
 }
 
 void KeepStandardHandlesPrivate() {
@@ -127,25 +137,16 @@ void KeepStandardHandlesPrivate() {
 
 ChildProcess StartChildWithOutputFile(const std::string& command_line, const std::string& directory,
                                       const std::string& output_path) {
-  ChildProcess child;
   SECURITY_ATTRIBUTES inherit = {sizeof inherit, nullptr, TRUE};
   HANDLE out = CreateFileA(output_path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, &inherit,
                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (out == INVALID_HANDLE_VALUE) return child;
+  if (out == INVALID_HANDLE_VALUE) return ChildProcess{};
   KeepStandardHandlesPrivate();
   STARTUPINFOA si = {};
-  si.cb = sizeof si;
   si.dwFlags = STARTF_USESTDHANDLES;
   si.hStdOutput = out;
   si.hStdError = out;
-  PROCESS_INFORMATION pi = {};
-  std::string cmd = command_line;
-  if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, TRUE, 0, nullptr,
-                     directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
-    CloseHandle(pi.hThread);
-    child.process = pi.hProcess;
-    child.pid = pi.dwProcessId;
-  }
+  ChildProcess child = Launch(command_line, directory, si, TRUE);
   CloseHandle(out);  // the child holds its own copy
   return child;
 }
