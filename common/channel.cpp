@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debug_log.h"
+#include "sleep_seam.h"
 #include "trace_stack.h"
 
 ChannelSlot g_channel[kChannelSlots];
@@ -29,6 +30,12 @@ ChannelSlot g_channel[kChannelSlots];
 // On top of this the host writes an answer back only while the section
 // still holds the request it answers (CommsSendReply), so a late answer
 // never overwrites a newer request.
+//
+// Wake-up. The section is still the only thing that carries a request or
+// an answer; the two events only end the other side's 1 ms wait early. A
+// lost, late or missing signal therefore costs at most that 1 ms, and a
+// peer that never signals (or a process whose events could not be opened)
+// is served exactly as by polling.
 
 namespace {
 
@@ -72,6 +79,23 @@ void CopyIn(char* dst, const char* view, int32_t len) {
   if (len > kLockOffset + 4) memcpy(dst + kLockOffset + 4, view + kLockOffset + 4, len - kLockOffset - 4);
 }
 
+bool g_signals_disabled;
+
+const char* const kEventSuffix[kChannelEventCount] = {".Request", ".Reply"};
+
+void OpenEvents(ChannelSlot& s, const char* name) {
+  if (g_signals_disabled) return;
+  for (int e = 0; e < kChannelEventCount; ++e) {
+    char event_name[MAX_PATH];
+    snprintf(event_name, sizeof event_name, "%s%s", name, kEventSuffix[e]);
+    s.events[e] = CreateEventA(nullptr, FALSE, FALSE, event_name);
+    if (!s.events[e]) {
+      LogWritef("CommsStart", "Could not open event %s error:%d; that side is polled only", event_name,
+                static_cast<int>(GetLastError()));
+    }
+  }
+}
+
 const ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
   if (slot < 0 || slot >= kChannelSlots) return nullptr;
   const ChannelSlot& s = g_channel[slot];
@@ -103,6 +127,7 @@ void CommsStartTraced(int32_t slot, int32_t access, const char* name, int32_t si
   } else {
     LogWritef("CommsStart", "entry %d address 0x%08x", slot, address);
   }
+  OpenEvents(s, name);
 }
 
 }  // namespace
@@ -155,4 +180,16 @@ bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
   if (same_request) CopyOut(static_cast<char*>(s->view), reinterpret_cast<const char*>(&reply), kBlockSize);
   UnlockSection(*s);
   return same_request;
+}
+
+void CommsDisableSignals() { g_signals_disabled = true; }
+
+void CommsSignal(int32_t slot, ChannelEvent event) {
+  if (slot < 0 || slot >= kChannelSlots) return;
+  if (HANDLE e = g_channel[slot].events[event]) SetEvent(e);
+}
+
+bool CommsWait(int32_t slot, ChannelEvent event, uint32_t milliseconds) {
+  const bool known = slot >= 0 && slot < kChannelSlots;
+  return VornWait(known ? g_channel[slot].events[event] : nullptr, milliseconds);
 }

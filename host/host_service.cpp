@@ -13,7 +13,9 @@ void ServeAndAnswer() {
   g_host_block.done = 1;
   // Written back only over the request it answers: when the proxy has
   // meanwhile given up and sent another request, that one stays intact.
-  if (!CommsSendReply(kChannelSlot, g_host_block)) {
+  if (CommsSendReply(kChannelSlot, g_host_block)) {
+    CommsSignal(kChannelSlot, kReplyEvent);
+  } else {
     LogWritef("process_call", "answer to request %d dropped: the section holds another request",
               static_cast<int>(g_host_block.request_id));
   }
@@ -32,7 +34,12 @@ int RunHostService() {
       idle_polls = 0;
       continue;
     }
-    VornSleep(1);
+    // Each poll lasts at most 1 ms either way and counts the same.
+    if (idle_polls < kSignalledIdlePolls) {
+      CommsWait(kChannelSlot, kRequestEvent, 1);
+    } else {
+      VornSleep(1);
+    }
     const int32_t before = idle_polls;
     idle_polls = before + 1;
     if (before > kIdleLimit) {

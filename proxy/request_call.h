@@ -6,8 +6,9 @@
 
 #include "request_block.h"
 
-// Reads of the section before a request counts as unanswered: with a 1 ms
-// sleep between reads, at least 100 seconds.
+// Reads of the section before a request counts as unanswered. Before each
+// read the proxy waits at most 1 ms for the host's reply signal, so a call
+// that gets no answer still takes at least 100 seconds.
 constexpr int32_t kReplyReads = 100000;
 
 extern RequestBlock g_block;

@@ -8,6 +8,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "fixed_clock.h"
+#include "sleep_seam.h"
 #include "test_support.h"
 #include "trace_stack.h"
 
@@ -186,3 +187,53 @@ TEST_F(Channel, ASecondStartIsTracedButNotLogged) {
   EXPECT_EQ(g_trace.depth, 0);
 }
 #endif
+
+TEST_F(Channel, StartOpensTheTwoWakeUpEventsNamedAfterTheSection) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  const char* suffixes[] = {".Request", ".Reply"};
+  for (int e = 0; e < kChannelEventCount; ++e) {
+    ASSERT_NE(g_channel[0].events[e], nullptr);
+    // The other side opens the same object by name; it resets itself when a wait takes it.
+    HANDLE other = OpenEventA(SYNCHRONIZE, FALSE, (name_ + suffixes[e]).c_str());
+    ASSERT_NE(other, nullptr) << suffixes[e];
+    CommsSignal(0, static_cast<ChannelEvent>(e));
+    EXPECT_EQ(WaitForSingleObject(other, 0), WAIT_OBJECT_0);
+    EXPECT_EQ(WaitForSingleObject(other, 0), static_cast<DWORD>(WAIT_TIMEOUT));
+    CloseHandle(other);
+  }
+  // A signal ends the next wait at once and is taken by it.
+  CommsSignal(0, kReplyEvent);
+  EXPECT_TRUE(CommsWait(0, kReplyEvent, 30000));
+  EXPECT_FALSE(CommsWait(0, kReplyEvent, 1));
+}
+
+TEST_F(Channel, AnEventNameTakenByAnotherObjectIsLoggedAndThatSidePolled) {
+  HANDLE squatter = CreateMutexA(nullptr, FALSE, (name_ + ".Request").c_str());
+  ASSERT_NE(squatter, nullptr);
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  ASSERT_NE(g_channel[0].view, nullptr);
+  EXPECT_EQ(g_channel[0].events[kRequestEvent], nullptr);
+  EXPECT_NE(g_channel[0].events[kReplyEvent], nullptr);
+  auto lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "CommsStart Could not open event " + name_ + ".Request error:6; that side is polled only");
+  // Without its event a wait is the plain sleep, and a signal does nothing.
+  SetSleepFunction(vt::SleepLog::Record);
+  vt::SleepLog::Reset();
+  CommsSignal(0, kRequestEvent);
+  EXPECT_FALSE(CommsWait(0, kRequestEvent, 1));
+  EXPECT_EQ(vt::SleepLog::calls, 1u);
+  SetSleepFunction(nullptr);
+  CloseHandle(squatter);
+}
+
+TEST_F(Channel, WithSignalsDisabledNoEventIsOpened) {
+  CommsDisableSignals();
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  ASSERT_NE(g_channel[0].view, nullptr);
+  EXPECT_EQ(g_channel[0].events[kRequestEvent], nullptr);
+  EXPECT_EQ(g_channel[0].events[kReplyEvent], nullptr);
+  HANDLE other = OpenEventA(SYNCHRONIZE, FALSE, (name_ + ".Reply").c_str());
+  EXPECT_EQ(other, nullptr);
+  EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}

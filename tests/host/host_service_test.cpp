@@ -96,3 +96,77 @@ TEST_F(HostService, BlocksWithoutARequestOrAlreadyAnsweredCountAsIdle) {
   EXPECT_EQ(left.result, 1234);
   EXPECT_EQ(left.args[0], 0x5c5c5c5c);
 }
+
+namespace {
+
+// Waits of the poll loop as the seam sees them; each also passes through
+// the counting sleep, as the default wait does with a replaced sleep.
+struct PollWaits {
+  static uint64_t on_event;  // waits given the request event
+  static bool end_early;     // pretend every wait was ended by a signal
+  static bool Wait(HANDLE event, uint32_t ms) {
+    if (event) {
+      EXPECT_EQ(event, g_channel[kChannelSlot].events[kRequestEvent]);
+      ++on_event;
+    }
+    CountingSleep(ms);
+    return end_early || (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
+  }
+};
+uint64_t PollWaits::on_event;
+bool PollWaits::end_early;
+
+void SendRequestAt(uint64_t poll, uint64_t n) {
+  if (n != poll) return;
+  RequestBlock request = {};
+  request.opcode = request.pending_opcode = kOpGetFirstDevicePosition;
+  request.request_id = 9;
+  CommsSend(kChannelSlot, &request, kBlockSize);
+}
+
+}  // namespace
+
+TEST_F(HostService, WaitsOnTheRequestEventForAQuietSpellThenSleeps) {
+  SetWaitFunction(PollWaits::Wait);
+  EXPECT_EQ(RunHostService(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(g_sleeps, 100002u);
+  EXPECT_EQ(PollWaits::on_event, static_cast<uint64_t>(kSignalledIdlePolls));
+}
+
+TEST_F(HostService, PollsThatASignalEndsEarlyStillCountOneEach) {
+  PollWaits::end_early = true;
+  SetWaitFunction(PollWaits::Wait);
+  EXPECT_EQ(RunHostService(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(g_sleeps, 100002u);
+  EXPECT_EQ(LastLogLine(), "Got Bored");
+}
+
+// A request after the quiet spell is served at the next sleep's end, it is
+// answered with the reply signal, and the waits on the event start again.
+TEST_F(HostService, ARequestAfterTheQuietSpellIsSignalledBackAndWakesTheWaitsAgain) {
+  g_on_sleep = [](uint64_t n) { SendRequestAt(50000, n); };
+  SetWaitFunction(PollWaits::Wait);
+  EXPECT_EQ(RunHostService(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(g_sleeps, 50000u + 100002u);
+  EXPECT_EQ(PollWaits::on_event, 2u * kSignalledIdlePolls);
+  EXPECT_EQ(Section().done, 1);
+  HANDLE reply = g_channel[kChannelSlot].events[kReplyEvent];
+  ASSERT_NE(reply, nullptr);
+  EXPECT_EQ(WaitForSingleObject(reply, 0), WAIT_OBJECT_0);
+}
+
+TEST_F(HostService, WithoutEventsEveryPollIsAPlainSleep) {
+  CommsDisableSignals();
+  g_on_sleep = [](uint64_t n) { SendRequestAt(10, n); };
+  SetWaitFunction(PollWaits::Wait);
+  EXPECT_EQ(RunHostService(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(g_channel[kChannelSlot].events[kRequestEvent], nullptr);
+  EXPECT_EQ(g_channel[kChannelSlot].events[kReplyEvent], nullptr);
+  EXPECT_EQ(PollWaits::on_event, 0u);
+  EXPECT_EQ(g_sleeps, 10u + 100002u);
+  EXPECT_EQ(Section().done, 1);
+}

@@ -105,36 +105,27 @@ TEST_F(Chain, PadShowsStartupTextThenWrittenTextThenGoesDark) {
   EXPECT_EQ(host[7], "Init KhalApi.dll loaded");
 }
 
-TEST_F(Chain, OneWriteCostsFourRoundTrips) {
+// Each write sends both lines, each after its own SetMode: four control
+// commands reach the pad per write. (What a write costs is measured by
+// tools/bench.sh, beside its floor.)
+TEST_F(Chain, EveryWriteReachesThePadAsFourCommands) {
   LoadedPlugin plugin;
   uint8_t ok = 0;
   ASSERT_STREQ(plugin.init(16, 2, " ", &ok), "MediaPad Display v1.2.201.1126");
   ASSERT_EQ(ok, 1);
-  LARGE_INTEGER frequency;
-  QueryPerformanceFrequency(&frequency);
-  std::vector<double> ms;
+  const int before = std::stoi(pt::PadState()["commands"]);
   char text[17];
-  for (int i = 0; i < 200; ++i) {
+  constexpr int kWrites = 200;
+  for (int i = 0; i < kWrites; ++i) {
     snprintf(text, sizeof text, "write %10d", i);
     plugin.set_position(1, 1 + (i & 1));
-    LARGE_INTEGER start, end;
-    QueryPerformanceCounter(&start);
     plugin.write(text);
-    QueryPerformanceCounter(&end);
-    ms.push_back(1000.0 * static_cast<double>(end.QuadPart - start.QuadPart) / static_cast<double>(frequency.QuadPart));
   }
   auto state = pt::PadState();
   EXPECT_EQ(pt::PadLine(state, 0), "write        198");
   EXPECT_EQ(pt::PadLine(state, 1), "write        199");
+  EXPECT_EQ(std::stoi(state["commands"]) - before, 4 * kWrites);
   plugin.done();
-  std::sort(ms.begin(), ms.end());
-  const double median = ms[ms.size() / 2];
-  printf("DISPLAYDLL_Write end to end over %u writes: median %.2f ms, 90th percentile %.2f ms, max %.2f ms\n",
-         static_cast<unsigned>(ms.size()), median, ms[ms.size() * 9 / 10], ms.back());
-  RecordProperty("write_median_us", static_cast<int>(median * 1000));
-  // Four layer calls, each at least one 1 ms poll of the proxy.
-  EXPECT_GE(median, 4.0);
-  EXPECT_LT(median, 75.0) << "slower than the display host's refresh tick";
 }
 
 namespace {

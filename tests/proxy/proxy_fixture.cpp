@@ -4,6 +4,7 @@ FakeHost::Serve FakeHost::serve;
 FakeHost::BeforePoll FakeHost::before_poll;
 std::vector<RequestBlock> FakeHost::served;
 int FakeHost::polls;
+int FakeHost::signalled_polls;
 std::vector<uint32_t> FakeHost::long_sleeps;
 
 void FakeHost::Sleep(uint32_t ms) {
@@ -13,6 +14,9 @@ void FakeHost::Sleep(uint32_t ms) {
   }
   if (before_poll) before_poll(polls);
   ++polls;
+  if (HANDLE request = g_channel[0].events[kRequestEvent]) {
+    if (WaitForSingleObject(request, 0) == WAIT_OBJECT_0) ++signalled_polls;
+  }
   if (!serve) return;
   RequestBlock block;
   CommsRecv(0, &block, kBlockSize);
@@ -20,7 +24,7 @@ void FakeHost::Sleep(uint32_t ms) {
   served.push_back(block);
   serve(block);
   block.done = 1;
-  CommsSendReply(0, block);
+  if (CommsSendReply(0, block)) CommsSignal(0, kReplyEvent);
 }
 
 void FakeHost::Reset() {
@@ -28,6 +32,7 @@ void FakeHost::Reset() {
   before_poll = nullptr;
   served.clear();
   polls = 0;
+  signalled_polls = 0;
   long_sleeps.clear();
 }
 

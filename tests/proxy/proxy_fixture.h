@@ -24,6 +24,7 @@ struct FakeHost {
   static BeforePoll before_poll;
   static std::vector<RequestBlock> served;  // as they arrived
   static int polls;                         // 1 ms sleeps
+  static int signalled_polls;               // polls that found the request event set
   static std::vector<uint32_t> long_sleeps;
 
   static void Sleep(uint32_t ms);

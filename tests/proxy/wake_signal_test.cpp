@@ -1,0 +1,112 @@
+// The proxy wakes the host after each request and waits on the host's reply
+// signal instead of sleeping; without the events it polls as before.
+#include <cstring>
+
+#include "proxy_fixture.h"
+#include "request_call.h"
+#include "stdout_capture.h"
+#include "vorn_apx.h"
+
+namespace {
+
+void Answer(RequestBlock& b) { b.result = 0; }
+
+struct Waits {
+  static std::vector<HANDLE> events;  // what each wait waited on
+  static int ended_by_signal;
+  // The fake host's poll stands in for the wait's time, as the default
+  // wait does with a replaced sleep; the records are what this adds.
+  static bool Record(HANDLE event, uint32_t ms) {
+    events.push_back(event);
+    FakeHost::Sleep(ms);
+    const bool signalled = event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    ended_by_signal += signalled;
+    return signalled;
+  }
+};
+std::vector<HANDLE> Waits::events;
+int Waits::ended_by_signal;
+
+int32_t OneCall() {
+  int32_t position = 0;
+  return LD_GetFirstDevicePosition(&position);
+}
+
+// A fresh slot 0 on a section of its own, as if the process started anew.
+std::string RestartChannel() {
+  g_channel[0] = ChannelSlot{};
+  const std::string name = vt::UniqueName("VornWakeTest");
+  return name;
+}
+
+}  // namespace
+
+TEST_F(ProxyTest, EachRequestIsSignalledAndTheHostsSignalEndsTheFirstWait) {
+  ASSERT_NE(g_channel[0].events[kRequestEvent], nullptr);
+  ASSERT_NE(g_channel[0].events[kReplyEvent], nullptr);
+  SetWaitFunction(Waits::Record);
+  FakeHost::serve = Answer;
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(OneCall(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(FakeHost::served.size(), 3u);
+  EXPECT_EQ(FakeHost::signalled_polls, 3);
+  // One wait per call, on the reply event, ended by the host's signal.
+  ASSERT_EQ(Waits::events.size(), 3u);
+  for (HANDLE e : Waits::events) EXPECT_EQ(e, g_channel[0].events[kReplyEvent]);
+  EXPECT_EQ(Waits::ended_by_signal, 3);
+}
+
+TEST_F(ProxyTest, WaitsThatRunOutStillCountOneReadEach) {
+  SetWaitFunction(Waits::Record);
+  StdoutCapture out;
+  EXPECT_EQ(OneCall(), -1);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  // The request was signalled once; no answer, so no wait ended early.
+  EXPECT_EQ(FakeHost::signalled_polls, 1);
+  EXPECT_EQ(Waits::ended_by_signal, 0);
+  EXPECT_EQ(Waits::events.size(), static_cast<size_t>(kReplyReads) + 1);
+}
+
+TEST_F(ProxyTest, WithoutEventsTheProxyPollsAsBefore) {
+  const std::string name = RestartChannel();
+  CommsDisableSignals();
+  CommsStart(0, 1, name.c_str(), kSectionSize);
+  ASSERT_NE(g_channel[0].view, nullptr);
+  EXPECT_EQ(g_channel[0].events[kRequestEvent], nullptr);
+  EXPECT_EQ(g_channel[0].events[kReplyEvent], nullptr);
+  SetWaitFunction(Waits::Record);
+  FakeHost::serve = Answer;
+  FakeHost::before_poll = [](int poll) {
+    if (poll < 2) FakeHost::serve = nullptr;  // answers at the third poll
+    else FakeHost::serve = Answer;
+  };
+  EXPECT_EQ(OneCall(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(FakeHost::signalled_polls, 0);
+  EXPECT_EQ(Waits::ended_by_signal, 0);
+  EXPECT_EQ(Waits::events, std::vector<HANDLE>(3, nullptr));
+}
+
+// The name of the reply event is taken by an object of another type: the
+// request is still signalled, and the reply is polled for.
+TEST_F(ProxyTest, ATakenEventNameLeavesOnlyThatSidePolled) {
+  const std::string name = RestartChannel();
+  HANDLE squatter = CreateMutexA(nullptr, FALSE, (name + ".Reply").c_str());
+  ASSERT_NE(squatter, nullptr);
+  CommsStart(0, 1, name.c_str(), kSectionSize);
+  ASSERT_NE(g_channel[0].view, nullptr);
+  EXPECT_NE(g_channel[0].events[kRequestEvent], nullptr);
+  EXPECT_EQ(g_channel[0].events[kReplyEvent], nullptr);
+  SetWaitFunction(Waits::Record);
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(OneCall(), 0);
+  SetWaitFunction(nullptr);
+  EXPECT_EQ(FakeHost::signalled_polls, 2);
+  EXPECT_EQ(Waits::events, std::vector<HANDLE>(2, nullptr));
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "CommsStart Could not open event " + name + ".Reply error:6; that side is polled only");
+  CloseHandle(squatter);
+}
