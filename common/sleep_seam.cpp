@@ -39,6 +39,45 @@ HANDLE HighResolutionTimer() {
   return timer;
 }
 
+int64_t Now() {
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  return now.QuadPart;
+}
+
+int64_t CountsPerMillisecond() {
+  static int64_t per_ms;
+  if (!per_ms) {
+    LARGE_INTEGER frequency;
+    QueryPerformanceFrequency(&frequency);
+    per_ms = frequency.QuadPart / 1000;
+  }
+  return per_ms;
+}
+
+// When the timer fires, in performance-counter units; 0 when it is not armed.
+int64_t g_timer_due;
+
+// Arms the timer for `milliseconds` unless it is armed already and at least
+// half of that is left: a signal that ended the last wait leaves it running,
+// and setting it anew on every wait of a busy hand-over would cost a round
+// trip to the system each time. So a wait that runs out lasts between half
+// its time and its time, never a scheduler tick.
+bool ArmTimer(HANDLE timer, uint32_t milliseconds) {
+  const int64_t now = Now();
+  const int64_t length = CountsPerMillisecond() * milliseconds;
+  const int64_t left = g_timer_due - now;
+  if (g_timer_due != 0 && left >= length / 2 && left <= length) return true;
+  LARGE_INTEGER due;
+  due.QuadPart = -10000LL * milliseconds;  // relative, in 100 ns units
+  if (!SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+    g_timer_due = 0;
+    return false;
+  }
+  g_timer_due = now + length;
+  return true;
+}
+
 }  // namespace
 
 void VornSleep(uint32_t milliseconds) { g_sleep(milliseconds); }
@@ -51,12 +90,12 @@ void SetWaitFunction(WaitFunction fn) { g_wait = fn ? fn : DefaultWait; }
 
 bool BoundedWait(HANDLE event, uint32_t milliseconds) {
   HANDLE timer = HighResolutionTimer();
-  LARGE_INTEGER due;
-  due.QuadPart = -10000LL * milliseconds;  // relative, in 100 ns units
-  if (timer && SetWaitableTimer(timer, &due, 0, nullptr, nullptr, FALSE)) {
+  if (timer && milliseconds > 0 && ArmTimer(timer, milliseconds)) {
     const HANDLE both[2] = {event, timer};
     // The wait's own time-out is the plain wait's, so it is never longer.
-    return WaitForMultipleObjects(2, both, FALSE, milliseconds) == WAIT_OBJECT_0;
+    const DWORD woken = WaitForMultipleObjects(2, both, FALSE, milliseconds);
+    if (woken != WAIT_OBJECT_0) g_timer_due = 0;  // fired, or about to: arm it anew next time
+    return woken == WAIT_OBJECT_0;
   }
   return WaitForSingleObject(event, milliseconds) == WAIT_OBJECT_0;
 }

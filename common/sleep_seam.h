@@ -23,7 +23,8 @@ void SetSleepFunction(SleepFunction fn);
 void SetWaitFunction(WaitFunction fn);
 
 // The shipped bounded wait on a real event. Where Windows has
-// high-resolution waitable timers, a wait that runs out lasts its
-// milliseconds rather than up to a scheduler tick (15.6 ms by default); the
-// system's timer resolution is left alone. Elsewhere it is a plain timed wait.
+// high-resolution waitable timers, a wait that runs out lasts between half
+// its milliseconds and its milliseconds (see sleep_seam.cpp), rather than up
+// to a scheduler tick (15.6 ms by default); the system's timer resolution
+// is left alone. Elsewhere it is a plain timed wait.
 bool BoundedWait(HANDLE event, uint32_t milliseconds);

@@ -1,7 +1,9 @@
-// The four functions of our stand-in device library. One source, four
+// The four functions of our stand-in device library. One source, five
 // builds: the emulated pad (default), VORN_KHALAPI_NOCONTROL (no
 // LD_DeviceControl export), VORN_KHALAPI_RECORDING (the pad, every call
-// recorded first) and VORN_KHALAPI_ECHO (the echo rules instead of the pad).
+// recorded first), VORN_KHALAPI_ECHO (the echo rules instead of the pad)
+// and VORN_KHALAPI_NO_STATE_FILE (the pad without its state file, for the
+// benchmark).
 #include <windows.h>
 
 #include <cstdint>

@@ -86,3 +86,16 @@ TEST(WaitSeam, AReplacedWaitSeesEveryWaitAndNoSleep) {
   SetEvent(event.handle);
   EXPECT_TRUE(VornWait(event.handle, 1));  // the default wait again
 }
+
+// A signal overtakes the timer, which is then used again by the next wait;
+// that wait still runs out (it does not hang on a timer that never fires),
+// and the one after it arms the timer anew.
+TEST(BoundedWait, WaitsRightAfterASignalledOneStillRunOut) {
+  AutoResetEvent event;
+  for (int round = 0; round < 50; ++round) {
+    SetEvent(event.handle);
+    ASSERT_TRUE(BoundedWait(event.handle, 1));
+    ASSERT_FALSE(BoundedWait(event.handle, 1));
+    ASSERT_FALSE(BoundedWait(event.handle, 1));
+  }
+}

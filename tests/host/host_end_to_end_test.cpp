@@ -7,6 +7,7 @@
 #include <string>
 
 #include "channel.h"
+#include "echo_rules.h"
 #include "host_process.h"
 #include "pad_protocol.h"
 
@@ -131,4 +132,39 @@ TEST(HostEndToEnd, WithoutDeviceControlTheHostStillAnswers) {
     EXPECT_EQ(l.find(" Init "), std::string::npos) << l;
     EXPECT_EQ(l.find("LD_GetDeviceInfo at"), std::string::npos) << l;
   }
+}
+
+// A peer that knows nothing of the lock word or the events: it copies whole
+// blocks in and out of the section with plain copies and polls every 1 ms.
+TEST(HostEndToEnd, AnswersEveryRequestOfAPeerThatCopiesRawBlocksAndOnlyPolls) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI_echo.dll");
+  ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded"));
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_ALL_ACCESS, FALSE, kSectionName);
+  ASSERT_NE(mapping, nullptr);
+  void* view = MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, kSectionSize);
+  ASSERT_NE(view, nullptr);
+  for (int32_t i = 0; i < 300; ++i) {
+    const bool first = i % 2 == 0;
+    RequestBlock request = first ? NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition")
+                                 : NewRequest(kOpGetNextDevicePosition, "LD_GetNextDevicePosition");
+    request.args[0] = 1000 + i;
+    request.request_id = i + 1;
+    memcpy(view, &request, sizeof request);
+    RequestBlock seen = {};
+    for (DWORD start = GetTickCount(); GetTickCount() - start < 10000; Sleep(1)) {
+      memcpy(&seen, view, sizeof seen);
+      if (seen.done && seen.request_id == request.request_id) break;
+    }
+    ASSERT_EQ(seen.done, 1) << "request " << i;
+    // A plain copy may meet the host's write half-way; the host does not
+    // touch an answered block again, so a second look sees it whole.
+    Sleep(1);
+    memcpy(&seen, view, sizeof seen);
+    EXPECT_EQ(seen.result, EchoPositionResult(1000 + i, first)) << "request " << i;
+    EXPECT_EQ(static_cast<uint32_t>(seen.args[0]), static_cast<uint32_t>(EchoPosition(1000 + i, first)))
+        << "request " << i;
+  }
+  UnmapViewOfFile(view);
+  CloseHandle(mapping);
 }

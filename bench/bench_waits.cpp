@@ -1,0 +1,51 @@
+#include "bench_waits.h"
+
+#include <cstring>
+
+#include "sleep_seam.h"
+#include "tick_model.h"
+
+namespace {
+
+volatile LONG* g_run_out;
+bool g_tick_model;
+
+void Count(uint32_t milliseconds) {
+  if (milliseconds == 1 && g_run_out) InterlockedIncrement(g_run_out);
+}
+
+void BenchSleep(uint32_t milliseconds) {
+  if (g_tick_model) {
+    TickSleep(milliseconds);
+  } else {
+    Sleep(milliseconds);
+  }
+  Count(milliseconds);
+}
+
+bool BenchWait(HANDLE event, uint32_t milliseconds) {
+  if (!event) {
+    BenchSleep(milliseconds);
+    return false;
+  }
+  const bool signalled = g_tick_model ? TickWait(event, milliseconds) : BoundedWait(event, milliseconds);
+  if (!signalled) Count(milliseconds);
+  return signalled;
+}
+
+bool Variable(const char* name, const char* value) {
+  char text[16];
+  const DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
+  return n > 0 && n < sizeof text && strcmp(text, value) == 0;
+}
+
+}  // namespace
+
+void InstallBenchWaits(volatile LONG* run_out) {
+  g_run_out = run_out;
+  g_tick_model = Variable("VORN_BENCH_TIMER", "tick");
+  SetSleepFunction(BenchSleep);
+  SetWaitFunction(BenchWait);
+}
+
+bool BenchSignalsOff() { return Variable("VORN_BENCH_SIGNALS", "off"); }

@@ -1,0 +1,304 @@
+// What the display chain's calls cost under Wine, beside their floors.
+// Not a test: tools/bench.sh builds it and runs it under Wine.
+//   proxy_bench [calls per function, at least 200; default 2000]
+// Four sessions, each a child process of its own: the signalled path and
+// the poll-only path (no events on either side), each with the shipped
+// timer and with the 15.6 ms timer model (tick_model.h). A session loads
+// the benchmark's VornApx.dll, which starts the benchmark's host program
+// under the host's name against the emulated pad without file I/O, times
+// the four LD_ calls and one DISPLAYDLL_Write through QX20481.dll and the
+// stand-in layer, and counts the 1 ms waits that ran out on each side.
+// The floors are measured before and after the sessions.
+//   proxy_bench --session <calls> <writes>   one session, in the environment its parent set
+#include <windows.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "bench_counters.h"
+#include "bench_timing.h"
+#include "export_lookup.h"
+#include "floor_protocol.h"
+#include "host_harness.h"
+#include "pad_protocol.h"
+#include "test_support.h"
+
+namespace {
+
+const char* const kCallNames[] = {"LD_GetFirstDevicePosition", "LD_GetNextDevicePosition", "LD_DeviceControl",
+                                  "LD_GetDeviceInfo", "DISPLAYDLL_Write"};
+
+struct Row {
+  double median_us = 0, p99_us = 0, proxy_run_out = 0, host_run_out = 0;
+};
+using Rows = std::map<std::string, Row>;
+
+// ---- one session, in a child process ----
+
+const BenchCounters* g_counters;
+
+template <typename Call>
+void Measure(const char* name, int calls, Call call) {
+  WarmUp(call);
+  const LONG proxy_before = g_counters->proxy_run_out, host_before = g_counters->host_run_out;
+  const Spread spread = TimeCalls(calls, call);
+  printf("row %s %.1f %.1f %.3f %.3f\n", name, spread.median_us, spread.p99_us,
+         static_cast<double>(g_counters->proxy_run_out - proxy_before) / calls,
+         static_cast<double>(g_counters->host_run_out - host_before) / calls);
+}
+
+struct Plugin {
+  using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
+  using VoidFn = void(WINAPI*)();
+  using WriteFn = void(WINAPI*)(const char*);
+  using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
+  HMODULE module;
+  InitFn init;
+  VoidFn done;
+  WriteFn write;
+  PositionFn set_position;
+  explicit Plugin(const std::string& path) : module(LoadLibraryA(path.c_str())) {
+    init = LookupExport<InitFn>(module, "DISPLAYDLL_Init");
+    done = LookupExport<VoidFn>(module, "DISPLAYDLL_Done");
+    write = LookupExport<WriteFn>(module, "DISPLAYDLL_Write");
+    set_position = LookupExport<PositionFn>(module, "DISPLAYDLL_SetPosition");
+  }
+  bool ok() const { return module && init && done && write && set_position; }
+};
+
+int RunSession(int calls, int writes) {
+  const std::string bin = vt::ProgramDirectory();
+  const std::string bin64 = vt::Win64BinDirectory();
+  vt::KillProcesses(vt::kHostTail);
+  vt::ScopedTempDir dir;
+  if (!CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
+      !CopyFileA((bin + "layers\\MediaPadLayer.dll").c_str(), "MediaPadLayer.dll", FALSE) ||
+      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll")) {
+    fprintf(stderr, "missing build outputs in %s or %s\n", bin.c_str(), bin64.c_str());
+    return 1;
+  }
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters),
+                                      kBenchCountersName);
+  g_counters = static_cast<const BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  // Loaded first by path; the layer's later load by name finds this one.
+  ProxyExports proxy;
+  if (!g_counters || !proxy.Load(LoadLibraryA((bin + "bench\\VornApx.dll").c_str()))) return 1;
+
+  // The first call starts the host program; it is not measured.
+  int32_t position = 0;
+  proxy.first(&position);
+  proxy.next(&position);
+  const int32_t device = position;
+  Measure("LD_GetFirstDevicePosition", calls, [&] {
+    int32_t p = 0;
+    proxy.first(&p);
+  });
+  Measure("LD_GetNextDevicePosition", calls, [&] {
+    int32_t p = static_cast<int32_t>(kPadStartPosition);
+    proxy.next(&p);
+  });
+  Measure("LD_DeviceControl", calls, [&] {
+    struct {
+      int32_t header[6];
+      char data[16];
+    } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
+    memcpy(line.data, "Hello benchmark!", sizeof line.data);
+    proxy.control(device, kPadCmdSetLine, &line);
+  });
+  Measure("LD_GetDeviceInfo", calls, [&] {
+    struct {
+      int32_t count;
+      uint8_t bytes[64];
+    } record = {64, {}};
+    proxy.info(device, &record);
+  });
+
+  Plugin plugin(bin + "QX20481.dll");
+  uint8_t ok = 0;
+  if (!plugin.ok() || (plugin.init(16, 2, " ", &ok), ok != 1)) {
+    fprintf(stderr, "the plug-in did not start\n");
+    return 1;
+  }
+  int i = 0;
+  Measure("DISPLAYDLL_Write", writes, [&] {
+    char text[17];
+    snprintf(text, sizeof text, "write %10d", ++i);
+    plugin.set_position(1, 1 + (i & 1));
+    plugin.write(text);
+  });
+  plugin.done();
+  vt::KillProcesses(vt::kHostTail);
+  vt::RemoveVendorLibrary();
+  return 0;
+}
+
+// ---- the parent: floors, sessions, table ----
+
+Rows RunChildSession(bool signals, bool tick, int calls, int writes) {
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", signals ? "on" : "off");
+  SetEnvironmentVariableA("VORN_BENCH_TIMER", tick ? "tick" : "real");
+  const std::string output = vt::UniqueName("session") + ".txt";
+  vt::ChildProcess child = vt::StartChildWithOutputFile(
+      "\"" + vt::ProgramDirectory() + "proxy_bench.exe\" --session " + std::to_string(calls) + " " +
+          std::to_string(writes),
+      "", output);
+  const int status = vt::WaitChild(child, 600000);
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
+  SetEnvironmentVariableA("VORN_BENCH_TIMER", nullptr);
+  const std::string text = vt::ReadFileBytes(output);
+  DeleteFileA(output.c_str());
+  if (status != 0) fprintf(stderr, "session failed (%d):\n%s\n", status, text.c_str());
+  Rows rows;
+  for (const std::string& line : vt::SplitCrLfLines(text)) {
+    char name[64];
+    Row r;
+    if (sscanf(line.c_str(), "row %63s %lf %lf %lf %lf", name, &r.median_us, &r.p99_us, &r.proxy_run_out,
+               &r.host_run_out) == 5)
+      rows[name] = r;
+  }
+  return rows;
+}
+
+Spread Floor(bool events, bool tick, int trips) {
+  const std::string section = vt::UniqueName("VornBenchFloor");
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, section.c_str());
+  auto* flag = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+  HANDLE ping = events ? CreateEventA(nullptr, FALSE, FALSE, FloorPingName(section).c_str()) : nullptr;
+  HANDLE pong = events ? CreateEventA(nullptr, FALSE, FALSE, FloorPongName(section).c_str()) : nullptr;
+  vt::ChildProcess peer = vt::StartChild("\"" + vt::Win64BinDirectory() + "floor_peer.exe\" " + section + " " +
+                                         (events ? "event" : "sleep") + " " + (tick ? "tick" : "real"));
+  auto trip = [&] {
+    InterlockedExchange(flag, kFloorPing);
+    if (ping) SetEvent(ping);
+    while (*flag != kFloorPong) FloorWait(pong, tick);
+  };
+  WarmUp(trip);
+  const Spread spread = TimeCalls(trips, trip);
+  InterlockedExchange(flag, kFloorStop);
+  vt::WaitChild(peer, 10000);
+  for (HANDLE h : {ping, pong, mapping})
+    if (h) CloseHandle(h);
+  return spread;
+}
+
+struct Floors {
+  Spread event, sleep;
+};
+
+Floors MeasureFloors(bool tick, int trips) { return Floors{Floor(true, tick, trips), Floor(false, tick, trips)}; }
+
+std::string DirectCosts(int calls) {
+  const std::string bin64 = vt::Win64BinDirectory();
+  const std::string output = vt::UniqueName("direct") + ".txt";
+  vt::ChildProcess child = vt::StartChildWithOutputFile(
+      "\"" + bin64 + "direct_bench.exe\" \"" + bin64 + "KHALAPI_nofile.dll\" " + std::to_string(calls), "", output);
+  vt::WaitChild(child, 120000);
+  std::string text = vt::ReadFileBytes(output);
+  DeleteFileA(output.c_str());
+  return text;
+}
+
+void PrintRow(const char* label, const Row* shipped, const Row* model) {
+  printf("  %-27s", label);
+  for (const Row* r : {shipped, model}) {
+    if (r) {
+      printf(" %9.1f %9.1f %6.2f /%5.2f  ", r->median_us, r->p99_us, r->proxy_run_out, r->host_run_out);
+    } else {
+      printf(" %9s %9s %14s  ", "-", "-", "-");
+    }
+  }
+  printf("\n");
+}
+
+void PrintFloor(const char* label, const Spread& shipped, const Spread& model) {
+  printf("  %-27s %9.1f %9.1f %14s   %9.1f %9.1f\n", label, shipped.median_us, shipped.p99_us, "", model.median_us,
+         model.p99_us);
+}
+
+double Worst(const Rows& rows, double Row::*field, const char** which) {
+  double worst = 0;
+  for (const char* name : kCallNames) {
+    auto it = rows.find(name);
+    if (it == rows.end() || std::string(name) == "DISPLAYDLL_Write") continue;
+    if (it->second.*field >= worst) {
+      worst = it->second.*field;
+      *which = name;
+    }
+  }
+  return worst;
+}
+
+const Row* Find(const Rows& rows, const char* name) {
+  auto it = rows.find(name);
+  return it == rows.end() ? nullptr : &it->second;
+}
+
+int RunAll(int calls) {
+  const int model_calls = std::max(100, calls / 10);
+  const int writes = 200, model_writes = 50;
+  vt::KeepStandardHandlesPrivate();
+  const Floors before = MeasureFloors(false, calls), before_tick = MeasureFloors(true, model_calls);
+  const Rows signalled = RunChildSession(true, false, calls, writes);
+  const Rows polled = RunChildSession(false, false, calls, writes);
+  const Rows signalled_tick = RunChildSession(true, true, model_calls, model_writes);
+  const Rows polled_tick = RunChildSession(false, true, model_calls, model_writes);
+  const Floors after = MeasureFloors(false, calls), after_tick = MeasureFloors(true, model_calls);
+  const std::string direct = DirectCosts(calls);
+
+  printf("The display chain under Wine, in microseconds: %d calls per LD_ function and %d writes with the\n"
+         "shipped timer, %d and %d with the 15.6 ms timer model. 'run out' is the number of 1 ms waits or\n"
+         "sleeps per call that no signal ended: proxy side / host side. The model is a model: every sleep,\n"
+         "and every wait that no signal ends, is stretched to the next 15.625 ms boundary, as Windows' default\n"
+         "timer would without high-resolution waitable timers.\n\n",
+         calls, writes, model_calls, model_writes);
+  printf("  %-27s %35s   %35s\n", "", "---------- shipped timer ----------", "------- 15.6 ms timer (model) -------");
+  printf("  %-27s %9s %9s %15s   %9s %9s %15s\n", "", "median", "p99", "run out p / h", "median", "p99",
+         "run out p / h");
+  printf("signalled\n");
+  for (const char* name : kCallNames) PrintRow(name, Find(signalled, name), Find(signalled_tick, name));
+  printf("poll only (no events on either side, as with a peer that never signals)\n");
+  for (const char* name : kCallNames) PrintRow(name, Find(polled, name), Find(polled_tick, name));
+  printf("floors: a flag between a 32-bit and a 64-bit process through a shared section\n");
+  PrintFloor("event each way, before", before.event, before_tick.event);
+  PrintFloor("event each way, after", after.event, after_tick.event);
+  PrintFloor("1 ms sleep each way, before", before.sleep, before_tick.sleep);
+  PrintFloor("1 ms sleep each way, after", after.sleep, after_tick.sleep);
+  printf("vendor call in-process, 64-bit, no proxy (median p99):\n");
+  for (const std::string& line : vt::SplitCrLfLines(direct))
+    if (!line.empty()) printf("  %s\n", line.c_str());
+
+  // Each floor against the slower of its two runs.
+  const double event_floor = std::max(before.event.median_us, after.event.median_us);
+  const double sleep_floor = std::max(before.sleep.median_us, after.sleep.median_us);
+  const char* which = "";
+  printf("\ntargets\n");
+  const double median = Worst(signalled, &Row::median_us, &which);
+  printf("  signalled median / event floor (%.1f): worst %.2f (%s); target at most 1.3\n", event_floor,
+         median / event_floor, which);
+  const double p99 = Worst(signalled, &Row::p99_us, &which);
+  printf("  signalled p99: worst %.1f us (%s); target under 500\n", p99, which);
+  double run_out = 0;
+  for (const auto& entry : signalled)
+    run_out = std::max({run_out, entry.second.proxy_run_out, entry.second.host_run_out});
+  printf("  signalled 1 ms waits run out per call: at most %.3f on either side; target 0\n", run_out);
+  const Row* write_tick = Find(signalled_tick, "DISPLAYDLL_Write");
+  printf("  signalled DISPLAYDLL_Write under the 15.6 ms model: median %.2f ms; target under 2\n",
+         write_tick ? write_tick->median_us / 1000 : -1.0);
+  const double polled_median = Worst(polled, &Row::median_us, &which);
+  printf("  poll-only median / 1 ms sleep floor (%.1f): worst %.2f (%s); target at most 1.15\n", sleep_floor,
+         polled_median / sleep_floor, which);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
+  return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));
+}
