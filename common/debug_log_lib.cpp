@@ -9,6 +9,7 @@
 
 #include "debug_log.h"
 #include "log_clock.h"
+#include "module_path.h"
 
 namespace {
 
@@ -92,14 +93,8 @@ void ModuleNameFromPath(const char* path, char* name, size_t name_size) {
 
 const char* ModuleName() {
   if (g_log.name_known) return g_log.module_name;
-  // The allocation base of the region that holds our own state is this
-  // module's handle, whichever module (DLL or program) this code lives in.
-  MEMORY_BASIC_INFORMATION region = {};
-  char path[1024] = {};
-  if (VirtualQuery(&g_log, &region, sizeof region) != 0) {
-    DWORD n = GetModuleFileNameA(static_cast<HMODULE>(region.AllocationBase), path, sizeof path);
-    if (n == 0 || n >= sizeof path) path[0] = '\0';
-  }
+  char path[1024];
+  ThisModulePath(path, sizeof path);
   ModuleNameFromPath(path, g_log.module_name, sizeof g_log.module_name);
   g_log.name_known = true;
   return g_log.module_name;

@@ -19,7 +19,7 @@ int32_t PositionCall(int32_t request_code, const char* name, int32_t* position) 
   if (!position) return -1;
   PrepareRequest(request_code, name);
   g_block.args[0] = *position;
-  if (callfn() == kCallNotSent) return -1;
+  if (callfn() == kCallNotAnswered) return -1;
   *position = g_block.args[0];
   return g_block.result;
 }
@@ -56,7 +56,7 @@ int32_t __cdecl LD_GetDeviceInfo(int32_t device, void* info) {
   g_block.payload[0] = static_cast<uint8_t>(count & 0xFF);
   g_block.payload[1] = static_cast<uint8_t>((count >> 8) & 0xFF);
   memcpy(g_block.payload + kInfoCountSize, record + kInfoCountSize, static_cast<size_t>(count));
-  if (callfn() == kCallNotSent) return -1;
+  if (callfn() == kCallNotAnswered) return -1;
   // After a time-out the block still holds the request as sent, so the
   // record gets its own values back.
   const int32_t reply_count = g_block.payload[0] + 256 * g_block.payload[1];

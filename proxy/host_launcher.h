@@ -1,6 +1,9 @@
 #pragma once
-// Once per process: open the channel and make sure the host program runs.
-// And the small process-control operations it is made of.
+// The host program as the proxy sees it: on the first request of the
+// process the channel is opened and the host found or started; afterwards
+// the proxy keeps its process open for waiting, notices when it has ended
+// (its idle exit, a crash, being ended from outside) and starts it again.
+// And the small process-control operations the launcher is made of.
 
 #include <cstdint>
 
@@ -8,10 +11,25 @@
 
 constexpr char kHostProgram64[] = "Vorn64BitInterface.exe";
 constexpr char kHostProgram32[] = "Vorn32BitInterface.exe";
-constexpr char kHostArgument[] = " ";
+constexpr char kHostArgument[] = " ";  // the whole command line of the started host
 constexpr uint32_t kLauncherWaitMs = 1000;
 constexpr int kMaxListedProcesses = 1024;  // 4096 bytes of process ids
 constexpr DWORD kQuerySkippedError = ERROR_GEN_FAILURE;  // 31
+// A start that failed is tried again by a later call at most this often.
+constexpr DWORD kLaunchRetryMs = 1000;
+// A watched host is looked at before a request goes out at most this often,
+// and while a call waits once in kHostCheckReads reads of the section: not a
+// system call on every read.
+constexpr DWORD kHostCheckMs = 32;
+constexpr int32_t kHostCheckReads = 32;
+
+enum HostState {
+  kHostNotLaunched,  // before the first request
+  kHostWatched,      // found or started, its process held open for waiting
+  kHostUnwatched,    // taken as running, but its process could not be opened
+                     // (or the process list could not be read)
+  kHostMissing,      // ended, or could not be started
+};
 
 // Set before any other step, so neither runs twice in a process, whatever
 // their outcome.
@@ -19,8 +37,27 @@ extern int32_t g_host_started;
 extern int32_t g_query_loaded;
 // Null until resolved, and for good when the lookup failed.
 extern QueryFullProcessImageNameFn g_query_image_name;
+extern HostState g_host_state;
+extern HANDLE g_host_process;  // while kHostWatched
 
+// First request of the process: opens the channel and runs the launcher.
 void StartHostOnce();
+enum HostReadiness {
+  kHostReady,      // a host is taken to be running, as before
+  kHostRestarted,  // a new host was found or started for this request
+  kHostNone,       // none can be had now
+};
+// Before a request goes out. A watched host that has ended is started
+// again; a failed start is retried at most once per kLaunchRetryMs.
+HostReadiness PrepareHost();
+// True when the watched host has ended; the state is then kHostMissing.
+// One system call: callers make it once in kHostCheckReads reads.
+bool HostEnded();
+// The launcher again, after the host has ended; true when a host runs.
+bool RelaunchHost();
+// After a time-out: an unwatched host is looked for afresh by the next call.
+void NoteTimeOut();
+
 int32_t MP_IsWow64();
 void MP_kernel32_Start();
 // Id of the last listed process whose image path ends in `name` (byte for
@@ -29,5 +66,8 @@ int32_t MP_check_process(const char* name);
 // 1 when a process of that name was terminated, else 0.
 int32_t MP_KillProc(const char* name);
 // Ends a running instance (and waits for it to go), then starts the
-// program detached with its one argument; _spawnl's result.
-int32_t MP_StartProc(const char* program, const char* argument);
+// program detached, inheriting none of the caller's handles, with
+// `argument` as its whole command line: from the current directory, or
+// else from the folder of this library, with that folder as its working
+// directory. The new process, or null (logged) when it cannot be started.
+HANDLE MP_StartProc(const char* program, const char* argument);

@@ -25,28 +25,85 @@ int32_t NextRequestNumber() {
   return static_cast<int32_t>(g_last_request_number);
 }
 
-bool IsAnswerToOurRequest(const RequestBlock& seen) {
-  return seen.done != 0 && seen.request_id == g_block.request_id && seen.opcode == g_block.opcode;
+bool IsAnswerTo(const RequestBlock& request, const RequestBlock& seen) {
+  return seen.done != 0 && seen.request_id == request.request_id && seen.opcode == request.opcode;
 }
 
 // The section holds nothing that anyone still waits for: no request at all,
 // or the answer to another request (a late answer to an earlier call, or
 // one that overwrote ours). Our request must go out again. A request that
 // still waits, ours or another's, is left alone.
-bool SectionNeedsOurRequest(const RequestBlock& seen) {
+bool SectionNeedsRequest(const RequestBlock& request, const RequestBlock& seen) {
   if (seen.opcode == kNoRequest) return true;
-  return seen.done != 0 && !IsAnswerToOurRequest(seen);
+  return seen.done != 0 && !IsAnswerTo(request, seen);
 }
 
-// Writes our request into the section and wakes the host.
-bool SendRequest() {
-  if (!CommsSend(kChannelSlot, &g_block, kBlockSize)) return false;
+// Writes a request into the section and wakes the host.
+void SendRequest(const RequestBlock& request) {
+  CommsSend(kChannelSlot, &request, kBlockSize);
   CommsSignal(kChannelSlot, kRequestEvent);
-  return true;
 }
 
 // Instead of a 1 ms sleep: the host's answer ends it early.
 void AwaitReply() { CommsWait(kChannelSlot, kReplyEvent, 1); }
+
+// The host remembers the device that its last LD_GetNextDevicePosition
+// found, and passes it to every control and information call; a new host
+// starts without one. This is the request that gave the host its device
+// (pending_opcode 0 while there is none), so that a new host can be given
+// it again before anything else.
+RequestBlock g_device_request;
+
+void NoteDeviceRequest(const RequestBlock& sent, const RequestBlock& answer) {
+  if (sent.pending_opcode == kOpGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
+}
+
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart);
+
+// After a new host has been started: the enumeration call that gave the
+// old host its device, sent again with its own number; its answer is not
+// looked at.
+bool GiveNewHostTheDevice() {
+  if (g_device_request.pending_opcode != kOpGetNextDevicePosition) return true;
+  RequestBlock replay = g_device_request;
+  return RoundTrip(replay, false) == kCallAnswered;
+}
+
+// Sends `request` with a fresh number and waits for the answer to that
+// very request, which then replaces it. When the host ends meanwhile (and
+// `may_restart`), a new one is started and given the request again, with a
+// whole budget of reads; a host that ends again fails the call rather than
+// hold the caller.
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart) {
+  request.opcode = request.pending_opcode;
+  request.request_id = NextRequestNumber();
+  SendRequest(request);
+  AwaitReply();
+  // Read into a copy: the request must stay at hand to be sent again, and a
+  // block that answers another request is never taken for it.
+  RequestBlock seen;
+  for (int32_t reads = 1; reads <= kReplyReads; ++reads) {
+    if (CommsRecv(kChannelSlot, &seen, kBlockSize)) {
+      if (IsAnswerTo(request, seen)) {
+        NoteDeviceRequest(request, seen);
+        request = seen;
+        return kCallAnswered;
+      }
+      if (SectionNeedsRequest(request, seen)) SendRequest(request);
+    }
+    if (reads % kHostCheckReads == 0 && HostEnded()) {
+      if (!may_restart || !RelaunchHost() || !GiveNewHostTheDevice()) {
+        LogWrite("callfn", "the host program ended before it answered");
+        return kCallNotAnswered;
+      }
+      may_restart = false;
+      reads = 0;
+      SendRequest(request);
+    }
+    AwaitReply();
+  }
+  return kCallTimedOut;
+}
 
 }  // namespace
 
@@ -63,29 +120,18 @@ void PrepareRequest(int32_t request_code, const char* function_name) {
 
 CallOutcome callfn() {
   StartHostOnce();
-  g_block.opcode = g_block.pending_opcode;
-  g_block.request_id = NextRequestNumber();
-  if (!SendRequest()) {
-    g_block.result = -1;
-    return kCallNotSent;
+  CallOutcome outcome = kCallNotAnswered;
+  if (g_channel[kChannelSlot].view) {
+    const HostReadiness host = PrepareHost();
+    if (host == kHostReady || (host == kHostRestarted && GiveNewHostTheDevice())) outcome = RoundTrip(g_block, true);
   }
-  AwaitReply();
-  // Read into a copy: our own request must stay at hand to be sent again,
-  // and a block that answers another request is never taken for ours.
-  RequestBlock seen;
-  for (int32_t reads = 0; reads < kReplyReads; ++reads) {
-    if (CommsRecv(kChannelSlot, &seen, kBlockSize)) {
-      if (IsAnswerToOurRequest(seen)) {
-        g_block = seen;
-        return kCallAnswered;
-      }
-      if (SectionNeedsOurRequest(seen)) SendRequest();
-    }
-    AwaitReply();
-  }
+  if (outcome == kCallAnswered) return outcome;
   g_block.result = -1;
-  LogWrite("callfn", "timed out");
-  fputs("**** Timeout ****\n", stdout);
-  fflush(stdout);
-  return kCallTimedOut;
+  if (outcome == kCallTimedOut) {
+    NoteTimeOut();
+    LogWrite("callfn", "timed out");
+    fputs("**** Timeout ****\n", stdout);
+    fflush(stdout);
+  }
+  return outcome;
 }

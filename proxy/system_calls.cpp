@@ -1,7 +1,8 @@
 #include "system_calls.h"
 
-#include <process.h>
 #include <psapi.h>
+
+#include <string>
 
 namespace {
 
@@ -19,16 +20,32 @@ HANDLE RealOpenProcess(DWORD access, BOOL inherit, DWORD process_id) {
 }
 BOOL RealTerminateProcess(HANDLE process, UINT exit_code) { return TerminateProcess(process, exit_code); }
 BOOL RealCloseHandle(HANDLE handle) { return CloseHandle(handle); }
-intptr_t RealSpawnDetached(const char* program, const char* argument) {
-  return _spawnl(_P_DETACH, program, argument, static_cast<const char*>(nullptr));
+DWORD RealWaitForObject(HANDLE handle, DWORD milliseconds) { return WaitForSingleObject(handle, milliseconds); }
+DWORD RealTickCount() { return GetTickCount(); }
+bool RealFileExists(const char* path) {
+  const DWORD attributes = GetFileAttributesA(path);
+  return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
+DWORD RealCreateProcess(const char* path, const char* command_line, BOOL inherit_handles, DWORD flags,
+                        const char* directory, HANDLE* process) {
+  std::string writable = command_line;  // CreateProcessA may write into it
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION started = {};
+  if (!CreateProcessA(path, &writable[0], nullptr, nullptr, inherit_handles, flags, nullptr, directory, &startup,
+                      &started))
+    return GetLastError();
+  CloseHandle(started.hThread);
+  *process = started.hProcess;
+  return 0;
 }
 
 }  // namespace
 
 const SystemCalls kRealSystemCalls = {
-    RealGetModuleHandle, RealGetProcAddress, RealLoadLibrary,      RealGetCurrentProcess,
-    RealGetLastError,    RealSetLastError,   RealEnumProcesses,    RealOpenProcess,
-    RealTerminateProcess, RealCloseHandle,   RealSpawnDetached,
+    RealGetModuleHandle,  RealGetProcAddress, RealLoadLibrary,    RealGetCurrentProcess, RealGetLastError,
+    RealSetLastError,     RealEnumProcesses,  RealOpenProcess,    RealTerminateProcess,  RealCloseHandle,
+    RealWaitForObject,    RealTickCount,      RealFileExists,     RealCreateProcess,
 };
 
 SystemCalls g_system = kRealSystemCalls;

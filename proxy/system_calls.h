@@ -33,8 +33,14 @@ struct SystemCalls {
   HANDLE (*open_process)(DWORD access, BOOL inherit, DWORD process_id);
   BOOL (*terminate_process)(HANDLE process, UINT exit_code);
   BOOL (*close_handle)(HANDLE handle);
-  // _spawnl in mode _P_DETACH with the program and its one argument.
-  intptr_t (*spawn_detached)(const char* program, const char* argument);
+  DWORD (*wait_for_object)(HANDLE handle, DWORD milliseconds);
+  DWORD (*tick_count)();
+  bool (*file_exists)(const char* path);
+  // CreateProcessA of `path` with `command_line` as its whole command line,
+  // in `directory`; the thread handle is closed, the process handle kept in
+  // *process. 0, or the system error of the failed start.
+  DWORD (*create_process)(const char* path, const char* command_line, BOOL inherit_handles, DWORD flags,
+                          const char* directory, HANDLE* process);
 };
 
 extern SystemCalls g_system;

@@ -83,6 +83,10 @@ int32_t Apply(PadState& pad, int32_t command, const ControlRecord& r) {
     case kPadCmdClear:
       memset(pad.lines, ' ', sizeof pad.lines);
       return kPadOk;
+    case kPadCmdHold:
+      if (r.arg1 < 0 || r.arg1 > 10000) return kPadBadArgument;
+      Sleep(static_cast<DWORD>(r.arg1));
+      return kPadOk;
     default:
       return kPadBadCommand;
   }

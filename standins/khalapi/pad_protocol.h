@@ -31,6 +31,8 @@
 //     kPadCmdIcon     arg1 icon (0-3), arg2 state
 //     kPadCmdBeep     no arguments
 //     kPadCmdClear    no arguments; both lines become spaces
+//     kPadCmdHold     arg1 milliseconds (at most 10000) that the call takes,
+//                     for tests of a host that ends during a vendor call
 //   A 32-bit caller builds the 24-byte header that the host turns into this
 //   record: header_size 24, arg1, arg2, data count, 8 bytes of 0, then data.
 //
@@ -69,6 +71,7 @@ enum PadCommand : int32_t {
   kPadCmdIcon = 4,
   kPadCmdBeep = 5,
   kPadCmdClear = 6,
+  kPadCmdHold = 7,
 };
 
 enum PadResult : int32_t {

@@ -128,6 +128,31 @@ TEST_F(Chain, EveryWriteReachesThePadAsFourCommands) {
   plugin.done();
 }
 
+// The host program ends (its idle exit, a crash, the Task Manager): the next
+// write starts a new one, which is given the pad's device, and the text
+// reaches the pad.
+TEST_F(Chain, AfterTheHostProgramHasBeenEndedTheNextWriteReachesThePad) {
+  LoadedPlugin plugin;
+  uint8_t ok = 0;
+  ASSERT_STREQ(plugin.init(16, 2, " ", &ok), "MediaPad Display v1.2.201.1126");
+  ASSERT_EQ(ok, 1);
+  ASSERT_EQ(vt::KillProcesses(pt::kHostTail), 1);
+  const DWORD start = GetTickCount();
+  plugin.set_position(1, 1);
+  plugin.write("after a restart ");
+  const DWORD elapsed = GetTickCount() - start;
+  printf("the first write after the host's end took %lu ms\n", elapsed);
+  EXPECT_LT(elapsed, 10000u);
+  auto state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), "after a restart ");
+  EXPECT_EQ(pt::PadLine(state, 1), " MediaPad plugin");
+  EXPECT_EQ(vt::FindProcesses(pt::kHostTail).size(), 1u);
+  plugin.done();
+  state = pt::PadState();
+  EXPECT_EQ(state["led"], "0");
+  EXPECT_EQ(state["mode"], "3");
+}
+
 namespace {
 
 struct Observed {

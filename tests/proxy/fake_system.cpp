@@ -1,16 +1,20 @@
 #include "fake_system.h"
 
+#include <cstdio>
 #include <cstring>
 
+#include "test_support.h"
 #include "trace_stack.h"
 
 FakeSystem* FakeSystem::current = nullptr;
 
 namespace {
 
-// Fake handles are small odd numbers: their process is processes[(h-1)/2],
-// or the process to terminate when the handle is kTerminateHandle.
+// Fake handles are small odd numbers: their process is processes[(h-1)/2];
+// the process to terminate when the handle is kTerminateHandle; for a wait
+// on its end, processes[(h-kWaitHandles-1)/2].
 const HANDLE kTerminateHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FF1));
+constexpr uintptr_t kWaitHandles = 0x10000;
 DWORD g_last_error;
 
 FakeSystem& F() { return *FakeSystem::current; }
@@ -69,9 +73,17 @@ BOOL FakeEnumProcesses(DWORD* ids, DWORD bytes, DWORD* returned) {
   return TRUE;
 }
 
+HANDLE WaitHandleFor(size_t index) { return reinterpret_cast<HANDLE>(kWaitHandles + index * 2 + 1); }
+
 HANDLE FakeOpenProcess(DWORD access, BOOL inherit, DWORD id) {
   FakeSystem& f = F();
   if (inherit) return nullptr;
+  if (access == SYNCHRONIZE) {
+    f.opened_for_waiting.push_back(id);
+    for (size_t i = 0; i < f.processes.size(); ++i)
+      if (f.processes[i].id == id && !f.processes[i].open_fails) return ++f.open_handles, WaitHandleFor(i);
+    return nullptr;
+  }
   if (access == PROCESS_TERMINATE) {
     f.opened_for_terminate.push_back(id);
     for (const FakeProcess& p : f.processes)
@@ -94,18 +106,58 @@ BOOL FakeCloseHandle(HANDLE) {
   return TRUE;
 }
 
-intptr_t FakeSpawn(const char* program, const char* argument) {
-  F().spawned.push_back(std::string(program) + "|" + argument);
-  return F().spawn_result;
+DWORD FakeWaitForObject(HANDLE handle, DWORD) {
+  FakeSystem& f = F();
+  ++f.waits;
+  FakeProcess* p = f.ProcessOf(handle);
+  return p && p->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
+DWORD FakeTickCount() { return F().now; }
+
+bool FakeFileExists(const char* path) {
+  for (const std::string& file : F().files)
+    if (file == path) return true;
+  return false;
+}
+
+DWORD FakeCreateProcess(const char* path, const char* command_line, BOOL inherit, DWORD flags, const char* directory,
+                        HANDLE* process) {
+  FakeSystem& f = F();
+  char text[32];
+  snprintf(text, sizeof text, "|%d|0x%lx", inherit, flags);
+  f.started.push_back(std::string(path) + "|" + command_line + "|" + directory + text);
+  if (f.create_error) return f.create_error;
+  f.processes.push_back({static_cast<DWORD>(9000 + f.started.size()), path});
+  ++f.open_handles;
+  *process = WaitHandleFor(f.processes.size() - 1);
+  return 0;
 }
 
 }  // namespace
 
+FakeProcess* FakeSystem::ProcessOf(HANDLE handle) {
+  const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
+  if (h <= kWaitHandles) return nullptr;
+  const size_t index = (h - kWaitHandles - 1) / 2;
+  return index < processes.size() ? &processes[index] : nullptr;
+}
+
+std::string FakeSystem::CurrentDirectory() {
+  char path[MAX_PATH];
+  GetCurrentDirectoryA(MAX_PATH, path);
+  return std::string(path) + "\\";
+}
+
+std::string FakeSystem::ModuleDirectory() { return vt::ProgramDirectory(); }
+
 void FakeSystem::Install() {
   current = this;
-  g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary,   FakeCurrentProcess,
-                         FakeGetLastError,    FakeSetLastError,   FakeEnumProcesses, FakeOpenProcess,
-                         FakeTerminate,       FakeCloseHandle,    FakeSpawn};
+  if (files.empty()) files = {CurrentDirectory() + "Vorn64BitInterface.exe", CurrentDirectory() + "Vorn32BitInterface.exe"};
+  g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary,    FakeCurrentProcess,
+                         FakeGetLastError,    FakeSetLastError,   FakeEnumProcesses,  FakeOpenProcess,
+                         FakeTerminate,       FakeCloseHandle,    FakeWaitForObject,  FakeTickCount,
+                         FakeFileExists,      FakeCreateProcess};
 }
 
 void FakeSystem::Uninstall() {

@@ -13,6 +13,7 @@ struct FakeProcess {
   std::string path;
   bool open_fails = false;
   DWORD query_error = 0;  // non-zero: the image-name query fails with it
+  bool ended = false;     // a wait on its process returns at once
 };
 
 struct FakeSystem {
@@ -28,7 +29,9 @@ struct FakeSystem {
   int change_after_listings = -1;
   std::vector<FakeProcess> changed_processes;
   bool terminate_fails = false;
-  intptr_t spawn_result = 0;
+  std::vector<std::string> files;  // paths that exist; the host program in the current directory by default
+  DWORD create_error = 0;          // non-zero: the start fails with it
+  DWORD now = 100000;              // the tick count; the fake host's sleeps move it on
 
   // What was asked of it.
   int listings = 0;
@@ -37,8 +40,18 @@ struct FakeSystem {
   int queries = 0;
   std::vector<std::string> trace_at_listing;  // innermost frame names, joined with '/'
   std::vector<DWORD> opened_for_terminate;
+  std::vector<DWORD> opened_for_waiting;
+  int waits = 0;  // looks at a process's end
   std::vector<UINT> exit_codes;
-  std::vector<std::string> spawned;  // "program|argument"
+  // "path|command line|directory|inherit|flags" of each start; a started
+  // program joins `processes`.
+  std::vector<std::string> started;
+
+  // The fake process behind a handle this system gave out, or null.
+  FakeProcess* ProcessOf(HANDLE handle);
+
+  static std::string CurrentDirectory();  // with a trailing backslash
+  static std::string ModuleDirectory();   // this program's folder, with a trailing backslash
 
   static FakeSystem* current;
   void Install();  // into g_system; the real table comes back with Uninstall

@@ -1,5 +1,8 @@
-// The launcher: once per process, the right program, found by the tail of
-// its image path, started detached; the process-control operations it uses.
+// The launcher: the right program, found by the tail of its image path or
+// started detached without the caller's handles, from the current directory
+// or beside the proxy; failed starts retried at most once a second; the
+// process-control operations it uses. (Its watch over a running host is in
+// host_recovery_test.cpp.)
 #include "host_launcher.h"
 
 #include "proxy_fixture.h"
@@ -17,23 +20,32 @@ int32_t OneCall() {
   return LD_GetFirstDevicePosition(&position);
 }
 
+// What a start from `directory` (with its trailing backslash) is given.
+std::string StartOf(const std::string& directory, const char* program = kHostProgram64) {
+  return directory + program + "| |" + directory.substr(0, directory.size() - 1) + "|0|0x8";
+}
+
 }  // namespace
 
-TEST_F(ProxyTest, ARunningHostIsFoundAndNothingIsStarted) {
+TEST_F(ProxyTest, ARunningHostIsFoundKeptOpenForWaitingAndNothingIsStarted) {
   FakeHost::serve = Answer;
   EXPECT_EQ(OneCall(), 0);
-  EXPECT_TRUE(system_.spawned.empty());
+  EXPECT_TRUE(system_.started.empty());
   EXPECT_EQ(system_.listings, 1);
   EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
   EXPECT_TRUE(LogLines().empty());
-  EXPECT_EQ(system_.open_handles, 0);
+  EXPECT_EQ(system_.opened_for_waiting, std::vector<DWORD>{4242});
+  EXPECT_EQ(system_.open_handles, 1);  // the host's, kept
+  EXPECT_EQ(g_host_state, kHostWatched);
 }
 
-TEST_F(ProxyTest, NoHostRunningStartsItDetachedWithOneBlankArgument) {
+TEST_F(ProxyTest, NoHostRunningStartsItDetachedWithoutHandlesAndOneBlankArgument) {
   system_.processes = {{8, "C:\\windows\\system32\\services.exe"}};
   FakeHost::serve = Answer;
   EXPECT_EQ(OneCall(), 0);
-  EXPECT_EQ(system_.spawned, std::vector<std::string>{"Vorn64BitInterface.exe| "});
+  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::CurrentDirectory())});
+  EXPECT_EQ(g_host_state, kHostWatched);
+  EXPECT_EQ(system_.open_handles, 1);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Starting Vorn64BitInterface.exe"});
   EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
   // The start path scans the list again, inside the kill operation.
@@ -47,7 +59,7 @@ TEST_F(ProxyTest, WithoutWow64TheThirtyTwoBitProgramIsStarted) {
   system_.processes = {{12, kFound}};
   system_.wow64 = false;
   OneCall();
-  EXPECT_EQ(system_.spawned, std::vector<std::string>{"Vorn32BitInterface.exe| "});
+  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::CurrentDirectory(), kHostProgram32)});
   EXPECT_EQ(MP_IsWow64(), 0);
   system_.has_is_wow64 = false;
   EXPECT_EQ(MP_IsWow64(), 0);
@@ -56,16 +68,66 @@ TEST_F(ProxyTest, WithoutWow64TheThirtyTwoBitProgramIsStarted) {
   EXPECT_NE(MP_IsWow64(), 0);
 }
 
-TEST_F(ProxyTest, TheLauncherRunsOncePerProcessEvenAfterAFailedStart) {
+TEST_F(ProxyTest, TheProgramIsLookedForInTheCurrentDirectoryThenBesideTheProxy) {
   system_.processes = {};
-  system_.spawn_result = -1;
+  system_.files = {FakeSystem::ModuleDirectory() + kHostProgram64};
   FakeHost::serve = Answer;
-  OneCall();
-  OneCall();
-  OneCall();
-  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::ModuleDirectory())});
+}
+
+TEST_F(ProxyTest, TheCurrentDirectoryComesFirst) {
+  system_.processes = {};
+  system_.files = {FakeSystem::ModuleDirectory() + kHostProgram64, FakeSystem::CurrentDirectory() + kHostProgram64};
+  MP_kernel32_Start();
+  EXPECT_NE(MP_StartProc(kHostProgram64, kHostArgument), nullptr);
+  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::CurrentDirectory())});
+}
+
+// No program file: the call fails at once, without the launcher's wait and
+// without sending anything; calls within the next second do not look again.
+TEST_F(ProxyTest, AFailedStartFailsTheCallAtOnceAndIsRetriedAtMostOnceASecond) {
+  system_.processes = {};
+  system_.files = {};
+  FakeHost::serve = Answer;
+  int32_t position = 77;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(position, 77);
+  EXPECT_TRUE(FakeHost::long_sleeps.empty());
+  EXPECT_EQ(FakeHost::polls, 0);
   EXPECT_EQ(system_.listings, 2);
+  const std::string current = FakeSystem::CurrentDirectory(), beside = FakeSystem::ModuleDirectory();
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{
+                            "Starting Vorn64BitInterface.exe",
+                            "Starting Vorn64BitInterface.exe is neither in " + current.substr(0, current.size() - 1) +
+                                " nor in " + beside.substr(0, beside.size() - 1)}));
+  system_.now += kLaunchRetryMs - 1;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(system_.listings, 2);
+  system_.now += 1;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(system_.listings, 4);
+  // The file is put in place: a call a second later starts the host.
+  system_.files = {current + kHostProgram64};
+  EXPECT_EQ(OneCall(), -1);
+  system_.now += kLaunchRetryMs;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(FakeHost::served.size(), 1u);
   EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
+}
+
+TEST_F(ProxyTest, AStartThatTheSystemRefusesIsLoggedWithItsText) {
+  system_.processes = {};
+  system_.create_error = ERROR_ACCESS_DENIED;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(system_.started.size(), 1u);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_EQ(lines.size(), 3u);  // the system's text ends in a line end of its own
+  const std::string prefix = "Starting " + FakeSystem::CurrentDirectory() + "Vorn64BitInterface.exe could not be started: Error 5 - ";
+  EXPECT_EQ(lines[1].rfind(prefix, 0), 0u) << lines[1];
+  EXPECT_GT(lines[1].size(), prefix.size());
+  EXPECT_EQ(system_.open_handles, 0);
 }
 
 TEST_F(ProxyTest, TheImagePathMustEndInTheNameByteForByte) {
@@ -125,7 +187,8 @@ TEST_F(ProxyTest, AnUnlistableProcessListCountsAsARunningHost) {
   system_.enum_fails = true;
   FakeHost::serve = Answer;
   OneCall();
-  EXPECT_TRUE(system_.spawned.empty());
+  EXPECT_TRUE(system_.started.empty());
+  EXPECT_EQ(g_host_state, kHostUnwatched);
   // Killing then takes -1 for an id, which cannot be opened.
   EXPECT_EQ(MP_KillProc(kHostProgram64), 0);
   EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{0xFFFFFFFFu});
@@ -139,8 +202,8 @@ TEST_F(ProxyTest, WithoutTheImageNameQueryNoProcessIsOpenedAndTheHostIsStarted) 
   FakeHost::serve = Answer;
   OneCall();
   EXPECT_EQ(system_.queries, 0);
-  EXPECT_EQ(system_.open_handles, 0);
-  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_EQ(system_.open_handles, 1);  // the started host's
+  EXPECT_EQ(system_.started.size(), 1u);
   const std::vector<std::string> lines = LogLines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("MP_Load_Start Error 127 - ", 0), 0u) << lines[0];
@@ -167,20 +230,21 @@ TEST_F(ProxyTest, AnInstanceThatAppearsBeforeTheStartIsTerminatedFirst) {
   OneCall();
   EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{50});
   EXPECT_EQ(system_.exit_codes, std::vector<UINT>{0});
-  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_EQ(system_.started.size(), 1u);
   EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
-  EXPECT_EQ(system_.open_handles, 0);
+  EXPECT_EQ(system_.open_handles, 1);  // the started host's
 }
 
 TEST_F(ProxyTest, AFailedTerminationIsLoggedAndTheStartGoesAheadAtOnce) {
   MP_kernel32_Start();
   system_.processes = {{60, kFound}};
   system_.terminate_fails = true;
-  EXPECT_EQ(MP_StartProc(kHostProgram64, kHostArgument), 0);
+  HANDLE started = MP_StartProc(kHostProgram64, kHostArgument);
+  EXPECT_NE(started, nullptr);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Kill_Process TerminateProcess failed"});
-  EXPECT_EQ(system_.spawned.size(), 1u);
+  EXPECT_EQ(system_.started.size(), 1u);
   EXPECT_TRUE(FakeHost::long_sleeps.empty());
-  EXPECT_EQ(system_.open_handles, 0);
+  EXPECT_EQ(system_.open_handles, 1);  // the new process, which the caller keeps
   system_.terminate_fails = false;
   EXPECT_EQ(MP_KillProc(kHostProgram64), 1);
   EXPECT_EQ(g_trace.depth, 0);

@@ -8,6 +8,7 @@ int FakeHost::signalled_polls;
 std::vector<uint32_t> FakeHost::long_sleeps;
 
 void FakeHost::Sleep(uint32_t ms) {
+  if (FakeSystem::current) FakeSystem::current->now += ms;
   if (ms != 1) {
     long_sleeps.push_back(ms);
     return;

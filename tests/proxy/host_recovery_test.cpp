@@ -1,0 +1,186 @@
+// The proxy's watch over the host program: a host that has ended (its idle
+// exit, a crash, being ended from outside) is noticed before the next
+// request or while a call waits, and a new one gets the request; a host
+// that runs but does not answer still meets the time-out.
+#include "host_launcher.h"
+#include "proxy_fixture.h"
+#include "request_call.h"
+#include "stdout_capture.h"
+#include "vorn_apx.h"
+
+namespace {
+
+void Answer(RequestBlock& b) {
+  b.args[0] += 1;
+  b.result = 0;
+}
+
+int32_t OneCall() {
+  int32_t position = 0;
+  return LD_GetFirstDevicePosition(&position);
+}
+
+FakeSystem& System() { return *FakeSystem::current; }
+
+// The host found at start-up ends; it is no longer listed.
+void EndTheFirstHost() {
+  System().processes[0].ended = true;
+  System().processes[0].path = "C:\\gone";
+}
+
+}  // namespace
+
+TEST_F(ProxyTest, AHostThatEndedBetweenCallsIsStartedAgainBeforeTheNextRequest) {
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EndTheFirstHost();
+  system_.now += kHostCheckMs;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(FakeHost::served.size(), 2u);
+  EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"Starting the host program has ended", "Starting Vorn64BitInterface.exe"}));
+  EXPECT_EQ(system_.open_handles, 1);  // the old host's handle closed, the new one's kept
+  EXPECT_EQ(g_host_state, kHostWatched);
+}
+
+// A host that has gone but is still listed counts as gone.
+TEST_F(ProxyTest, AHostThatIsStillListedAfterItsEndIsReplaced) {
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  system_.processes[0].ended = true;
+  system_.now += kHostCheckMs;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+}
+
+// Calls that follow each other closely look at the host's process at most
+// once in kHostCheckMs, not once a call.
+TEST_F(ProxyTest, TheLookBeforeARequestComesAtMostEveryFewTensOfMilliseconds) {
+  FakeHost::serve = Answer;
+  OneCall();
+  const int before = system_.waits;
+  for (int i = 0; i < 320; ++i) OneCall();  // each moves the clock on by one 1 ms poll
+  EXPECT_GE(system_.waits - before, 9);
+  EXPECT_LE(system_.waits - before, 11);
+}
+
+TEST_F(ProxyTest, AHostThatEndsWhileACallWaitsIsReplacedAndTheRequestSentAgain) {
+  static int ended_at_poll, started_at_poll;
+  ended_at_poll = started_at_poll = -1;
+  FakeHost::before_poll = [](int poll) {
+    if (poll == 5) {
+      EndTheFirstHost();
+      ended_at_poll = poll;
+    }
+    if (!System().started.empty() && started_at_poll < 0) {
+      started_at_poll = poll;
+      FakeHost::serve = Answer;
+    }
+  };
+  int32_t position = 41;
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  EXPECT_EQ(position, 42);
+  EXPECT_EQ(system_.started.size(), 1u);
+  // Noticed within one look's worth of reads.
+  EXPECT_GT(started_at_poll, ended_at_poll);
+  EXPECT_LE(started_at_poll - ended_at_poll, kHostCheckReads + 1);
+  ASSERT_EQ(FakeHost::served.size(), 1u);
+  EXPECT_EQ(FakeHost::served[0].args[0], 41);
+  EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
+}
+
+TEST_F(ProxyTest, AHostThatRunsButNeverAnswersStillTimesOutWithoutALookAtEveryRead) {
+  StdoutCapture out;
+  const int before = system_.waits;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  EXPECT_EQ(FakeHost::polls, kReplyReads + 1);
+  EXPECT_TRUE(system_.started.empty());
+  // One look when the launcher finds it, then one in kHostCheckReads reads.
+  EXPECT_EQ(system_.waits - before, 1 + kReplyReads / kHostCheckReads);
+  EXPECT_EQ(g_host_state, kHostWatched);
+}
+
+// A host that ends again right after its restart fails the call instead of
+// holding the caller; the next call tries again.
+TEST_F(ProxyTest, AHostThatEndsAgainAfterItsRestartFailsTheCall) {
+  FakeHost::before_poll = [](int poll) {
+    if (poll == 3) EndTheFirstHost();
+    for (FakeProcess& p : System().processes)
+      if (p.id > 9000) p.ended = true;  // every started host ends at once
+  };
+  StdoutCapture out;
+  int32_t position = 5;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(position, 5);
+  EXPECT_EQ(out.Finish(), "");
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_LE(FakeHost::polls, 3 * kHostCheckReads);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "callfn the host program ended before it answered");
+  FakeHost::before_poll = nullptr;
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 2u);
+}
+
+// Taken as running but not watched (the process list could not be read):
+// only a time-out tells, and then the next call looks again.
+TEST_F(ProxyTest, AfterATimeOutAnUnwatchedHostIsLookedForAgain) {
+  system_.enum_fails = true;
+  StdoutCapture out;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(g_host_state, kHostMissing);
+  EXPECT_EQ(system_.listings, 1);
+  system_.enum_fails = false;
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.listings, 2);
+  EXPECT_EQ(g_host_state, kHostWatched);
+}
+
+// A new host knows no device until an LD_GetNextDevicePosition has found
+// one; the enumeration call that gave the old host its device goes to the
+// new one first, then the request.
+TEST_F(ProxyTest, ANewHostIsGivenTheDeviceBeforeTheRequest) {
+  FakeHost::serve = Answer;
+  int32_t position = 0;
+  ASSERT_EQ(LD_GetNextDevicePosition(&position), 0);  // found the device at 1
+  position = 1;
+  FakeHost::serve = [](RequestBlock& b) {
+    b.args[0] = -1;  // the end of the list: the host keeps the device it has
+    b.result = 0;
+  };
+  ASSERT_EQ(LD_GetNextDevicePosition(&position), 0);
+  FakeHost::serve = Answer;
+  EndTheFirstHost();
+  system_.now += kHostCheckMs;
+  uint8_t record[28] = {24};
+  EXPECT_EQ(LD_DeviceControl(1, 3, record), 0);
+  ASSERT_EQ(FakeHost::served.size(), 4u);
+  EXPECT_EQ(FakeHost::served[2].pending_opcode, kOpGetNextDevicePosition);
+  EXPECT_EQ(FakeHost::served[2].args[0], 0);  // the call that found the device, as it was sent
+  EXPECT_NE(FakeHost::served[2].request_id, FakeHost::served[0].request_id);
+  EXPECT_EQ(FakeHost::served[3].pending_opcode, kOpDeviceControl);
+}
+
+TEST_F(ProxyTest, ANewHostIsGivenTheDeviceAlsoWhenTheOldOneEndedDuringTheCall) {
+  FakeHost::serve = Answer;
+  int32_t position = 0;
+  ASSERT_EQ(LD_GetNextDevicePosition(&position), 0);
+  FakeHost::serve = nullptr;
+  FakeHost::before_poll = [](int) {
+    if (System().started.empty()) {
+      EndTheFirstHost();
+    } else {
+      FakeHost::serve = Answer;
+    }
+  };
+  uint8_t record[28] = {24};
+  EXPECT_EQ(LD_DeviceControl(1, 3, record), 0);
+  ASSERT_EQ(FakeHost::served.size(), 3u);
+  EXPECT_EQ(FakeHost::served[1].pending_opcode, kOpGetNextDevicePosition);
+  EXPECT_EQ(FakeHost::served[2].pending_opcode, kOpDeviceControl);
+}
