@@ -24,9 +24,10 @@ ChannelSlot g_channel[kChannelSlots];
 //    copy between them is seen whole or not at all by the other side;
 //  - the lock word itself is never copied: a sent block leaves it alone and
 //    a received block reads 0 there, as every block that crosses has it;
-//  - a holder that died inside its copy (the proxy may terminate a stale
-//    host) would leave the word set; after kStaleLockMs the lock is taken
-//    over, so no process waits for ever.
+//  - a holder that died inside its copy (a host ended from outside) would
+//    leave the word set; after kStaleLockMs with the same holder the lock is
+//    taken over by a compare-exchange against that holder, so no process
+//    waits for ever and no two waiters take it at once.
 // On top of this the host writes an answer back only while the section
 // still holds the request it answers (CommsSendReply), so a late answer
 // never overwrites a newer request.
@@ -49,17 +50,25 @@ volatile LONG* LockWord(const ChannelSlot& s) {
 void LockSection(const ChannelSlot& s) {
   volatile LONG* word = LockWord(s);
   const LONG tag = static_cast<LONG>(GetCurrentProcessId());
-  const DWORD start = GetTickCount();
-  for (unsigned spin = 0; InterlockedCompareExchange(word, tag, 0) != 0; ++spin) {
+  LONG holder = 0;  // the holder whose time is being counted
+  DWORD since = GetTickCount();
+  for (unsigned spin = 0;; ++spin) {
+    const LONG seen = InterlockedCompareExchange(word, tag, 0);
+    if (seen == 0) return;
+    if (seen != holder) {
+      // Another holder, or another take-over: its time starts now.
+      holder = seen;
+      since = GetTickCount();
+    }
     if (spin < 64) {
       YieldProcessor();
-    } else {
-      Sleep(0);
-      if (GetTickCount() - start > kStaleLockMs) {
-        InterlockedExchange(word, tag);
-        return;
-      }
+      continue;
     }
+    Sleep(0);
+    // Taken over only from the holder that has kept it too long, so that of
+    // two waiters that both find it stale, one takes it and the other
+    // counts the new holder's time anew.
+    if (GetTickCount() - since > kStaleLockMs && InterlockedCompareExchange(word, tag, holder) == holder) return;
   }
 }
 

@@ -59,7 +59,7 @@ void LogWrite(const char* tag, const char* message) {
 }
 
 void LogValue(const char* tag, int32_t value) {
-  char text[24];
+  char text[32];  // "0x80000000 (-2147483648)" takes 24 characters and its NUL
   snprintf(text, sizeof text, "0x%08x (%d)", static_cast<unsigned>(value), static_cast<int>(value));
   LogWrite(tag, text);
 }

@@ -16,8 +16,6 @@ int32_t PayloadWord(int offset) {
   return value;
 }
 
-uint64_t* PositionWord() { return reinterpret_cast<uint64_t*>(g_host_block.payload); }
-
 struct NotBoundLogged {
   bool control, first, next, info;
 };
@@ -67,10 +65,13 @@ void DeviceControl() {
 
 void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
   if (!Bound(fn != nullptr, name, next ? &g_not_bound_logged.next : &g_not_bound_logged.first)) return;
-  *PositionWord() = static_cast<uint32_t>(g_host_block.args[0]);
-  g_host_block.result = fn(PositionWord());
-  g_host_block.args[0] = static_cast<int32_t>(static_cast<uint32_t>(*PositionWord()));
-  if (next && g_host_block.args[0] != -1) g_device_handle = *PositionWord();
+  // The vendor reads and writes the position in place: payload bytes 0-7.
+  uint64_t position = static_cast<uint32_t>(g_host_block.args[0]);
+  memcpy(g_host_block.payload, &position, sizeof position);
+  g_host_block.result = fn(reinterpret_cast<uint64_t*>(g_host_block.payload));
+  memcpy(&position, g_host_block.payload, sizeof position);
+  g_host_block.args[0] = static_cast<int32_t>(static_cast<uint32_t>(position));
+  if (next && g_host_block.args[0] != -1) g_device_handle = position;
 }
 
 void DeviceInfo() {

@@ -23,10 +23,15 @@ constexpr char kDriverNameStem[] = "MediaPad Display v";
 constexpr char kDriverVersion[] = "1.2.201.1126";
 constexpr char kLogSwitch[] = "Log";
 constexpr uint32_t kUidRetryMs = 1000;
+// Attempts, a second apart, before Init gives up on a pad that does not
+// answer (unplugged, or no vendor library behind the proxy): the display
+// host must not wait for ever before it shows its window.
+constexpr int kUidAttempts = 30;
 
 int32_t g_initialised;
 double g_uid;
 char g_driver_name[sizeof kDriverNameStem + sizeof kDriverVersion];
+char g_no_pad_text[96];
 
 bool EndsWithLogSwitch(const char* parameters) {
   const size_t n = parameters ? strlen(parameters) : 0;
@@ -50,14 +55,25 @@ UidSlots Uid() {
   return slots;
 }
 
-// Blocks until the layer reports a non-zero UID, asking once a second.
-void WaitForPad() {
-  g_uid = 0.0;
-  for (;;) {
+// Both zeros count as zero, every NaN pattern as non-zero. Tested on the
+// bits: a floating-point comparison would load the UID into the x87 unit,
+// which traps on a signalling-NaN pattern where exceptions are unmasked.
+bool UidIsZero() {
+  uint64_t bits;
+  memcpy(&bits, &g_uid, sizeof bits);
+  return (bits << 1) == 0;
+}
+
+// Asks the layer for the UID once a second until it is not zero; false
+// after kUidAttempts attempts without one.
+bool WaitForPad() {
+  memset(&g_uid, 0, sizeof g_uid);
+  for (int attempt = 1;; ++attempt) {
     const double result = PadQueryUid(&g_uid);
     LogWritef("Init", "getMediapadUID returned %d, UID=0x%08x", LogNumber(result), Uid().low);
     PadControlLed(Uid(), 1);
-    if (g_uid != 0.0) return;  // -0.0 counts as zero, every NaN as non-zero
+    if (!UidIsZero()) return true;
+    if (attempt == kUidAttempts) return false;
     VornSleep(kUidRetryMs);
   }
 }
@@ -78,23 +94,29 @@ void SetUpPad() {
 // a failed load the flag is set but there is no layer.
 bool PadReady() { return g_initialised && LayerLoaded(); }
 
-// First Init since load or Done, or a retry after a failed load: the debug
-// level, the layer and the UID are worked out anew. False when there is no
-// usable layer.
-bool StartSession(const char* parameters) {
+// First Init since load or Done, or a retry after a failed one: the debug
+// level, the layer and the UID are worked out anew. Null when the pad is
+// ready, else the text for the display host. A failure leaves no layer, so
+// that Done and a later Init find what they find after a failed load.
+const char* StartSession(const char* parameters) {
   g_initialised = 1;
   LogSetLevel(EndsWithLogSwitch(parameters) ? 1 : 0);
   LogWrite("Init", "Called ");
-  if (LoadMediaPadFunctions() != 0) return false;
+  if (LoadMediaPadFunctions() != 0) return kLoadFailed;
   if (!LayerEntry(kGetMediapadUid)) {
     // Without getMediapadUID the pad can never answer: waiting would hang
     // the display host for good.
     LogWrite("Init", "getMediapadUID is not in MediaPadLayer.dll");
     UnloadMediaPadLayer();
-    return false;
+    return kLoadFailed;
   }
-  WaitForPad();
-  return true;
+  if (!WaitForPad()) {
+    LogWritef("Init", "no UID from the pad after %d attempts", kUidAttempts);
+    UnloadMediaPadLayer();
+    snprintf(g_no_pad_text, sizeof g_no_pad_text, "MediaPad did not answer; see logs\\%s.log", ModuleName());
+    return g_no_pad_text;
+  }
+  return nullptr;
 }
 
 }  // namespace
@@ -106,8 +128,8 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t, uint32_t, const char* parameters, u
   if (ok) *ok = 0;
   if (PadReady()) {
     LogWrite("Init", "reCalled ");
-  } else if (!StartSession(parameters)) {
-    return kLoadFailed;
+  } else if (const char* failure = StartSession(parameters)) {
+    return failure;
   }
   ScreenHome();
   SetUpPad();

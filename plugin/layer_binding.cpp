@@ -15,6 +15,7 @@ constexpr char kLayerFile[] = "MediaPadLayer.dll";
 
 HMODULE g_layer;
 FARPROC g_entries[kLayerFunctionCount];
+bool g_skip_told[kLayerFunctionCount];
 
 FARPROC Resolve(LayerFunction function) {
   const char* name = kLayerFunctionNames[function];
@@ -34,12 +35,19 @@ FARPROC LayerEntry(LayerFunction function) { return g_layer ? g_entries[function
 
 bool LayerLoaded() { return g_layer != nullptr; }
 
+bool FirstSkipOf(LayerFunction function) {
+  if (g_skip_told[function]) return false;
+  g_skip_told[function] = true;
+  return true;
+}
+
 int32_t LoadMediaPadFunctions() {
   g_layer = LoadLibraryA(kLayerFile);
   if (!g_layer) {
     LogWrite("Load", "Failed to load library");
     return -1;
   }
+  for (bool& told : g_skip_told) told = false;
   FARPROC base = Resolve(kGetMediapadUid);
   const uintptr_t base_address = reinterpret_cast<uintptr_t>(base);
   LogWritef("GetMediaPadUID", "address 0x%08x", static_cast<unsigned>(base_address));

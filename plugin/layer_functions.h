@@ -46,6 +46,8 @@ using SetIconStateFn = int32_t(WINAPI*)(UidSlots uid, int32_t icon, int32_t stat
 // The resolved entry of a function; null when the layer is not loaded or
 // does not export it.
 FARPROC LayerEntry(LayerFunction function);
+// True the first time it is asked for a function since the layer was loaded.
+bool FirstSkipOf(LayerFunction function);
 
 template <typename Fn>
 Fn LayerEntryAs(LayerFunction function) {

@@ -10,9 +10,12 @@ constexpr int32_t kLineStyle = 2;
 
 char g_line[kScreenColumns + 1];
 
+// A function the layer lacks is not called. Said once per function and
+// loaded layer: the display host writes several times a second, and a line
+// each time would grow the log without end.
 bool Present(LayerFunction function) {
   if (LayerEntry(function)) return true;
-  LogWritef("Skipped", "%s is not in MediaPadLayer.dll", kLayerFunctionNames[function]);
+  if (FirstSkipOf(function)) LogWritef("Skipped", "%s is not in MediaPadLayer.dll", kLayerFunctionNames[function]);
   return false;
 }
 

@@ -2,6 +2,8 @@
 // of the channel (VORN_PROXY_FLAVOUR).
 #include <gtest/gtest.h>
 
+#include <process.h>
+
 #include <cstring>
 #include <string>
 
@@ -236,4 +238,39 @@ TEST_F(Channel, WithSignalsDisabledNoEventIsOpened) {
   HANDLE other = OpenEventA(SYNCHRONIZE, FALSE, (name_ + ".Reply").c_str());
   EXPECT_EQ(other, nullptr);
   EXPECT_EQ(GetLastError(), static_cast<DWORD>(ERROR_FILE_NOT_FOUND));
+}
+
+namespace {
+
+struct HolderChange {
+  volatile LONG* word;
+  LONG seen_while_held = -1;
+  static unsigned __stdcall Run(void* self) {
+    auto* c = static_cast<HolderChange*>(self);
+    Sleep(500);
+    InterlockedExchange(c->word, 777);  // a new holder takes the lock from the stale one
+    Sleep(700);                         // the first holder's second is long over now
+    c->seen_while_held = *c->word;
+    InterlockedExchange(c->word, 0);    // and releases it
+    return 0;
+  }
+};
+
+}  // namespace
+
+// The stale holder's time runs from when it was first seen; a new holder
+// starts its own time, and is not taken over when the first one's is up.
+TEST_F(Channel, AStaleLockIsTakenOverOnlyFromTheHolderThatKeptItTooLong) {
+  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  HolderChange change{reinterpret_cast<volatile LONG*>(&static_cast<RequestBlock*>(g_channel[0].view)->lock)};
+  *change.word = 12345;
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, HolderChange::Run, &change, 0, nullptr));
+  ASSERT_NE(thread, nullptr);
+  RequestBlock b = Pattern(4);
+  ASSERT_NE(CommsSend(0, &b, kBlockSize), nullptr);
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+  EXPECT_EQ(change.seen_while_held, 777);
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->opcode, 0x04040404);
+  EXPECT_EQ(*change.word, 0);
 }

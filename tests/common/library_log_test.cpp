@@ -35,12 +35,14 @@ TEST_F(LibraryLog, AtLevelOneACycleHasOpeningAndClosingLines) {
   LogValue("SetMode failed", -1);
   LogValue("Line", 5);
   LogValue("zero", 0);
+  LogValue("min", INT32_MIN);  // the longest value, 24 characters
   LogClose();
   const std::string stamp = "10:15:30 08/12/26";
   EXPECT_EQ(vt::ReadFileBytes(kLogPath),
             Frame(stamp, "Log File opened for ") + stamp + " PowerResume Entered\r\n" + stamp +
                 " SetMode failed 0xffffffff (-1)\r\n" + stamp + " Line 0x00000005 (5)\r\n" + stamp +
-                " zero 0x00000000 (0)\r\n" + Frame(stamp, "Log File closed for "));
+                " zero 0x00000000 (0)\r\n" + stamp + " min 0x80000000 (-2147483648)\r\n" +
+                Frame(stamp, "Log File closed for "));
 }
 
 TEST_F(LibraryLog, AtLevelZeroTheFileIsCreatedAndStaysEmpty) {

@@ -2,9 +2,13 @@
 // receives (with the UID bytes as they arrived), the log lines, the UID wait.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
+#include <float.h>
+
+#include "debug_log.h"
 #include "display_plugin.h"
 #include "plugin_fixture.h"
 #include "sleep_seam.h"
@@ -109,6 +113,71 @@ TEST_F(Session, InitAsksOnceASecondUntilTheUidIsNotZero) {
   int zero_lines = 0;
   for (const std::string& line : lines) zero_lines += line == "Init getMediapadUID returned -7, UID=0x00000000";
   EXPECT_EQ(zero_lines, 9);
+}
+
+// A pad that never answers: thirty attempts a second apart, each with its
+// log line and its controlLed, then a failed Init that leaves no layer.
+TEST_F(Session, InitGivesUpAfterThirtyAttemptsAndLeavesNoLayer) {
+  pt::SetVariable("VORN_LAYER_UID_AFTER", "1000");
+  uint8_t ok = 0xEE;
+  EXPECT_EQ(std::string(DISPLAYDLL_Init(16, 2, "Log", &ok)),
+            std::string("MediaPad did not answer; see logs\\") + ModuleName() + ".log");
+  EXPECT_EQ(ok, 0);
+  Lines expected;
+  for (int i = 0; i < 30; ++i) expected = Concat({expected, UidQuery(kZero)});
+  EXPECT_EQ(LayerCalls(), expected);
+  EXPECT_EQ(vt::SleepLog::calls, 29u);
+  EXPECT_EQ(vt::SleepLog::total_ms, 29000u);
+  EXPECT_EQ(GetModuleHandleA("MediaPadLayer.dll"), nullptr);
+  Lines lines = LogLines();
+  EXPECT_EQ(std::count(lines.begin(), lines.end(), "Init getMediapadUID returned 0, UID=0x00000000"), 30);
+  EXPECT_EQ(lines.back(), "Init no UID from the pad after 30 attempts");
+  // Done then behaves as after a failed load.
+  DeleteFileA("layer_calls.txt");
+  DISPLAYDLL_Write("x");
+  DISPLAYDLL_Done();
+  EXPECT_TRUE(LayerCalls().empty());
+  lines = LogLines();
+  EXPECT_EQ(Lines(lines.end() - 6, lines.end()),
+            Concat({{"Write MediaPadLayer.dll not loaded", "Done MediaPadLayer.dll not loaded", "Done Bye"},
+                    LogFrame("Log File closed for ")}));
+}
+
+TEST_F(Session, APadThatAnswersAtTheThirtiethAttemptIsTaken) {
+  pt::SetVariable("VORN_LAYER_UID_AFTER", "29");
+  InitOk();
+  EXPECT_EQ(vt::SleepLog::calls, 29u);
+  Lines calls = LayerCalls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), "getMediapadUID"), 30);
+}
+
+// With invalid operations trapping, a signalling-NaN UID must not reach
+// the floating-point unit: Init tests its bits.
+TEST_F(Session, ASignallingNaNUidIsTestedWithoutTheFloatingPointUnit) {
+  pt::SetVariable("VORN_LAYER_UID", "7FF0000000000001");
+  const unsigned int saved = _controlfp(0, 0);
+  _controlfp(saved & ~_EM_INVALID, _MCW_EM);
+  uint8_t ok = 0;
+  const std::string name = DISPLAYDLL_Init(16, 2, "Log", &ok);
+  _clearfp();
+  _controlfp(saved, _MCW_EM);
+  EXPECT_EQ(name, "MediaPad Display v1.2.201.1126");
+  EXPECT_EQ(ok, 1);
+}
+
+// A function the layer lacks is skipped, and said so once per loaded layer,
+// however often the display host writes.
+TEST_F(Session, AMissingLayerFunctionIsSkippedAndLoggedOncePerLoad) {
+  ASSERT_TRUE(pt::PlaceLayer("MediaPadLayer_nosetline"));
+  for (int session = 0; session < 2; ++session) {
+    InitOk();
+    for (int i = 0; i < 5; ++i) DISPLAYDLL_Write("text");
+    Lines lines = LogLines();
+    EXPECT_EQ(std::count(lines.begin(), lines.end(), "Skipped setLine is not in MediaPadLayer.dll"), 1);
+    DISPLAYDLL_Done();
+  }
+  Lines calls = LayerCalls();
+  EXPECT_EQ(std::count(calls.begin(), calls.end(), Call("SetMode", kUid, " 1")), 2 * (2 + 10));
 }
 
 TEST_F(Session, FailingLayerCallsGiveValueLinesAndTheSequenceGoesOn) {
