@@ -4,7 +4,11 @@ FakeHost::Serve FakeHost::serve;
 FakeHost::BeforePoll FakeHost::before_poll;
 std::vector<RequestBlock> FakeHost::served;
 int FakeHost::polls;
-int FakeHost::signalled_polls;
+int FakeHost::signalled_requests;
+
+namespace {
+int32_t g_request_looked_at;  // the request whose event was looked at last
+}
 std::vector<uint32_t> FakeHost::long_sleeps;
 
 void FakeHost::Sleep(uint32_t ms) {
@@ -15,17 +19,26 @@ void FakeHost::Sleep(uint32_t ms) {
   }
   if (before_poll) before_poll(polls);
   ++polls;
-  if (HANDLE request = g_channel[0].events[kRequestEvent]) {
-    if (WaitForSingleObject(request, 0) == WAIT_OBJECT_0) ++signalled_polls;
-  }
-  if (!serve) return;
   RequestBlock block;
   CommsRecv(0, &block, kBlockSize);
   if (block.opcode == 0 || block.done != 0) return;
+  // Once per request: a look at the event is a round trip to the system.
+  HANDLE request = g_channel[0].events[kRequestEvent];
+  if (request && block.request_id != g_request_looked_at) {
+    g_request_looked_at = block.request_id;
+    if (WaitForSingleObject(request, 0) == WAIT_OBJECT_0) ++signalled_requests;
+  }
+  if (!serve) return;
   served.push_back(block);
   serve(block);
   block.done = 1;
   if (CommsSendReply(0, block)) CommsSignal(0, kReplyEvent);
+}
+
+bool FakeHost::Wait(HANDLE event, uint32_t ms) {
+  const size_t answered = served.size();
+  Sleep(ms);
+  return event && served.size() > answered;
 }
 
 void FakeHost::Reset() {
@@ -33,7 +46,8 @@ void FakeHost::Reset() {
   before_poll = nullptr;
   served.clear();
   polls = 0;
-  signalled_polls = 0;
+  signalled_requests = 0;
+  g_request_looked_at = 0;
   long_sleeps.clear();
 }
 
@@ -50,6 +64,7 @@ void ProxyTest::SetUp() {
   system_.Install();
   FakeHost::Reset();
   SetSleepFunction(FakeHost::Sleep);
+  SetWaitFunction(FakeHost::Wait);
   // A section of the test's own; the launcher then finds the slot started.
   CommsStart(0, 1, vt::UniqueName("VornProxyTest").c_str(), kSectionSize);
   LogSetLevel(1);
@@ -57,6 +72,7 @@ void ProxyTest::SetUp() {
 
 void ProxyTest::TearDown() {
   SetSleepFunction(nullptr);
+  SetWaitFunction(nullptr);
   FakeSystem::Uninstall();
 }
 

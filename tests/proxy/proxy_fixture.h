@@ -24,10 +24,13 @@ struct FakeHost {
   static BeforePoll before_poll;
   static std::vector<RequestBlock> served;  // as they arrived
   static int polls;                         // 1 ms sleeps
-  static int signalled_polls;               // polls that found the request event set
+  static int signalled_requests;            // requests whose event the host found set
   static std::vector<uint32_t> long_sleeps;
 
   static void Sleep(uint32_t ms);
+  // The proxy's wait: one poll of the fake host; it ends early when the
+  // fake host answered in it (and signalled, as the host does).
+  static bool Wait(HANDLE event, uint32_t ms);
   static void Reset();
   static RequestBlock Section();
   static void PutInSection(const RequestBlock& block);

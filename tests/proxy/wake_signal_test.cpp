@@ -14,12 +14,15 @@ void Answer(RequestBlock& b) { b.result = 0; }
 struct Waits {
   static std::vector<HANDLE> events;  // what each wait waited on
   static int ended_by_signal;
-  // The fake host's poll stands in for the wait's time, as the default
-  // wait does with a replaced sleep; the records are what this adds.
+  // The fake host's poll stands in for the wait's time. When it answered,
+  // the reply event it signalled must be set; otherwise the wait ran out
+  // (and costs no look at the event, a round trip to the system).
   static bool Record(HANDLE event, uint32_t ms) {
     events.push_back(event);
+    const size_t answered = FakeHost::served.size();
     FakeHost::Sleep(ms);
-    const bool signalled = event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
+    const bool signalled =
+        event && FakeHost::served.size() > answered && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
     ended_by_signal += signalled;
     return signalled;
   }
@@ -47,9 +50,9 @@ TEST_F(ProxyTest, EachRequestIsSignalledAndTheHostsSignalEndsTheFirstWait) {
   SetWaitFunction(Waits::Record);
   FakeHost::serve = Answer;
   for (int i = 0; i < 3; ++i) EXPECT_EQ(OneCall(), 0);
-  SetWaitFunction(nullptr);
+  SetWaitFunction(FakeHost::Wait);
   EXPECT_EQ(FakeHost::served.size(), 3u);
-  EXPECT_EQ(FakeHost::signalled_polls, 3);
+  EXPECT_EQ(FakeHost::signalled_requests, 3);
   // One wait per call, on the reply event, ended by the host's signal.
   ASSERT_EQ(Waits::events.size(), 3u);
   for (HANDLE e : Waits::events) EXPECT_EQ(e, g_channel[0].events[kReplyEvent]);
@@ -60,10 +63,10 @@ TEST_F(ProxyTest, WaitsThatRunOutStillCountOneReadEach) {
   SetWaitFunction(Waits::Record);
   StdoutCapture out;
   EXPECT_EQ(OneCall(), -1);
-  SetWaitFunction(nullptr);
+  SetWaitFunction(FakeHost::Wait);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
   // The request was signalled once; no answer, so no wait ended early.
-  EXPECT_EQ(FakeHost::signalled_polls, 1);
+  EXPECT_EQ(FakeHost::signalled_requests, 1);
   EXPECT_EQ(Waits::ended_by_signal, 0);
   EXPECT_EQ(Waits::events.size(), static_cast<size_t>(kReplyReads) + 1);
 }
@@ -82,8 +85,8 @@ TEST_F(ProxyTest, WithoutEventsTheProxyPollsAsBefore) {
     else FakeHost::serve = Answer;
   };
   EXPECT_EQ(OneCall(), 0);
-  SetWaitFunction(nullptr);
-  EXPECT_EQ(FakeHost::signalled_polls, 0);
+  SetWaitFunction(FakeHost::Wait);
+  EXPECT_EQ(FakeHost::signalled_requests, 0);
   EXPECT_EQ(Waits::ended_by_signal, 0);
   EXPECT_EQ(Waits::events, std::vector<HANDLE>(3, nullptr));
 }
@@ -102,8 +105,8 @@ TEST_F(ProxyTest, ATakenEventNameLeavesOnlyThatSidePolled) {
   FakeHost::serve = Answer;
   EXPECT_EQ(OneCall(), 0);
   EXPECT_EQ(OneCall(), 0);
-  SetWaitFunction(nullptr);
-  EXPECT_EQ(FakeHost::signalled_polls, 2);
+  SetWaitFunction(FakeHost::Wait);
+  EXPECT_EQ(FakeHost::signalled_requests, 2);
   EXPECT_EQ(Waits::events, std::vector<HANDLE>(2, nullptr));
   const std::vector<std::string> lines = LogLines();
   ASSERT_FALSE(lines.empty());
