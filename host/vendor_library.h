@@ -5,12 +5,13 @@
 
 #include <cstdint>
 
+#include "vendor_path.h"
+
 using GetFirstDevicePositionFn = int32_t (*)(uint64_t* position);
 using GetNextDevicePositionFn = int32_t (*)(uint64_t* position);
 using DeviceControlFn = int32_t (*)(uint64_t device, int32_t code, void* record);
 using GetDeviceInfoFn = int32_t (*)(uint64_t device, void* record);
 
-constexpr char kVendorLibraryPath[] = "C:\\Program Files\\Common Files\\Logishrd\\KHAL3\\KHALAPI.dll";
 
 struct VendorLibrary {
   HMODULE module;

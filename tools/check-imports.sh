@@ -5,7 +5,7 @@
 # usage: check-imports.sh <objdump> <binary>...
 set -euo pipefail
 objdump=$1; shift
-allowed='^(kernel32|msvcrt|user32|advapi32|psapi|ntdll|shell32|ole32|ws2_32|api-ms-win-.*)\.dll$'
+allowed='^(kernel32|msvcrt|user32|advapi32|psapi|version|ntdll|shell32|ole32|ws2_32|api-ms-win-.*)\.dll$'
 status=0
 for file in "$@"; do
     dlls=$("$objdump" -p "$file" | sed -n 's/^[[:space:]]*DLL Name: //p')

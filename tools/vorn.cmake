@@ -6,12 +6,13 @@ set(BUILD_GMOCK ON CACHE BOOL "" FORCE)
 add_subdirectory(/usr/src/googletest ${CMAKE_BINARY_DIR}/googletest EXCLUDE_FROM_ALL)
 include(GoogleTest)
 
-# vorn_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...] [LOCKS ...] [TIMEOUT s])
+# vorn_gtest(<name> SOURCES ... [LIBS ...] [LABELS ...] [LOCKS ...] [FIXTURES ...] [TIMEOUT s])
 # One CTest test per test case, each in its own Wine process, so module
 # state starts at zero in every case. LOCKS names shared resources (the
-# fixed section name, the fixed vendor path) that tests must not use at once.
+# fixed section name, the fixed vendor path) that tests must not use at once;
+# FIXTURES names CTest fixtures that must have been set up first.
 function(vorn_gtest name)
-  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;LOCKS" ${ARGN})
+  cmake_parse_arguments(T "" "TIMEOUT" "SOURCES;LIBS;LABELS;LOCKS;FIXTURES" ${ARGN})
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} vorn_test_support GTest::gmock GTest::gtest_main)
   if(NOT T_TIMEOUT)
@@ -26,7 +27,7 @@ function(vorn_gtest name)
   # into further property names (so a second lock was silently dropped).
   # They are set by a script of our own that CTest runs after discovery, on
   # the tests it found (the list ${name}_TESTS).
-  if(T_LABELS OR T_LOCKS)
+  if(T_LABELS OR T_LOCKS OR T_FIXTURES)
     set(script "${CMAKE_CURRENT_BINARY_DIR}/${name}_properties.cmake")
     set(text "if(${name}_TESTS)\n")
     if(T_LABELS)
@@ -35,8 +36,52 @@ function(vorn_gtest name)
     if(T_LOCKS)
       string(APPEND text "  set_tests_properties(\${${name}_TESTS} PROPERTIES RESOURCE_LOCK \"${T_LOCKS}\")\n")
     endif()
+    if(T_FIXTURES)
+      string(APPEND text "  set_tests_properties(\${${name}_TESTS} PROPERTIES FIXTURES_REQUIRED \"${T_FIXTURES}\")\n")
+    endif()
     string(APPEND text "endif()\n")
     file(WRITE "${script}" "${text}")
     set_property(DIRECTORY APPEND PROPERTY TEST_INCLUDE_FILES "${script}")
   endif()
+endfunction()
+
+# vorn_release_program(<target> DESCRIPTION <text> DESTINATION <folder in the zip>)
+# A program or DLL of the release zip: its version resource, no symbol
+# tables (they would triple its size), and its place in the zip.
+function(vorn_release_program target)
+  cmake_parse_arguments(R "" "DESCRIPTION;DESTINATION" "" ${ARGN})
+  vorn_version_resource(${target} DESCRIPTION "${R_DESCRIPTION}")
+  target_link_options(${target} PRIVATE -s)
+  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${R_DESTINATION} COMPONENT release)
+endfunction()
+
+# vorn_version_resource(<target> DESCRIPTION <text>)
+# Gives a program or DLL a Windows version resource with the project
+# version, generated at configure time from packaging/version.rc.in.
+set(VORN_PRODUCT_NAME "Vorn MediaPad display chain")
+if(PROJECT_VERSION_TWEAK)
+  set(VORN_VERSION_TWEAK ${PROJECT_VERSION_TWEAK})
+else()
+  set(VORN_VERSION_TWEAK 0)
+endif()
+set(VORN_VERSION_FULL "${PROJECT_VERSION_MAJOR}.${PROJECT_VERSION_MINOR}.${PROJECT_VERSION_PATCH}.${VORN_VERSION_TWEAK}")
+function(vorn_version_resource target)
+  cmake_parse_arguments(V "" "DESCRIPTION" "" ${ARGN})
+  get_target_property(type ${target} TYPE)
+  get_target_property(name ${target} OUTPUT_NAME)
+  if(NOT name)
+    set(name ${target})
+  endif()
+  if(type STREQUAL "EXECUTABLE")
+    set(VORN_RC_TYPE VFT_APP)
+    set(VORN_RC_FILE_NAME ${name}.exe)
+  else()
+    set(VORN_RC_TYPE VFT_DLL)
+    set(VORN_RC_FILE_NAME ${name}.dll)
+  endif()
+  set(VORN_RC_INTERNAL_NAME ${name})
+  set(VORN_RC_DESCRIPTION ${V_DESCRIPTION})
+  set(rc ${CMAKE_CURRENT_BINARY_DIR}/${target}_version.rc)
+  configure_file(${CMAKE_SOURCE_DIR}/packaging/version.rc.in ${rc} @ONLY)
+  target_sources(${target} PRIVATE ${rc})
 endfunction()

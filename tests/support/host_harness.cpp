@@ -19,11 +19,11 @@ void MakeDirectories(const std::string& path) {
 }  // namespace
 
 bool InstallVendorLibrary(const std::string& standin_path) {
-  MakeDirectories(kVendorDirectory);
-  return CopyFileA(standin_path.c_str(), kVendorLibrary, FALSE) != 0;
+  MakeDirectories(kVendorLibraryDirectory);
+  return CopyFileA(standin_path.c_str(), kVendorLibraryPath, FALSE) != 0;
 }
 
-void RemoveVendorLibrary() { DeleteFileA(kVendorLibrary); }
+void RemoveVendorLibrary() { DeleteFileA(kVendorLibraryPath); }
 
 bool PlaceHostProgram(const char* standin) {
   const std::string bin = Win64BinDirectory();

@@ -10,10 +10,10 @@
 #include <string>
 #include <vector>
 
+#include "vendor_path.h"
+
 namespace vt {
 
-constexpr char kVendorDirectory[] = "C:\\Program Files\\Common Files\\Logishrd\\KHAL3\\";
-constexpr char kVendorLibrary[] = "C:\\Program Files\\Common Files\\Logishrd\\KHAL3\\KHALAPI.dll";
 
 // The image-path tail of every running host program.
 constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";

@@ -84,13 +84,16 @@ std::string ProgramDirectory() {
   return s.substr(0, s.find_last_of('\\') + 1);
 }
 
-std::string Win64BinDirectory() {
-#ifdef VORN_WIN64_BIN
-  std::string unix_path = VORN_WIN64_BIN;
+std::string WindowsDirectory(const std::string& unix_path) {
   std::string win = "Z:";
   for (char c : unix_path) win += (c == '/') ? '\\' : c;
   if (win.back() != '\\') win += '\\';
   return win;
+}
+
+std::string Win64BinDirectory() {
+#ifdef VORN_WIN64_BIN
+  return WindowsDirectory(VORN_WIN64_BIN);
 #else
   return "";
 #endif

@@ -32,6 +32,9 @@ std::string ProgramDirectory();
 // The 64-bit build's bin folder as a Windows path (from the build), with a
 // trailing backslash; empty in the 64-bit build itself.
 std::string Win64BinDirectory();
+// A folder of this machine's file system as Wine shows it (drive Z:), with
+// a trailing backslash.
+std::string WindowsDirectory(const std::string& unix_path);
 
 // A name that no other test run uses, for sections and files.
 std::string UniqueName(const char* stem);

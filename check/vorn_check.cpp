@@ -1,0 +1,263 @@
+// vorn-check.exe: run in the display host application's folder (beside its
+// program file), it walks the display chain link by link and says in plain
+// words which link is broken and what to do about it. One line per link;
+// exit status 0 when every link is OK, 1 when one is broken, 2 when there
+// are warnings only. No step waits more than a few seconds.
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include "bounded_call.h"
+#include "file_facts.h"
+#include "patch_marks.h"
+#include "request_block.h"
+#include "typed_export.h"
+#include "vendor_path.h"
+
+namespace {
+
+// The launcher waits a second after a start; the host then loads the
+// vendor library. Calls through the chain get this long.
+constexpr DWORD kCallBoundMs = 8000;
+
+constexpr char kPlugin[] = "displays\\QX20481.dll";
+constexpr char kProxy[] = "VornApx.dll";
+constexpr char kHostProgram[] = "Vorn64BitInterface.exe";
+constexpr char kLayer[] = "MediaPadLayer.dll";
+
+class Report {
+ public:
+  void Ok(const char* link, const std::string& text) { Line("OK", link, text); }
+  void Fault(const char* link, const std::string& text) {
+    ++faults_;
+    Line("FAULT", link, text);
+  }
+  void Warn(const char* link, const std::string& text) {
+    ++warnings_;
+    Line("WARN", link, text);
+  }
+  void Skip(const char* link, const std::string& why) { Line("--", link, "not checked: " + why); }
+  int ExitStatus() const { return faults_ ? 1 : (warnings_ ? 2 : 0); }
+  void Summary() const {
+    if (faults_) {
+      printf("%d link%s broken; the lines above say what to do.\n", faults_, faults_ == 1 ? " is" : "s are");
+    } else if (warnings_) {
+      printf("every link works, with %d warning%s.\n", warnings_, warnings_ == 1 ? "" : "s");
+    } else {
+      printf("every link is OK.\n");
+    }
+  }
+
+ private:
+  static void Line(const char* verdict, const char* link, const std::string& text) {
+    printf("%-6s %-15s %s\n", verdict, link, text.c_str());
+  }
+  int faults_ = 0;
+  int warnings_ = 0;
+};
+
+// What the steps found, for the steps after them.
+struct Chain {
+  std::string folder;  // with a trailing backslash
+  HMODULE layer = nullptr;
+  bool layer_patched = false;
+  bool proxy_present = false;
+  bool host_present = false;
+  bool host_answers = false;
+  std::string plugin_version, proxy_version, host_version;
+};
+
+std::string OwnFolder() {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, path, MAX_PATH);
+  std::string folder = path;
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+std::string VersionText(const std::string& version) { return version.empty() ? "no version" : "version " + version; }
+
+// A program file of the chain: present, and built for the right machine.
+bool CheckProgramFile(Report& report, const char* link, const std::string& path, const char* shown, Machine wanted,
+                      const std::string& where, std::string* version) {
+  const Machine machine = FileMachine(path);
+  if (machine == Machine::kMissing) {
+    report.Fault(link, std::string(shown) + " is missing. " + where);
+    return false;
+  }
+  if (machine != wanted) {
+    report.Fault(link, std::string(shown) + " is " + MachineText(machine) + ", not " + MachineText(wanted) +
+                           ". Take it from the release zip.");
+    return false;
+  }
+  *version = FileVersion(path);
+  report.Ok(link, std::string(shown) + ", " + MachineText(machine) + ", " + VersionText(*version));
+  return true;
+}
+
+void CheckPlugin(Report& report, Chain& chain) {
+  CheckProgramFile(report, "plug-in", chain.folder + kPlugin, kPlugin, Machine::kX86,
+                   "Put QX20481.dll into the folder displays of the display host application.", &chain.plugin_version);
+  if (FileExists(chain.folder + "displays\\" + kProxy))
+    report.Warn("plug-in", "displays\\VornApx.dll does not belong there: the display host's setup lists every DLL "
+                           "in displays as a display driver. Keep VornApx.dll beside the display host's program only.");
+}
+
+void CheckLayer(Report& report, Chain& chain) {
+  // Found as the plug-in finds it: the display host's folder comes first.
+  chain.layer = LoadLibraryA(kLayer);
+  if (!chain.layer) {
+    char text[160];
+    snprintf(text, sizeof text, "%s cannot be loaded (error %lu). Put the patched %s beside the display host's program.",
+             kLayer, GetLastError(), kLayer);
+    report.Fault("layer", text);
+    return;
+  }
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(chain.layer, path, MAX_PATH);
+  const uintptr_t entry = reinterpret_cast<uintptr_t>(GetProcAddress(chain.layer, "getMediapadUID"));
+  const PatchMarks marks = ReadPatchMarks(chain.layer, entry);
+  chain.layer_patched = LayerIsPatched(marks);
+  if (chain.layer_patched) {
+    report.Ok("layer", std::string(path) + " carries the patch for VornApx.dll");
+  } else if (!entry) {
+    report.Fault("layer", std::string(path) + " has no getMediapadUID: it is not the MediaPad layer.");
+  } else {
+    const std::string named = marks.readable ? std::string(marks.proxy_name, sizeof marks.proxy_name) : "";
+    report.Fault("layer", std::string(path) + " is not patched" +
+                              (named.empty() ? "" : " (it loads " + named + ", not VornApx.dll)") +
+                              ". Use the patched copy of MediaPadLayer.dll.");
+  }
+}
+
+void CheckProxyAndHostFiles(Report& report, Chain& chain) {
+  const std::string beside = "Put it beside the display host's program file.";
+  chain.proxy_present = CheckProgramFile(report, "proxy", chain.folder + kProxy, kProxy, Machine::kX86, beside,
+                                         &chain.proxy_version);
+  chain.host_present = CheckProgramFile(
+      report, "host program", chain.folder + kHostProgram, kHostProgram, Machine::kX64,
+      beside + " If it was there, an antivirus may have quarantined it: restore it and allow it.",
+      &chain.host_version);
+}
+
+void CheckVendorLibrary(Report& report) {
+  const Machine machine = FileMachine(kVendorLibraryPath);
+  if (machine == Machine::kMissing) {
+    report.Fault("vendor library", std::string(kVendorLibraryPath) + " is missing. Install the vendor's MediaPad software.");
+  } else if (machine != Machine::kX64) {
+    report.Fault("vendor library", std::string(kVendorLibraryPath) + " is " + MachineText(machine) +
+                                       ", not the 64-bit library. Reinstall the vendor's MediaPad software.");
+  } else {
+    report.Ok("vendor library", std::string(kVendorLibraryPath) + ", 64-bit");
+  }
+}
+
+// The line of the host's log that says why it has no vendor library, if any.
+std::string HostBindingFailure(const std::string& folder) {
+  FILE* log = fopen((folder + "Vorn64BitInterface.log").c_str(), "r");
+  if (!log) return "";
+  char line[512];
+  std::string found;
+  while (fgets(line, sizeof line, log)) {
+    if (strstr(line, "Failed to load khalapi.dll library") || strstr(line, "Failed at GetProcAddress for khalapi.dll"))
+      found = line;
+  }
+  fclose(log);
+  while (!found.empty() && (found.back() == '\n' || found.back() == '\r')) found.pop_back();
+  // Without its time stamp, "HH:MM:SS.mmm ".
+  return found.size() > 13 && found[2] == ':' && found[8] == '.' ? found.substr(13) : found;
+}
+
+// One request through the real proxy: it finds or starts the host program,
+// as it does in the display host. The section then shows whether a host
+// answered.
+void CheckHost(Report& report, Chain& chain) {
+  if (!chain.proxy_present) return report.Skip("host", "needs VornApx.dll");
+  using PositionFn = int32_t(__cdecl*)(int32_t*);
+  HMODULE proxy = LoadLibraryA((chain.folder + kProxy).c_str());
+  auto first = LookupExport<PositionFn>(proxy, "LD_GetFirstDevicePosition");
+  if (!first) return report.Fault("host", "VornApx.dll does not export LD_GetFirstDevicePosition. Take it from the release zip.");
+  int32_t position = 0;
+  int32_t result = 0;
+  const DWORD start = GetTickCount();
+  if (!CallWithin(kCallBoundMs, [&] { result = first(&position); })) {
+    return report.Fault("host", "no answer within 8 s: a host program runs but does not answer. End "
+                                "Vorn64BitInterface.exe in the Task Manager and run this check again.");
+  }
+  const DWORD took = GetTickCount() - start;
+  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
+  const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBlockSize) : nullptr;
+  if (!view) {
+    char text[160];
+    snprintf(text, sizeof text, "the section %s cannot be opened (error %lu).", kSectionName, GetLastError());
+    return report.Fault("host", text);
+  }
+  RequestBlock block;
+  memcpy(&block, view, sizeof block);
+  chain.host_answers = block.done == 1 && block.pending_opcode == kOpGetFirstDevicePosition;
+  if (!chain.host_answers) {
+    return report.Fault("host", chain.host_present
+                                    ? "no host program answered: it could not be started. If the files came from "
+                                      "the internet, Unblock them in their Properties; check the antivirus."
+                                    : "no host program answered, and none can be started (see above).");
+  }
+  const std::string failure = result != 0 ? HostBindingFailure(chain.folder) : "";
+  if (!failure.empty()) {
+    chain.host_answers = false;
+    return report.Fault("host", "the host program answers but has no vendor library: \"" + failure + "\"");
+  }
+  char text[160];
+  snprintf(text, sizeof text, "a host program answered through the section %s (%lu ms)", kSectionName, took);
+  report.Ok("host", text);
+}
+
+void CheckPad(Report& report, const Chain& chain) {
+  if (!chain.layer_patched) return report.Skip("pad", "needs the patched layer");
+  if (!chain.host_answers) return report.Skip("pad", "needs a host program that answers");
+  using GetUidFn = double(__cdecl*)(void* uid);
+  auto get_uid = LookupExport<GetUidFn>(chain.layer, "getMediapadUID");
+  uint64_t uid = 0;  // the layer fills in 8 bytes; they are never handled as a number here
+  if (!CallWithin(kCallBoundMs, [&] { get_uid(&uid); }))
+    return report.Fault("pad", "no answer from the pad within 8 s.");
+  if ((uid << 1) == 0)
+    return report.Fault("pad", "the pad did not answer (no UID). Plug the MediaPad in, and check that the vendor's "
+                               "MediaPad software sees it.");
+  char text[80];
+  snprintf(text, sizeof text, "the pad answered through the layer: UID 0x%016llX", static_cast<unsigned long long>(uid));
+  report.Ok("pad", text);
+}
+
+void CheckVersions(Report& report, const Chain& chain) {
+  const std::string& p = chain.plugin_version;
+  if (p == chain.proxy_version && p == chain.host_version && !p.empty())
+    return report.Ok("versions", "the plug-in, the proxy and the host program are all version " + p);
+  report.Warn("versions", "the plug-in has " + VersionText(p) + ", the proxy " + VersionText(chain.proxy_version) +
+                              ", the host program " + VersionText(chain.host_version) +
+                              ": they were not released together. Install all three from one release zip.");
+}
+
+}  // namespace
+
+int main() {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  Chain chain;
+  chain.folder = OwnFolder();
+  // The display host runs in its own folder; so does everything it starts.
+  SetCurrentDirectoryA(chain.folder.c_str());
+  char own[MAX_PATH] = {};
+  GetModuleFileNameA(nullptr, own, MAX_PATH);
+  printf("vorn-check %s: the MediaPad display chain in %s\n", FileVersion(own).c_str(), chain.folder.c_str());
+  Report report;
+  CheckPlugin(report, chain);
+  CheckLayer(report, chain);
+  CheckProxyAndHostFiles(report, chain);
+  CheckVendorLibrary(report);
+  CheckHost(report, chain);
+  CheckPad(report, chain);
+  CheckVersions(report, chain);
+  report.Summary();
+  fflush(stdout);
+  // Ends a call that is still stuck in the proxy, too.
+  ExitProcess(static_cast<UINT>(report.ExitStatus()));
+}

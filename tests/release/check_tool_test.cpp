@@ -1,0 +1,170 @@
+// The check tool in a folder laid out from the unpacked release zip, with
+// the stand-in layer beside it and the stand-in device library at the
+// vendor's path; and the version resources of the release's programs.
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <vector>
+
+#include "host_harness.h"
+#include "pad_protocol.h"
+#include "test_support.h"
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+std::string ReleaseFolder() { return vt::WindowsDirectory(VORN_RELEASE_FOLDER); }
+
+class CheckTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vt::KillProcesses(vt::kHostTail);
+    folder_ = dir_.path() + "\\LCDSmartie\\";
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "displays").c_str(), nullptr));
+    for (const char* file : {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe",
+                             "INSTALL.txt"})
+      ASSERT_TRUE(CopyFileA((ReleaseFolder() + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
+    PlaceLayer("MediaPadLayer");
+    ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
+  }
+  void TearDown() override {
+    vt::KillProcesses(vt::kHostTail);
+    vt::RemoveVendorLibrary();
+  }
+  void PlaceLayer(const char* variant) {
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "layers\\" + variant + ".dll").c_str(),
+                          (folder_ + "MediaPadLayer.dll").c_str(), FALSE));
+  }
+  // Runs the tool in the folder; its exit status, and its lines in `lines_`.
+  int Run() {
+    const std::string output = dir_.path() + "\\check.txt";
+    vt::ChildProcess child = vt::StartChildWithOutputFile("\"" + folder_ + "vorn-check.exe\"", folder_, output);
+    const int status = vt::WaitChild(child, 60000);
+    lines_ = vt::SplitCrLfLines(vt::ReadFileBytes(output));
+    return status;
+  }
+  // The verdict ("OK", "FAULT", ...) and the text of the line of one link.
+  std::string Verdict(const std::string& link) const { return Field(link, 0, 6); }
+  std::string Text(const std::string& link) const { return Field(link, 23, std::string::npos); }
+  std::string Output() const { return testing::PrintToString(lines_); }
+
+  vt::ScopedTempDir dir_;
+  std::string folder_;
+  Lines lines_;
+
+ private:
+  static std::string Trimmed(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+  }
+  std::string Field(const std::string& link, size_t from, size_t length) const {
+    for (const std::string& line : lines_) {
+      if (line.size() > 23 && Trimmed(line.substr(7, 15)) == link) return Trimmed(line.substr(from, length));
+    }
+    return "<no line for " + link + ">";
+  }
+};
+
+const char* const kLinks[] = {"plug-in", "layer", "proxy", "host program", "vendor library", "host", "pad", "versions"};
+
+}  // namespace
+
+TEST_F(CheckTool, EveryLinkIsOkAndThePadsUidIsRead) {
+  EXPECT_EQ(Run(), 0) << Output();
+  for (const char* link : kLinks) EXPECT_EQ(Verdict(link), "OK") << link << "\n" << Output();
+  char uid[32];
+  snprintf(uid, sizeof uid, "UID 0x%016llX", static_cast<unsigned long long>(kPadUidBase));
+  EXPECT_NE(Text("pad").find(uid), std::string::npos) << Text("pad");
+  EXPECT_EQ(Text("versions"), std::string("the plug-in, the proxy and the host program are all version ") +
+                                  VORN_VERSION_FULL);
+  EXPECT_EQ(lines_.back(), "every link is OK.");
+}
+
+TEST_F(CheckTool, AMissingLayerIsItsOwnFault) {
+  ASSERT_TRUE(DeleteFileA((folder_ + "MediaPadLayer.dll").c_str()));
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("layer"), "FAULT");
+  EXPECT_EQ(Text("layer").rfind("MediaPadLayer.dll cannot be loaded", 0), 0u) << Text("layer");
+  EXPECT_EQ(Verdict("pad"), "--");
+  EXPECT_EQ(Verdict("host"), "OK");
+}
+
+TEST_F(CheckTool, AnUnpatchedLayerIsItsOwnFault) {
+  PlaceLayer("MediaPadLayer_unpatched");
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("layer"), "FAULT");
+  EXPECT_NE(Text("layer").find("is not patched (it loads KHALAPI.dll, not VornApx.dll)"), std::string::npos)
+      << Text("layer");
+  EXPECT_EQ(Verdict("pad"), "--");
+}
+
+TEST_F(CheckTool, AMissingHostProgramIsItsOwnFault) {
+  ASSERT_TRUE(DeleteFileA((folder_ + "Vorn64BitInterface.exe").c_str()));
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("host program"), "FAULT");
+  EXPECT_EQ(Text("host program").rfind("Vorn64BitInterface.exe is missing.", 0), 0u) << Text("host program");
+  EXPECT_EQ(Verdict("host"), "FAULT");
+  EXPECT_EQ(Verdict("proxy"), "OK");
+  EXPECT_EQ(Verdict("versions"), "WARN");  // the host program has no version to compare
+}
+
+TEST_F(CheckTool, AMissingVendorLibraryIsItsOwnFault) {
+  vt::RemoveVendorLibrary();
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("vendor library"), "FAULT");
+  EXPECT_NE(Text("vendor library").find("KHALAPI.dll is missing"), std::string::npos) << Text("vendor library");
+  EXPECT_EQ(Verdict("host"), "FAULT") << Output();
+  EXPECT_NE(Text("host").find("Failed to load khalapi.dll library"), std::string::npos) << Text("host");
+}
+
+TEST_F(CheckTool, VornApxInTheDisplaysFolderIsWarnedAbout) {
+  ASSERT_TRUE(CopyFileA((folder_ + "VornApx.dll").c_str(), (folder_ + "displays\\VornApx.dll").c_str(), FALSE));
+  EXPECT_EQ(Run(), 2) << Output();
+  int warned = 0;
+  for (const std::string& line : lines_)
+    warned += line.rfind("WARN   plug-in         displays\\VornApx.dll does not belong there", 0) == 0;
+  EXPECT_EQ(warned, 1) << Output();
+}
+
+namespace {
+
+std::string VersionString(const std::vector<char>& info, const char* name) {
+  char* value = nullptr;
+  UINT length = 0;
+  const std::string key = std::string("\\StringFileInfo\\040904B0\\") + name;
+  if (!VerQueryValueA(info.data(), key.c_str(), reinterpret_cast<void**>(&value), &length) || !value) return "";
+  return std::string(value);
+}
+
+}  // namespace
+
+TEST(ReleaseVersions, EveryProgramOfTheZipCarriesTheProjectVersion) {
+  unsigned parts[4] = {};
+  ASSERT_EQ(sscanf(VORN_VERSION_FULL, "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]), 4);
+  for (const char* file : {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe"}) {
+    SCOPED_TRACE(file);
+    const std::string path = ReleaseFolder() + file;
+    DWORD ignored = 0;
+    const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u);
+    std::vector<char> info(size);
+    ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueA(info.data(), "\\", reinterpret_cast<void**>(&fixed), &length));
+    EXPECT_EQ(fixed->dwFileVersionMS, (parts[0] << 16) | parts[1]);
+    EXPECT_EQ(fixed->dwFileVersionLS, (parts[2] << 16) | parts[3]);
+    EXPECT_EQ(fixed->dwProductVersionMS, fixed->dwFileVersionMS);
+    EXPECT_EQ(fixed->dwProductVersionLS, fixed->dwFileVersionLS);
+    EXPECT_EQ(VersionString(info, "FileVersion"), VORN_VERSION_FULL);
+    EXPECT_EQ(VersionString(info, "ProductVersion"), VORN_VERSION_FULL);
+    EXPECT_EQ(VersionString(info, "ProductName"), VORN_PRODUCT_NAME);
+    const std::string name = std::string(file).substr(std::string(file).find_last_of('\\') + 1);
+    EXPECT_EQ(VersionString(info, "OriginalFilename"), name);
+    EXPECT_EQ(VersionString(info, "InternalName"), name.substr(0, name.find_last_of('.')));
+    EXPECT_FALSE(VersionString(info, "FileDescription").empty());
+  }
+}
