@@ -143,18 +143,15 @@ Rows RunChildSession(bool signals, bool tick, int calls, int writes) {
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", signals ? "on" : "off");
   SetEnvironmentVariableA("VORN_BENCH_TIMER", tick ? "tick" : "real");
   const std::string output = vt::UniqueName("session") + ".txt";
-  vt::ChildProcess child = vt::StartChildWithOutputFile(
-      "\"" + vt::ProgramDirectory() + "proxy_bench.exe\" --session " + std::to_string(calls) + " " +
-          std::to_string(writes),
-      "", output);
-  const int status = vt::WaitChild(child, 600000);
+  const vt::ChildRun run = vt::RunChild("\"" + vt::ProgramDirectory() + "proxy_bench.exe\" --session " +
+                                            std::to_string(calls) + " " + std::to_string(writes),
+                                        "", output, 600000);
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
   SetEnvironmentVariableA("VORN_BENCH_TIMER", nullptr);
-  const std::string text = vt::ReadFileBytes(output);
   DeleteFileA(output.c_str());
-  if (status != 0) fprintf(stderr, "session failed (%d):\n%s\n", status, text.c_str());
+  if (run.exit_code != 0) fprintf(stderr, "session failed (%d):\n%s\n", run.exit_code, run.output.c_str());
   Rows rows;
-  for (const std::string& line : vt::SplitCrLfLines(text)) {
+  for (const std::string& line : vt::Lines(run.output)) {
     char name[64];
     Row r;
     if (sscanf(line.c_str(), "row %63s %lf %lf %lf %lf", name, &r.median_us, &r.p99_us, &r.proxy_run_out,
@@ -195,12 +192,11 @@ Floors MeasureFloors(bool tick, int trips) { return Floors{Floor(true, tick, tri
 std::string DirectCosts(int calls) {
   const std::string bin64 = vt::Win64BinDirectory();
   const std::string output = vt::UniqueName("direct") + ".txt";
-  vt::ChildProcess child = vt::StartChildWithOutputFile(
-      "\"" + bin64 + "direct_bench.exe\" \"" + bin64 + "KHALAPI_nofile.dll\" " + std::to_string(calls), "", output);
-  vt::WaitChild(child, 120000);
-  std::string text = vt::ReadFileBytes(output);
+  const vt::ChildRun run = vt::RunChild(
+      "\"" + bin64 + "direct_bench.exe\" \"" + bin64 + "KHALAPI_nofile.dll\" " + std::to_string(calls), "", output,
+      120000);
   DeleteFileA(output.c_str());
-  return text;
+  return run.output;
 }
 
 void PrintRow(const char* label, const Row* shipped, const Row* model) {
@@ -269,7 +265,7 @@ int RunAll(int calls) {
   PrintFloor("1 ms sleep each way, before", before.sleep, before_tick.sleep);
   PrintFloor("1 ms sleep each way, after", after.sleep, after_tick.sleep);
   printf("vendor call in-process, 64-bit, no proxy (median p99):\n");
-  for (const std::string& line : vt::SplitCrLfLines(direct))
+  for (const std::string& line : vt::Lines(direct))
     if (!line.empty()) printf("  %s\n", line.c_str());
 
   // Each floor against the slower of its two runs.

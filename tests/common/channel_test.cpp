@@ -1,5 +1,6 @@
 // Built twice: against the host program's and the proxy library's flavour
-// of the channel (VORN_PROXY_FLAVOUR).
+// of the channel (VORN_PROXY_FLAVOUR). Needs a fresh process per case (as
+// vorn_gtest runs them): the slot table and the signals switch are module state.
 #include <gtest/gtest.h>
 
 #include <process.h>
@@ -10,6 +11,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "fixed_clock.h"
+#include "log_lines.h"
 #include "sleep_seam.h"
 #include "test_support.h"
 #include "trace_stack.h"
@@ -27,16 +29,9 @@ class Channel : public ::testing::Test {
   }
   std::vector<std::string> LogLines() {
 #ifdef VORN_PROXY_FLAVOUR
-    auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("logs\\channel_proxy_test.log"));
-    // Drop the three opening lines; strip the 17-character stamp.
-    std::vector<std::string> out;
-    for (size_t i = 3; i < lines.size(); ++i) out.push_back(lines[i].size() > 18 ? lines[i].substr(18) : lines[i]);
-    return out;
+    return vt::LibraryLogLines("logs\\channel_proxy_test.log", vt::kLibraryLogOpening);
 #else
-    auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
-    std::vector<std::string> out;
-    for (size_t i = 2; i < lines.size(); ++i) out.push_back(lines[i].size() > 13 ? lines[i].substr(13) : lines[i]);
-    return out;
+    return vt::HostLogLines();
 #endif
   }
   vt::ScopedTempDir dir_;

@@ -1,3 +1,5 @@
+// The host variant of the log, byte for byte against a fixed clock. Needs a
+// fresh process per case (as vorn_gtest runs them): the log opens once a process.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -24,7 +26,7 @@ TEST(HostLog, MillisecondsHaveLeadingZerosAndMessagesKeepTheirOwnLineEnds) {
   LogWrite("CommsStart", "Could not map view of file 0 error:5\n");
   FixedClock::Set(2026, 1, 2, 23, 59, 59, 999);
   LogWrite("Init", "KhalApi.dll loaded");
-  auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+  auto lines = vt::FileLines("Vorn64BitInterface.log");
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[1], "09:05:03.007 Log file Opened at 02/01/26 09:05:03");
   EXPECT_EQ(lines[2], "09:05:03.007 CommsStart Could not map view of file 0 error:5");
@@ -51,7 +53,7 @@ TEST(HostLog, AnOverlongTagIsCutAndKeepsItsSeparator) {
   FixedClock::Set(2026, 12, 8, 10, 0, 0, 0);
   std::string tag(300, 't');
   LogWrite(tag.c_str(), "message");
-  auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+  auto lines = vt::FileLines("Vorn64BitInterface.log");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "10:00:00.000 " + std::string(241, 't') + " message");
 }
@@ -61,7 +63,7 @@ TEST(HostLog, LongMessagesAreWrittenWhole) {
   FixedClock::Set(2026, 12, 8, 10, 0, 0, 0);
   std::string message(5000, 'm');
   LogWrite("tag", message.c_str());
-  auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
+  auto lines = vt::FileLines("Vorn64BitInterface.log");
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[2], "10:00:00.000 tag " + message);
 }

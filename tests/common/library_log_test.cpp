@@ -1,3 +1,6 @@
+// The library variant of the log, byte for byte against a fixed clock.
+// Needs a fresh process per case (as vorn_gtest runs them): the open cycle,
+// the debug level and the module name are module state.
 #include <gtest/gtest.h>
 
 #include <string>
@@ -57,7 +60,7 @@ TEST_F(LibraryLog, AtLevelZeroTheFileIsCreatedAndStaysEmpty) {
 TEST_F(LibraryLog, ANonZeroLevelOtherThanOneWritesLikeOne) {
   LogSetLevel(7);
   LogWrite("a", "b");
-  auto lines = vt::SplitCrLfLines(vt::ReadFileBytes(kLogPath));
+  auto lines = vt::FileLines(kLogPath);
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[3], "10:15:30 08/12/26 a b");
 }

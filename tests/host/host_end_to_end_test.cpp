@@ -107,7 +107,7 @@ TEST(HostEndToEnd, AnAnsweredBlockLeftInTheSectionIsNotServedAgain) {
   RequestBlock fresh = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
   ASSERT_TRUE(host.Call(fresh));
   Sleep(300);
-  EXPECT_EQ(vt::SplitCrLfLines(vt::ReadFileBytes("khalapi.calls")).size(), 1u);
+  EXPECT_EQ(vt::FileLines("khalapi.calls").size(), 1u);
 }
 
 TEST(HostEndToEnd, WithoutDeviceControlTheHostStillAnswers) {

@@ -39,10 +39,6 @@ bool HostProcess::Call(RequestBlock& block, unsigned timeout_ms) {
   return false;
 }
 
-std::vector<std::string> HostProcess::LogLines() {
-  return vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
-}
-
 bool HostProcess::WaitForLogLine(const std::string& text, unsigned timeout_ms) {
   for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms; Sleep(5)) {
     for (const std::string& line : LogLines())

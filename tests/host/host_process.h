@@ -23,7 +23,8 @@ class HostProcess {
   // Waits for the program to end by itself; its exit status, or -1.
   int WaitForExit(unsigned timeout_ms);
 
-  static std::vector<std::string> LogLines();
+  // The log's lines as written, time stamps and all.
+  static std::vector<std::string> LogLines() { return vt::FileLines("Vorn64BitInterface.log"); }
 
  private:
   vt::ChildProcess child_;

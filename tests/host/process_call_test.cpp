@@ -1,10 +1,13 @@
 // process_call against fake vendor functions that record what they got.
+// Needs a fresh process per case (as vorn_gtest runs them): a missing entry
+// point is logged once a process.
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
 
 #include "debug_log.h"
+#include "log_lines.h"
 #include "process_call.h"
 #include "test_support.h"
 #include "vendor_library.h"
@@ -68,12 +71,6 @@ class ProcessCall : public ::testing::Test {
     uint64_t v;
     memcpy(&v, g_host_block.payload, 8);
     return v;
-  }
-  std::vector<std::string> LogLines() {
-    auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
-    std::vector<std::string> out;
-    for (size_t i = 2; i < lines.size(); ++i) out.push_back(lines[i].size() > 13 ? lines[i].substr(13) : lines[i]);
-    return out;
   }
   vt::ScopedTempDir dir_;
 };
@@ -157,7 +154,7 @@ TEST_F(ProcessCall, AHeaderShapedLikeTheSixtyFourBitRecordIsRefused) {
   process_call();
   EXPECT_EQ(g_seen.calls, 0);
   EXPECT_EQ(g_host_block.result, kNotServed);
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "process_call LD_DeviceControl refused: a header of 32 would pass an address from the block");
 }
@@ -172,7 +169,7 @@ TEST_F(ProcessCall, ControlDataLengthsOutsideTheBlockAreRefused) {
     EXPECT_EQ(g_host_block.result, kNotServed) << length;
   }
   EXPECT_EQ(g_seen.calls, 0);
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "process_call LD_DeviceControl refused: data length -1 does not fit the block");
   SetPayloadWord(12, 0);
@@ -205,7 +202,7 @@ TEST_F(ProcessCall, AnUnknownCodeIsLoggedAndLeftAsSent) {
   process_call();
   EXPECT_EQ(memcmp(&g_host_block, &before, sizeof before), 0);
   EXPECT_EQ(g_seen.calls, 0);
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "***** process_call - Invalid Function ***** LD_Something");
 }
@@ -215,7 +212,7 @@ TEST_F(ProcessCall, AnUnterminatedFunctionNameIsNeverReadPastItsField) {
   memset(g_host_block.function_name, 'Z', sizeof g_host_block.function_name);
   g_host_block.result = 0x41414141;  // the bytes right behind the field
   process_call();
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 1u);
   EXPECT_EQ(lines[0], "***** process_call - Invalid Function ***** " + std::string(32, 'Z'));
 }
@@ -232,7 +229,7 @@ TEST_F(ProcessCall, AMissingEntryPointIsNeverCalledAndAnswersMinusOne) {
   }
   EXPECT_EQ(g_device_handle, 0u);
   // One line per missing function, however often it is asked for.
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 4u);
   EXPECT_EQ(lines[0], "process_call LD_DeviceControl is not bound; its requests are answered with -1");
   EXPECT_EQ(lines[1], "process_call LD_GetFirstDevicePosition is not bound; its requests are answered with -1");

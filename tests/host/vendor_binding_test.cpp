@@ -1,21 +1,16 @@
-// Binding the stand-in device libraries from the fixed vendor path.
+// Binding the stand-in device libraries from the fixed vendor path. Needs a
+// fresh process per case (as vorn_gtest runs them): a loaded library stays loaded.
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 
 #include "host_harness.h"
+#include "log_lines.h"
 #include "test_support.h"
 #include "vendor_library.h"
 
 namespace {
-
-std::vector<std::string> LogLines() {
-  auto lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
-  std::vector<std::string> out;
-  for (size_t i = 2; i < lines.size(); ++i) out.push_back(lines[i].size() > 13 ? lines[i].substr(13) : lines[i]);
-  return out;
-}
 
 std::string FoundLine(const char* name) {
   char line[128];
@@ -37,7 +32,7 @@ TEST_F(VendorBinding, AllFourFoundAreLoggedInLookupOrder) {
   EXPECT_EQ(bind_vendor_library(), 0);
   ASSERT_NE(g_vendor.module, nullptr);
   EXPECT_NE(g_vendor.get_device_info, nullptr);
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 5u);
   EXPECT_EQ(lines[0], FoundLine("LD_GetFirstDevicePosition"));
   EXPECT_EQ(lines[1], FoundLine("LD_GetNextDevicePosition"));
@@ -53,7 +48,7 @@ TEST_F(VendorBinding, AMissingEntryPointStopsTheLookupThere) {
   EXPECT_NE(g_vendor.module, nullptr);  // stays loaded
   EXPECT_EQ(g_vendor.device_control, nullptr);
   EXPECT_EQ(g_vendor.get_device_info, nullptr);  // not looked up
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_EQ(lines.size(), 3u);
   EXPECT_EQ(lines[0], FoundLine("LD_GetFirstDevicePosition"));
   EXPECT_EQ(lines[1], FoundLine("LD_GetNextDevicePosition"));
@@ -64,7 +59,7 @@ TEST_F(VendorBinding, ALibraryThatDoesNotLoadIsLoggedWithTheSystemText) {
   vt::RemoveVendorLibrary();
   EXPECT_EQ(bind_vendor_library(), -1);
   EXPECT_EQ(g_vendor.module, nullptr);
-  auto lines = LogLines();
+  auto lines = vt::HostLogLines();
   ASSERT_GE(lines.size(), 2u);
   EXPECT_EQ(lines[0].rfind("Failed to load khalapi.dll library Error 126 - ", 0), 0u) << lines[0];
   EXPECT_GT(lines[0].size(), std::string("Failed to load khalapi.dll library Error 126 - ").size() + 1);

@@ -7,31 +7,10 @@
 #include <string>
 #include <vector>
 
+#include "export_table.h"
 #include "test_support.h"
 
 namespace {
-
-struct Export {
-  std::string name;
-  DWORD ordinal;
-  DWORD rva;
-};
-
-std::vector<Export> ReadExports(HMODULE module) {
-  const auto* base = reinterpret_cast<const uint8_t*>(module);
-  const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
-  const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
-  const IMAGE_DATA_DIRECTORY& dir = nt->OptionalHeader.DataDirectory[IMAGE_DIRECTORY_ENTRY_EXPORT];
-  const auto* exports = reinterpret_cast<const IMAGE_EXPORT_DIRECTORY*>(base + dir.VirtualAddress);
-  const auto* names = reinterpret_cast<const DWORD*>(base + exports->AddressOfNames);
-  const auto* ordinals = reinterpret_cast<const WORD*>(base + exports->AddressOfNameOrdinals);
-  const auto* functions = reinterpret_cast<const DWORD*>(base + exports->AddressOfFunctions);
-  std::vector<Export> all;
-  for (DWORD i = 0; i < exports->NumberOfNames; ++i)
-    all.push_back({reinterpret_cast<const char*>(base + names[i]), exports->Base + ordinals[i], functions[ordinals[i]]});
-  EXPECT_EQ(exports->NumberOfFunctions, exports->NumberOfNames);
-  return all;
-}
 
 class PluginDll : public ::testing::Test {
  protected:
@@ -56,7 +35,9 @@ TEST_F(PluginDll, ExportsEighteenNamesInAlphabeticalOrdinalOrder) {
       "DISPLAYDLL_Init@16",           "DISPLAYDLL_PowerResume",       "DISPLAYDLL_PowerResume@0",
       "DISPLAYDLL_SetPosition",       "DISPLAYDLL_SetPosition@8",     "DISPLAYDLL_Usage",
       "DISPLAYDLL_Usage@0",           "DISPLAYDLL_Write",             "DISPLAYDLL_Write@4"};
-  std::vector<Export> exports = ReadExports(module_);
+  const vt::ExportTable table = vt::ReadExports(module_);
+  EXPECT_EQ(table.addresses, table.named.size());
+  const std::vector<vt::Export>& exports = table.named;
   ASSERT_EQ(exports.size(), expected.size());
   for (size_t i = 0; i < exports.size(); ++i) {
     EXPECT_EQ(exports[i].name, expected[i]);

@@ -3,6 +3,7 @@
 #include <cstdio>
 
 #include "debug_log.h"
+#include "log_lines.h"
 
 namespace pt {
 
@@ -14,15 +15,11 @@ bool PlaceLayer(const char* variant) { return PlaceAsLayer((std::string("layers\
 
 void SetVariable(const char* name, const char* value) { SetEnvironmentVariableA(name, value); }
 
-std::vector<std::string> LayerCalls() { return vt::SplitCrLfLines(vt::ReadFileBytes("layer_calls.txt")); }
+std::vector<std::string> LayerCalls() { return vt::FileLines("layer_calls.txt"); }
 
 std::string LogPath() { return std::string("logs\\") + ModuleName() + ".log"; }
 
-std::vector<std::string> LogLines() {
-  std::vector<std::string> lines = vt::SplitCrLfLines(vt::ReadFileBytes(LogPath()));
-  for (std::string& line : lines) line = line.size() > 18 ? line.substr(18) : "<short line: " + line + ">";
-  return lines;
-}
+std::vector<std::string> LogLines() { return vt::LibraryLogLines(LogPath()); }
 
 std::vector<std::string> LogFrame(const char* middle_tag) {
   const std::string rule(35, '=');
@@ -36,31 +33,36 @@ std::string RecordedUid(unsigned long long value) {
 }
 
 std::vector<std::string> LoadLines(bool with_optional) {
+  // Only the addresses come from the loaded layer; the lines are as written.
   HMODULE layer = GetModuleHandleA("MediaPadLayer.dll");
-  auto address = [&](const char* name) {
-    return static_cast<unsigned>(reinterpret_cast<uintptr_t>(GetProcAddress(layer, name)));
+  auto hex = [](uintptr_t address) {
+    char text[16];
+    snprintf(text, sizeof text, "0x%08x", static_cast<unsigned>(address));
+    return std::string(text);
   };
-  auto padget = [&](const char* name) {
-    char line[128];
-    snprintf(line, sizeof line, "PADGET %s address is 0x%08x", name, address(name));
-    return std::string(line);
+  auto at = [&](const char* name) { return hex(reinterpret_cast<uintptr_t>(GetProcAddress(layer, name))); };
+  const uintptr_t base = reinterpret_cast<uintptr_t>(GetProcAddress(layer, "getMediapadUID"));
+  std::vector<std::string> lines = {
+      "PADGET getMediapadUID address is " + at("getMediapadUID"),
+      "GetMediaPadUID address " + hex(base),
+      "Checking Patch address " + hex(base + 78672) + " Should be Patx is Patx",
+      "Checking Patch address " + hex(base + 78644) + " Should be VornApx.dll is VornApx.dll",
+      "Loading Functions",
+      "PADGET makeBeep address is " + at("makeBeep"),
+      "PADGET controlLed address is " + at("controlLed"),
+      "PADGET clearScreen address is " + at("clearScreen"),
+      "PADGET SetMode address is " + at("SetMode"),
   };
-  const unsigned base = address("getMediapadUID");
-  char text[160];
-  std::vector<std::string> lines = {padget("getMediapadUID")};
-  snprintf(text, sizeof text, "GetMediaPadUID address 0x%08x", base);
-  lines.push_back(text);
-  snprintf(text, sizeof text, "Checking Patch address 0x%08x Should be Patx is Patx", base + 78672);
-  lines.push_back(text);
-  snprintf(text, sizeof text, "Checking Patch address 0x%08x Should be VornApx.dll is VornApx.dll", base + 78644);
-  lines.push_back(text);
-  lines.push_back("Loading Functions");
-  for (const char* name : {"makeBeep", "controlLed", "clearScreen", "SetMode", "GetMode", "registerclearEvent",
-                           "registerkeyEvent", "setLine", "SetIconState"}) {
-    const bool optional = std::string(name) == "GetMode" || std::string(name).rfind("register", 0) == 0;
-    lines.push_back(optional && !with_optional ? std::string("Failed at GetProcAddress for MediaPadLayer.dll ") + name
-                                               : padget(name));
-  }
+  const std::vector<std::string> optional =
+      with_optional ? std::vector<std::string>{"PADGET GetMode address is " + at("GetMode"),
+                                               "PADGET registerclearEvent address is " + at("registerclearEvent"),
+                                               "PADGET registerkeyEvent address is " + at("registerkeyEvent")}
+                    : std::vector<std::string>{"Failed at GetProcAddress for MediaPadLayer.dll GetMode",
+                                               "Failed at GetProcAddress for MediaPadLayer.dll registerclearEvent",
+                                               "Failed at GetProcAddress for MediaPadLayer.dll registerkeyEvent"};
+  lines.insert(lines.end(), optional.begin(), optional.end());
+  lines.push_back("PADGET setLine address is " + at("setLine"));
+  lines.push_back("PADGET SetIconState address is " + at("SetIconState"));
   lines.push_back("Init MediaPadLayer.dll loaded");
   return lines;
 }

@@ -1,7 +1,9 @@
 #pragma once
 // Runs the plug-in's code in a fresh directory that holds the layer variant
 // a test asks for as "MediaPadLayer.dll", and reads back what the recording
-// layer saw and what the plug-in logged.
+// layer saw and what the plug-in logged. Each case needs a fresh process (as
+// vorn_gtest runs them): the plug-in's state, its log and the loaded layer
+// are module state.
 
 #include <windows.h>
 
@@ -34,8 +36,8 @@ std::vector<std::string> LogFrame(const char* middle_tag);
 std::string RecordedUid(unsigned long long value);
 constexpr unsigned long long kDefaultUid = 0x1122334455667788ull;
 
-// The log lines of a successful LoadMediaPadFunctions for the loaded layer,
-// computed from its real addresses.
+// The log lines of a successful LoadMediaPadFunctions for the loaded layer
+// (with its three unused functions or without them), with its real addresses.
 std::vector<std::string> LoadLines(bool with_optional = true);
 
 std::vector<std::string> Concat(std::initializer_list<std::vector<std::string>> parts);

@@ -12,24 +12,8 @@ void ProxyEndToEnd::TearDown() {
   vt::RemoveVendorLibrary();
 }
 
-ChildRun ProxyEndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms) {
+vt::ChildRun ProxyEndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms) {
   const std::string command =
       "\"" + vt::ProgramDirectory() + "proxy_caller.exe\" \"" + ProxyPath() + "\" " + scenario;
-  return RunWithOutputFile(command, dir_.path(), dir_.path() + "\\" + output_name, timeout_ms);
-}
-
-std::vector<std::string> OutputLines(const std::string& text) {
-  std::vector<std::string> lines;
-  std::string line;
-  for (char c : text) {
-    if (c == '\r') continue;
-    if (c == '\n') {
-      lines.push_back(line);
-      line.clear();
-    } else {
-      line += c;
-    }
-  }
-  if (!line.empty()) lines.push_back(line);
-  return lines;
+  return vt::RunChild(command, dir_.path(), dir_.path() + "\\" + output_name, timeout_ms);
 }

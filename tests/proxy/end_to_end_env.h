@@ -9,7 +9,6 @@
 #include <string>
 #include <vector>
 
-#include "child_run.h"
 #include "host_harness.h"
 #include "test_support.h"
 
@@ -17,16 +16,15 @@ using vt::kHostTail;
 
 class ProxyEndToEnd : public ::testing::Test {
  protected:
-  // `standin`: a stand-in from the 64-bit bin folder, e.g. "KHALAPI.dll";
-  // empty: no host program in the directory at all.
+  // `standin`: a stand-in from the 64-bit bin folder, e.g. "KHALAPI.dll",
+  // with the host program beside it in the test's directory; null: neither
+  // (and no host program beside VornApx.dll either: the 64-bit program is
+  // not in the 32-bit bin folder).
   void Prepare(const char* standin);
   void TearDown() override;
   // Runs proxy_caller with a scenario in the test's directory.
-  ChildRun RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms);
+  vt::ChildRun RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms);
   std::string ProxyPath() const { return vt::ProgramDirectory() + "VornApx.dll"; }
 
   vt::ScopedTempDir dir_;
 };
-
-// Output lines without their line ends.
-std::vector<std::string> OutputLines(const std::string& text);

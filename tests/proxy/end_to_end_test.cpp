@@ -42,9 +42,9 @@ std::vector<std::string> ExpectedPadLines() {
 
 TEST_F(ProxyEndToEnd, TheFirstCallStartsTheHostAndASecondProcessUsesIt) {
   Prepare("KHALAPI.dll");
-  ChildRun first = RunCaller("pad", "first.txt", 30000);
+  vt::ChildRun first = RunCaller("pad", "first.txt", 30000);
   ASSERT_EQ(first.exit_code, 0) << first.output;
-  std::vector<std::string> lines = OutputLines(first.output);
+  std::vector<std::string> lines = vt::Lines(first.output);
   const std::vector<std::string> expected = ExpectedPadLines();
   ASSERT_EQ(lines.size(), expected.size()) << first.output;
   for (size_t i = 0; i < expected.size(); ++i) {
@@ -60,8 +60,8 @@ TEST_F(ProxyEndToEnd, TheFirstCallStartsTheHostAndASecondProcessUsesIt) {
   EXPECT_TRUE(vt::FileExists("logs\\VornApx.log"));
   EXPECT_EQ(vt::ReadFileBytes("logs\\VornApx.log"), "");
 
-  ChildRun second = RunCaller("pad", "second.txt", 30000);
+  vt::ChildRun second = RunCaller("pad", "second.txt", 30000);
   ASSERT_EQ(second.exit_code, 0) << second.output;
-  EXPECT_EQ(OutputLines(second.output), lines);
+  EXPECT_EQ(vt::Lines(second.output), lines);
   EXPECT_EQ(vt::FindProcesses(kHostTail), hosts) << "the running host is used, none started";
 }

@@ -1,5 +1,7 @@
 #include "proxy_fixture.h"
 
+#include "log_lines.h"
+
 FakeHost::Serve FakeHost::serve;
 FakeHost::BeforePoll FakeHost::before_poll;
 std::vector<RequestBlock> FakeHost::served;
@@ -77,8 +79,5 @@ void ProxyTest::TearDown() {
 }
 
 std::vector<std::string> ProxyTest::LogLines() const {
-  std::vector<std::string> lines;
-  for (const std::string& line : vt::SplitCrLfLines(vt::ReadFileBytes(std::string("logs\\") + ModuleName() + ".log")))
-    lines.push_back(line.size() > 18 ? line.substr(18) : line);  // "HH:MM:SS dd/mm/yy "
-  return lines;
+  return vt::LibraryLogLines(std::string("logs\\") + ModuleName() + ".log");
 }

@@ -1,6 +1,8 @@
 #pragma once
 // Runs the proxy core in the test process against a host that lives in the
-// sleep seam: every 1 ms sleep of the proxy is one poll of the fake host,
+// sleep seam. Each case needs a fresh process (as vorn_gtest runs them): the
+// launcher's flags, the host it watches and the block are module state.
+// The fake host: every 1 ms sleep of the proxy is one poll of the fake host,
 // which serves the section's request with the test's own function. The
 // launcher sees a fake system in which the host program already runs.
 

@@ -5,9 +5,9 @@
 TEST_F(ProxyEndToEnd, WithAHostThatNeverAnswersACallFailsAfterTheFullWait) {
   Prepare(nullptr);
   ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "silent_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE));
-  ChildRun run = RunCaller("position", "out.txt", 240000);
+  vt::ChildRun run = RunCaller("position", "out.txt", 240000);
   ASSERT_EQ(run.exit_code, 0) << run.output;
-  const std::vector<std::string> lines = OutputLines(run.output);
+  const std::vector<std::string> lines = vt::Lines(run.output);
   ASSERT_EQ(lines.size(), 2u) << run.output;
   EXPECT_EQ(lines[0], "**** Timeout ****");
   EXPECT_EQ(lines[1].rfind("first -1 12345 after ", 0), 0u) << lines[1];

@@ -40,11 +40,10 @@ class CheckTool : public ::testing::Test {
   }
   // Runs the tool in the folder; its exit status, and its lines in `lines_`.
   int Run() {
-    const std::string output = dir_.path() + "\\check.txt";
-    vt::ChildProcess child = vt::StartChildWithOutputFile("\"" + folder_ + "vorn-check.exe\"", folder_, output);
-    const int status = vt::WaitChild(child, 60000);
-    lines_ = vt::SplitCrLfLines(vt::ReadFileBytes(output));
-    return status;
+    const vt::ChildRun run =
+        vt::RunChild("\"" + folder_ + "vorn-check.exe\"", folder_, dir_.path() + "\\check.txt", 60000);
+    lines_ = vt::Lines(run.output);
+    return run.exit_code;
   }
   // The verdict ("OK", "FAULT", ...) and the text of the line of one link.
   std::string Verdict(const std::string& link) const { return Field(link, 0, 6); }

@@ -62,20 +62,20 @@ bool WriteFileBytes(const std::string& path, const std::string& bytes) {
   return static_cast<bool>(out);
 }
 
-std::vector<std::string> SplitCrLfLines(const std::string& bytes) {
+std::vector<std::string> Lines(const std::string& text) {
   std::vector<std::string> lines;
-  size_t start = 0;
-  while (start < bytes.size()) {
-    size_t end = bytes.find("\r\n", start);
-    if (end == std::string::npos) {
-      lines.push_back(bytes.substr(start));
-      break;
-    }
-    lines.push_back(bytes.substr(start, end - start));
-    start = end + 2;
+  for (size_t start = 0; start < text.size();) {
+    size_t end = text.find('\n', start);
+    if (end == std::string::npos) end = text.size();
+    std::string line = text.substr(start, end - start);
+    if (end < text.size() && !line.empty() && line.back() == '\r') line.pop_back();
+    lines.push_back(line);
+    start = end + 1;
   }
   return lines;
 }
+
+std::vector<std::string> FileLines(const std::string& path) { return Lines(ReadFileBytes(path)); }
 
 std::string ProgramDirectory() {
   char path[MAX_PATH];
@@ -168,6 +168,22 @@ int WaitChild(ChildProcess& child, DWORD timeout_ms) {
   CloseHandle(child.process);
   child.process = nullptr;
   return code;
+}
+
+ChildRun RunChild(const std::string& command_line, const std::string& directory, const std::string& output_path,
+                  DWORD timeout_ms, const std::function<void()>& during) {
+  ChildRun run;
+  const DWORD start = GetTickCount();
+  ChildProcess child = StartChildWithOutputFile(command_line, directory, output_path);
+  if (child.process) {
+    if (during) {
+      while (WaitForSingleObject(child.process, 10) == WAIT_TIMEOUT && GetTickCount() - start < timeout_ms) during();
+    }
+    run.exit_code = WaitChild(child, during ? 0 : timeout_ms);
+  }
+  run.elapsed_ms = GetTickCount() - start;
+  run.output = ReadFileBytes(output_path);
+  return run;
 }
 
 uint64_t SleepLog::calls = 0;

@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <cstdint>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,10 @@ class ScopedTempDir {
 std::string ReadFileBytes(const std::string& path);  // "" when missing
 bool FileExists(const std::string& path);
 bool WriteFileBytes(const std::string& path, const std::string& bytes);
-std::vector<std::string> SplitCrLfLines(const std::string& bytes);  // lines without their CR LF
+// The lines of a text, without their line ends ("\n", or "\r\n"); a last
+// line without a line end counts too.
+std::vector<std::string> Lines(const std::string& text);
+std::vector<std::string> FileLines(const std::string& path);  // none when missing
 
 // Directory of the running test program, with a trailing backslash.
 std::string ProgramDirectory();
@@ -57,6 +61,17 @@ ChildProcess StartChildWithOutputFile(const std::string& command_line, const std
 // Waits for the child; returns its exit code, or -1 after the time-out
 // (the child is then terminated).
 int WaitChild(ChildProcess& child, DWORD timeout_ms);
+
+struct ChildRun {
+  int exit_code = -1;  // -1: did not start, or did not end in time
+  std::string output;
+  DWORD elapsed_ms = 0;
+};
+// Runs a program to its end with its standard output and error in a file
+// (a host program that it starts inherits that file, not the test's
+// output); `during`, when given, is called every 10 ms while it runs.
+ChildRun RunChild(const std::string& command_line, const std::string& directory, const std::string& output_path,
+                  DWORD timeout_ms, const std::function<void()>& during = nullptr);
 
 // Sleep seam recorder: counts the sleeps and their total instead of waiting.
 struct SleepLog {

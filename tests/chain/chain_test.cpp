@@ -9,6 +9,7 @@
 
 #include "chain_fixture.h"
 #include "host_harness.h"
+#include "log_lines.h"
 #include "plugin_fixture.h"
 
 using Lines = std::vector<std::string>;
@@ -35,13 +36,6 @@ struct LoadedPlugin {
     if (module) FreeLibrary(module);
   }
 };
-
-// Host log lines without their millisecond time stamps ("HH:MM:SS.mmm ").
-Lines HostLogLines() {
-  Lines lines = vt::SplitCrLfLines(vt::ReadFileBytes("Vorn64BitInterface.log"));
-  for (size_t i = 1; i < lines.size(); ++i) lines[i] = lines[i].size() > 13 ? lines[i].substr(13) : lines[i];
-  return lines;
-}
 
 bool StartsWith(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
@@ -79,8 +73,7 @@ TEST_F(Chain, PadShowsStartupTextThenWrittenTextThenGoesDark) {
   EXPECT_EQ(pt::PadLine(state, 1), "Hello from Wine!");
 
   // The plug-in's log holds its lines and nothing else; the proxy's stays empty.
-  Lines plugin_log = vt::SplitCrLfLines(vt::ReadFileBytes("logs\\QX20481.log"));
-  for (std::string& line : plugin_log) line = line.substr(std::min<size_t>(18, line.size()));
+  const Lines plugin_log = vt::LibraryLogLines("logs\\QX20481.log");
   const std::string rule(35, '=');
   const Lines frame_open = {rule + " " + rule, "Log File opened for  QX20481", rule + " " + rule};
   const Lines frame_close = {rule + " " + rule, "Log File closed for  QX20481", rule + " " + rule};
@@ -93,7 +86,7 @@ TEST_F(Chain, PadShowsStartupTextThenWrittenTextThenGoesDark) {
 
   // The host program's log: its opening lines, the channel, the binding of
   // the four functions; a request that is served writes nothing.
-  Lines host = HostLogLines();
+  Lines host = vt::HostLogLines(0);
   ASSERT_EQ(host.size(), 8u);
   EXPECT_EQ(host[0], std::string(67, '='));
   EXPECT_TRUE(StartsWith(host[1], "Log file Opened at ")) << host[1];
@@ -164,7 +157,6 @@ struct Observed {
                        " mode=" + state["mode"];
     if (screens.empty() || screens.back() != seen) screens.push_back(seen);
   }
-  static void Callback(void* self) { static_cast<Observed*>(self)->Look(); }
 };
 
 }  // namespace
@@ -173,10 +165,10 @@ TEST_F(Chain, StandInDisplayHostDrivesThePadFromStartToShutdown) {
   ASSERT_TRUE(CreateDirectoryA("displays", nullptr));
   ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "QX20481.dll").c_str(), "displays\\QX20481.dll", FALSE));
   Observed observed;
-  pt::ChildResult run = RunChild("\"" + vt::ProgramDirectory() +
-                                     "display_host.exe\" displays\\QX20481.dll --params Log --hold 1500 "
-                                     "--show \"  first screen  |$Tick\" --screen-ms 1500 --shutdown \"bye|\"",
-                                 60000, Observed::Callback, &observed);
+  vt::ChildRun run = RunChild("\"" + vt::ProgramDirectory() +
+                                  "display_host.exe\" displays\\QX20481.dll --params Log --hold 1500 "
+                                  "--show \"  first screen  |$Tick\" --screen-ms 1500 --shutdown \"bye|\"",
+                              60000, [&] { observed.Look(); });
   observed.Look();
   EXPECT_EQ(run.exit_code, 0) << run.output;
   EXPECT_NE(run.output.find("Init: MediaPad Display v1.2.201.1126"), std::string::npos) << run.output;
@@ -198,7 +190,7 @@ TEST_F(Chain, StandInDisplayHostDrivesThePadFromStartToShutdown) {
 
 TEST_F(Chain, StandInDisplayHostSurvivesAFailedInit) {
   DeleteFileA("MediaPadLayer.dll");
-  pt::ChildResult run = RunChild("\"" + vt::ProgramDirectory() + "display_host.exe\" \"" + vt::ProgramDirectory() +
+  vt::ChildRun run = RunChild("\"" + vt::ProgramDirectory() + "display_host.exe\" \"" + vt::ProgramDirectory() +
                                      "QX20481.dll\" --params Log",
                                  30000);
   EXPECT_EQ(run.exit_code, 1) << run.output;

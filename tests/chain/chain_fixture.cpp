@@ -25,12 +25,7 @@ std::string ReadPadStateFile() {
 
 std::map<std::string, std::string> PadState() {
   std::map<std::string, std::string> state;
-  const std::string text = ReadPadStateFile();
-  for (size_t start = 0, end; start < text.size(); start = end + 1) {
-    end = text.find('\n', start);
-    if (end == std::string::npos) end = text.size();
-    std::string line = text.substr(start, end - start);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
+  for (const std::string& line : vt::Lines(ReadPadStateFile())) {
     const size_t eq = line.find('=');
     if (eq != std::string::npos) state[line.substr(0, eq)] = line.substr(eq + 1);
   }
@@ -55,19 +50,9 @@ void ChainTest::TearDown() {
   vt::RemoveVendorLibrary();
 }
 
-ChildResult ChainTest::RunChild(const std::string& arguments, DWORD timeout_ms, void (*during)(void*),
-                                void* context) {
-  const std::string output_path = dir_.path() + "\\child_output.txt";
-  vt::ChildProcess child = vt::StartChildWithOutputFile(arguments, "", output_path);
-  ChildResult result;
-  if (!child.process) return result;
-  for (DWORD start = GetTickCount();
-       WaitForSingleObject(child.process, 10) == WAIT_TIMEOUT && GetTickCount() - start < timeout_ms;) {
-    if (during) during(context);
-  }
-  result.exit_code = vt::WaitChild(child, 0);
-  result.output = vt::ReadFileBytes(output_path);
-  return result;
+vt::ChildRun ChainTest::RunChild(const std::string& command_line, DWORD timeout_ms,
+                                const std::function<void()>& during) {
+  return vt::RunChild(command_line, "", dir_.path() + "\\child_output.txt", timeout_ms, during);
 }
 
 }  // namespace pt

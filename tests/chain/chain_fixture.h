@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <map>
 #include <string>
 
@@ -24,19 +25,14 @@ using vt::kHostTail;
 std::map<std::string, std::string> PadState();
 std::string PadLine(const std::map<std::string, std::string>& state, int line);
 
-struct ChildResult {
-  int exit_code = -1;
-  std::string output;
-};
-
 class ChainTest : public ::testing::Test {
  protected:
   void SetUp() override;
   void TearDown() override;
-  // Runs a program of the 32-bit bin folder in the test's directory, its
-  // output going to a file; `during` is called every 10 ms while it runs.
-  ChildResult RunChild(const std::string& arguments, DWORD timeout_ms, void (*during)(void*) = nullptr,
-                       void* context = nullptr);
+  // Runs a program in the test's directory, its output going to a file;
+  // `during` is called every 10 ms while it runs.
+  vt::ChildRun RunChild(const std::string& command_line, DWORD timeout_ms,
+                        const std::function<void()>& during = nullptr);
 
   vt::ScopedTempDir dir_;
 };
