@@ -4,11 +4,11 @@
 #include "bench_counters.h"
 #include "bench_waits.h"
 #include "channel.h"
-#include "host_service.h"
+#include "poll_loop.h"
 
 int main() {
   BenchCounters* counters = OpenBenchCounters();
   InstallBenchWaits(counters ? &counters->host_run_out : nullptr);
   if (BenchSignalsOff()) CommsDisableSignals();
-  return RunHostService();
+  return RunPollLoop();
 }

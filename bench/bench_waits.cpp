@@ -2,7 +2,7 @@
 
 #include <cstring>
 
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "tick_model.h"
 
 namespace {

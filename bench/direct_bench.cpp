@@ -9,7 +9,7 @@
 #include <cstdlib>
 
 #include "bench_timing.h"
-#include "export_lookup.h"
+#include "proxy_exports.h"
 #include "pad_protocol.h"
 
 namespace {

@@ -22,7 +22,7 @@
 
 #include "bench_counters.h"
 #include "bench_timing.h"
-#include "export_lookup.h"
+#include "proxy_exports.h"
 #include "floor_protocol.h"
 #include "host_harness.h"
 #include "pad_protocol.h"

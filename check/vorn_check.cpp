@@ -195,7 +195,7 @@ void CheckHost(Report& report, Chain& chain) {
   }
   RequestBlock block;
   memcpy(&block, view, sizeof block);
-  chain.host_answers = block.done == 1 && block.pending_opcode == kOpGetFirstDevicePosition;
+  chain.host_answers = block.done == 1 && block.pending_opcode == kRequestGetFirstDevicePosition;
   if (!chain.host_answers) {
     return report.Fault("host", chain.host_present
                                     ? "no host program answered: it could not be started. If the files came from "

@@ -4,39 +4,12 @@
 #include <cstring>
 
 #include "debug_log.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "trace_stack.h"
 
 ChannelSlot g_channel[kChannelSlots];
 
-// Hand-over rule.
-//
-// The block crosses as one 256-byte copy in each direction, but a plain
-// copy gives no ordering: a reader could act on a block that the other
-// process is half-way through writing (a new request over an answered one
-// still shows a non-zero opcode while done is already 0; a reply could show
-// done before result, args and payload). So every copy into or out of a
-// section is made while holding the section's lock word, the reserved word
-// at byte 4 of the block:
-//  - the lock is taken with an interlocked compare-exchange from 0 to the
-//    process id and released with an interlocked exchange back to 0; both
-//    are full barriers for the compiler and the processor, so the plain
-//    copy between them is seen whole or not at all by the other side;
-//  - the lock word itself is never copied: a sent block leaves it alone and
-//    a received block reads 0 there, as every block that crosses has it;
-//  - a holder that died inside its copy (a host ended from outside) would
-//    leave the word set; after kStaleLockMs with the same holder the lock is
-//    taken over by a compare-exchange against that holder, so no process
-//    waits for ever and no two waiters take it at once.
-// On top of this the host writes an answer back only while the section
-// still holds the request it answers (CommsSendReply), so a late answer
-// never overwrites a newer request.
-//
-// Wake-up. The section is still the only thing that carries a request or
-// an answer; the two events only end the other side's 1 ms wait early. A
-// lost, late or missing signal therefore costs at most that 1 ms, and a
-// peer that never signals (or a process whose events could not be opened)
-// is served exactly as by polling.
+// The hand-over rule and the wake-up are described in channel.h.
 
 namespace {
 
@@ -112,7 +85,7 @@ const ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
   return &s;
 }
 
-void CommsStartTraced(int32_t slot, int32_t access, const char* name, int32_t size) {
+void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {
   ChannelSlot& s = g_channel[slot];
   s.started = 1;
   s.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
@@ -121,7 +94,7 @@ void CommsStartTraced(int32_t slot, int32_t access, const char* name, int32_t si
               static_cast<int>(GetLastError()));
     return;
   }
-  s.view = MapViewOfFile(s.mapping, access ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
+  s.view = MapViewOfFile(s.mapping, access != kMapWrite ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
   if (!s.view) {
     LogWritef("CommsStart", "Could not map view of file %d error:%d\n", slot, static_cast<int>(GetLastError()));
     CloseHandle(s.mapping);
@@ -142,17 +115,16 @@ void CommsStartTraced(int32_t slot, int32_t access, const char* name, int32_t si
 }  // namespace
 
 void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size) {
-  if (kChannelFlavour.trace_before_slot_test) {
-    TraceScope trace("CommsStart");
-    if (slot > 9 || slot < 0 || g_channel[slot].started) return;
+  // The proxy's copy traces the slot test as well; the host's only what follows it.
+  const bool trace_test = kChannelFlavour.trace_before_slot_test;
+  if (trace_test) TracePush("CommsStart");
+  if (slot >= 0 && slot < kChannelSlots && !g_channel[slot].started) {
+    if (!trace_test) TracePush("CommsStart");
     if (kChannelFlavour.log_initialising) LogWrite("Initialising", "Shared memoory");
-    CommsStartTraced(slot, access, name, size);
-    return;
+    OpenSection(slot, access, name, size);
+    if (!trace_test) TracePop();
   }
-  if (slot > 9 || slot < 0 || g_channel[slot].started) return;
-  TraceScope trace("CommsStart");
-  if (kChannelFlavour.log_initialising) LogWrite("Initialising", "Shared memoory");
-  CommsStartTraced(slot, access, name, size);
+  if (trace_test) TracePop();
 }
 
 void* CommsSend(int32_t slot, const void* src, int32_t len) {

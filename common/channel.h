@@ -1,6 +1,36 @@
 #pragma once
 // The shared-memory channel: a table of named, page-file-backed sections,
-// each mapped once for the life of the module.
+// each mapped once for the life of the module. CommsStart, CommsSend and
+// CommsRecv are the system's own names for these operations.
+//
+// The hand-over rule.
+//
+// The block crosses as one 256-byte copy in each direction, but a plain
+// copy gives no ordering: a reader could act on a block that the other
+// process is half-way through writing (a new request over an answered one
+// still shows a non-zero opcode while done is already 0; a reply could show
+// done before result, args and payload). So every copy into or out of a
+// section is made while holding the section's lock word, the block's `lock`
+// at byte 4:
+//  - the lock is taken with an interlocked compare-exchange from 0 to the
+//    process id and released with an interlocked exchange back to 0; both
+//    are full barriers for the compiler and the processor, so the plain
+//    copy between them is seen whole or not at all by the other side;
+//  - the lock word itself is never copied: a sent block leaves it alone and
+//    a received block reads 0 there, as every block that crosses has it;
+//  - a holder that died inside its copy (a host ended from outside) would
+//    leave the word set; after a second with the same holder the lock is
+//    taken over by a compare-exchange against that holder, so no process
+//    waits for ever and no two waiters take it at once.
+// On top of this the host writes an answer back only while the section
+// still holds the request it answers (CommsSendReply), so a late answer
+// never overwrites a newer request.
+//
+// Wake-up. The section is still the only thing that carries a request or
+// an answer; the two events only end the other side's 1 ms wait early. A
+// lost, late or missing signal therefore costs at most that 1 ms, and a
+// peer that never signals (or a process whose events could not be opened)
+// is served exactly as by polling.
 
 #include <windows.h>
 
@@ -8,7 +38,17 @@
 
 #include "request_block.h"
 
-constexpr int kChannelSlots = 10;
+constexpr int kChannelSlots = 10;  // the table's size
+// The one slot of the table that the host and the proxy use, for the
+// section that carries the request block.
+constexpr int32_t kRequestSlot = 0;
+
+// How a process maps the section's view (CommsStart's `access`): the host
+// asks for write access, the proxy for all access.
+enum ChannelAccess : int32_t {
+  kMapWrite = 0,      // FILE_MAP_WRITE
+  kMapAllAccess = 1,  // FILE_MAP_ALL_ACCESS
+};
 
 // The two wake-up events beside a section, named after it: the proxy
 // signals kRequestEvent after it has written a request, the host
@@ -44,7 +84,7 @@ void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size);
 // Makes the next CommsStart open no events, so that this process plays a
 // peer that only polls (for tests and the benchmark).
 void CommsDisableSignals();
-// Both copy under the section's hand-over lock (see channel.cpp). They
+// Both copy under the section's hand-over lock (see above). They
 // return null, touching no memory, when the slot has no view or the length
 // does not fit the view; otherwise the view (send) or dst (receive).
 void* CommsSend(int32_t slot, const void* src, int32_t len);

@@ -1,6 +1,6 @@
 #pragma once
-// The few compiler-specific spellings the code needs, so that it also builds
-// with Microsoft's compiler.
+// GCC's printf-format checks for the logging functions that take a
+// template; a compiler without the attribute gets no check.
 
 #if defined(__GNUC__)
 #define VORN_PRINTF(fmt_index, first_arg) __attribute__((format(printf, fmt_index, first_arg)))

@@ -7,7 +7,7 @@
 #include <cstring>
 #include <ctime>
 
-#include "debug_log.h"
+#include "library_log.h"
 #include "log_clock.h"
 #include "module_path.h"
 

@@ -1,5 +1,7 @@
 #pragma once
-// Names of the traced operations that are running, innermost last.
+// Names of the traced operations that are running, innermost last. Nothing
+// in the system reads it back: it is kept for a debugger that looks at a
+// hung or crashed host or proxy (g_trace).
 
 #include <cstdint>
 

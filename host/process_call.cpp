@@ -95,16 +95,16 @@ void InvalidFunction() {
 
 void process_call() {
   switch (g_host_block.pending_opcode) {
-    case kOpDeviceControl:
+    case kRequestDeviceControl:
       DeviceControl();
       break;
-    case kOpGetFirstDevicePosition:
+    case kRequestGetFirstDevicePosition:
       DevicePosition(g_vendor.get_first_device_position, "LD_GetFirstDevicePosition", false);
       break;
-    case kOpGetNextDevicePosition:
+    case kRequestGetNextDevicePosition:
       DevicePosition(g_vendor.get_next_device_position, "LD_GetNextDevicePosition", true);
       break;
-    case kOpGetDeviceInfo:
+    case kRequestGetDeviceInfo:
       DeviceInfo();
       break;
     default:

@@ -5,13 +5,13 @@
 #include <cstdio>
 #include <cstring>
 
-#include "debug_log.h"
+#include "library_log.h"
 #include "display_plugin.h"
 #include "layer_binding.h"
 #include "layer_functions.h"
 #include "pad_calls.h"
 #include "screen_model.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 
 namespace {
 

@@ -1,6 +1,6 @@
 #pragma once
-// The vendor layer MediaPadLayer.dll as the plug-in calls it: ten functions
-// resolved by name at run time. getMediapadUID uses the C calling
+// The vendor layer MediaPadLayer.dll as the plug-in calls it: its ten
+// functions and their calling contracts (the loading is layer_binding.h). getMediapadUID uses the C calling
 // convention and returns a floating-point value; the others use the
 // standard Windows convention, take the pad's 8-byte UID by value (two
 // stack slots, low word first) and return 0 for success.
@@ -23,9 +23,6 @@ enum LayerFunction {
   kLayerFunctionCount
 };
 
-// Names in lookup order, indexed by LayerFunction.
-extern const char* const kLayerFunctionNames[kLayerFunctionCount];
-
 // The UID as it travels to the layer, which declares it a double: its 8
 // bytes in two stack slots, low word first. Copying it as a double would go
 // through the x87 unit, which sets the quiet bit of a signalling-NaN bit
@@ -42,15 +39,3 @@ using UidOnlyFn = int32_t(WINAPI*)(UidSlots uid);  // makeBeep, clearScreen
 using UidValueFn = int32_t(WINAPI*)(UidSlots uid, int32_t value);  // controlLed, SetMode
 using SetLineFn = int32_t(WINAPI*)(UidSlots uid, int32_t line, const char* text, int32_t style);
 using SetIconStateFn = int32_t(WINAPI*)(UidSlots uid, int32_t icon, int32_t state);
-
-// The resolved entry of a function; null when the layer is not loaded or
-// does not export it.
-FARPROC LayerEntry(LayerFunction function);
-// True the first time it is asked for a function since the layer was loaded.
-bool FirstSkipOf(LayerFunction function);
-
-template <typename Fn>
-Fn LayerEntryAs(LayerFunction function) {
-  // Through void(*)(), the one function type that converts without warning.
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(LayerEntry(function)));
-}

@@ -1,6 +1,7 @@
 #include "pad_calls.h"
 
-#include "debug_log.h"
+#include "library_log.h"
+#include "layer_binding.h"
 #include "layer_functions.h"
 #include "screen_model.h"
 

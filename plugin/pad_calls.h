@@ -5,6 +5,7 @@
 
 #include <cstdint>
 
+#include "layer_binding.h"
 #include "layer_functions.h"
 
 // Fills *uid; returns the query's result (never tested, only logged).

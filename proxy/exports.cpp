@@ -38,7 +38,7 @@ int32_t __cdecl LD_DeviceControl(int32_t device, int32_t code, const void* contr
     if (data_length < 0 || data_length > kMaxControlData) return -1;
     n += data_length;
   }
-  PrepareRequest(kOpDeviceControl, "LD_DeviceControl");
+  PrepareRequest(kRequestDeviceControl, "LD_DeviceControl");
   g_block.args[0] = device;
   g_block.args[1] = code;
   memcpy(g_block.payload, control, static_cast<size_t>(n));
@@ -51,7 +51,7 @@ int32_t __cdecl LD_GetDeviceInfo(int32_t device, void* info) {
   const int32_t count = ReadInt32(info, 0);
   if (count < 0 || count > kMaxInfoBytes) return -1;
   uint8_t* record = static_cast<uint8_t*>(info);
-  PrepareRequest(kOpGetDeviceInfo, "LD_GetDeviceInfo");
+  PrepareRequest(kRequestGetDeviceInfo, "LD_GetDeviceInfo");
   g_block.args[0] = device;
   g_block.payload[0] = static_cast<uint8_t>(count & 0xFF);
   g_block.payload[1] = static_cast<uint8_t>((count >> 8) & 0xFF);
@@ -67,11 +67,11 @@ int32_t __cdecl LD_GetDeviceInfo(int32_t device, void* info) {
 }
 
 int32_t __cdecl LD_GetFirstDevicePosition(int32_t* position) {
-  return PositionCall(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition", position);
+  return PositionCall(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition", position);
 }
 
 int32_t __cdecl LD_GetNextDevicePosition(int32_t* position) {
-  return PositionCall(kOpGetNextDevicePosition, "LD_GetNextDevicePosition", position);
+  return PositionCall(kRequestGetNextDevicePosition, "LD_GetNextDevicePosition", position);
 }
 
 }  // extern "C"

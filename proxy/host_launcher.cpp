@@ -1,13 +1,8 @@
 #include "host_launcher.h"
 
-#include <cstdio>
-#include <cstring>
-
 #include "channel.h"
 #include "debug_log.h"
-#include "module_path.h"
-#include "sleep_seam.h"
-#include "system_error.h"
+#include "wait_seam.h"
 
 int32_t g_host_started;
 HostState g_host_state;
@@ -72,7 +67,7 @@ bool LaunchHost() {
 void StartHostOnce() {
   if (g_host_started) return;
   g_host_started = 1;
-  CommsStart(kChannelSlot, 1, kSectionName, kSectionSize);
+  CommsStart(kRequestSlot, kMapAllAccess, kSectionName, kSectionSize);
   MP_kernel32_Start();
   LaunchHost();
 }
@@ -102,58 +97,4 @@ HostReadiness PrepareHost() {
 
 void NoteTimeOut() {
   if (g_host_state == kHostUnwatched) g_host_state = kHostMissing;
-}
-
-int32_t MP_IsWow64() {
-  HMODULE kernel = g_system.get_module_handle("kernel32");
-  if (!kernel) return 0;
-  auto is_wow64 = FunctionCast<IsWow64ProcessFn>(g_system.get_proc_address(kernel, "IsWow64Process"));
-  if (!is_wow64) return 0;
-  BOOL wow64 = FALSE;
-  is_wow64(g_system.get_current_process(), &wow64);
-  return wow64;
-}
-
-namespace {
-
-// `directory` + "\" + `program` into `path`, when that file exists.
-bool ProgramIn(const char* directory, const char* program, char* path, size_t size) {
-  const size_t n = strlen(directory);
-  if (n == 0) return false;
-  const char* separator = directory[n - 1] == '\\' ? "" : "\\";
-  const int written = snprintf(path, size, "%s%s%s", directory, separator, program);
-  return written > 0 && static_cast<size_t>(written) < size && g_system.file_exists(path);
-}
-
-}  // namespace
-
-HANDLE MP_StartProc(const char* program, const char* argument) {
-  MP_kernel32_Start();
-  if (MP_KillProc(program) == 1) VornSleep(kLauncherWaitMs);
-  char current[MAX_PATH] = {};
-  const DWORD n = GetCurrentDirectoryA(sizeof current, current);
-  if (n == 0 || n >= sizeof current) current[0] = '\0';
-  char beside[MAX_PATH];
-  ThisModulePath(beside, sizeof beside);
-  if (char* last = strrchr(beside, '\\')) *last = '\0';
-  char path[MAX_PATH];
-  const char* directory = current;
-  if (!ProgramIn(current, program, path, sizeof path)) {
-    directory = beside;
-    if (!ProgramIn(beside, program, path, sizeof path)) {
-      LogWritef("Starting", "%s is neither in %s nor in %s", program, current, beside);
-      return nullptr;
-    }
-  }
-  HANDLE process = nullptr;
-  // No console, and none of the caller's handles: the display host's open
-  // files must not stay open for the host program's whole life.
-  const DWORD error = g_system.create_process(path, argument, FALSE, DETACHED_PROCESS, directory, &process);
-  if (error != 0) {
-    char message[320];
-    FormatSystemError(message, sizeof message, error, "Error %d - %s");
-    LogWritef("Starting", "%s could not be started: %s", path, message);
-    return nullptr;
-  }
-  return process;
 }

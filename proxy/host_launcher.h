@@ -3,18 +3,16 @@
 // process the channel is opened and the host found or started; afterwards
 // the proxy keeps its process open for waiting, notices when it has ended
 // (its idle exit, a crash, being ended from outside) and starts it again.
-// And the small process-control operations the launcher is made of.
+// The process-control operations it is made of are in process_control.h.
 
 #include <cstdint>
 
-#include "system_calls.h"
+#include "process_control.h"
 
 constexpr char kHostProgram64[] = "Vorn64BitInterface.exe";
 constexpr char kHostProgram32[] = "Vorn32BitInterface.exe";
 constexpr char kHostArgument[] = " ";  // the whole command line of the started host
 constexpr uint32_t kLauncherWaitMs = 1000;
-constexpr int kMaxListedProcesses = 1024;  // 4096 bytes of process ids
-constexpr DWORD kQuerySkippedError = ERROR_GEN_FAILURE;  // 31
 // A start that failed is tried again by a later call at most this often.
 constexpr DWORD kLaunchRetryMs = 1000;
 // A watched host is looked at before a request goes out at most this often,
@@ -31,12 +29,9 @@ enum HostState {
   kHostMissing,      // ended, or could not be started
 };
 
-// Set before any other step, so neither runs twice in a process, whatever
-// their outcome.
+// Set before any other step, so that it runs once in a process, whatever
+// its outcome.
 extern int32_t g_host_started;
-extern int32_t g_query_loaded;
-// Null until resolved, and for good when the lookup failed.
-extern QueryFullProcessImageNameFn g_query_image_name;
 extern HostState g_host_state;
 extern HANDLE g_host_process;  // while kHostWatched
 
@@ -57,17 +52,3 @@ bool HostEnded();
 bool RelaunchHost();
 // After a time-out: an unwatched host is looked for afresh by the next call.
 void NoteTimeOut();
-
-int32_t MP_IsWow64();
-void MP_kernel32_Start();
-// Id of the last listed process whose image path ends in `name` (byte for
-// byte), 0 when none does, -1 when the processes could not be listed.
-int32_t MP_check_process(const char* name);
-// 1 when a process of that name was terminated, else 0.
-int32_t MP_KillProc(const char* name);
-// Ends a running instance (and waits for it to go), then starts the
-// program detached, inheriting none of the caller's handles, with
-// `argument` as its whole command line: from the current directory, or
-// else from the folder of this library, with that folder as its working
-// directory. The new process, or null (logged) when it cannot be started.
-HANDLE MP_StartProc(const char* program, const char* argument);

@@ -1,8 +1,11 @@
-// Finding, and ending, a process by the tail of its image path.
+#include "process_control.h"
+
+#include <cstdio>
 #include <cstring>
 
 #include "debug_log.h"
-#include "host_launcher.h"
+#include "module_path.h"
+#include "wait_seam.h"
 #include "system_error.h"
 #include "trace_stack.h"
 
@@ -10,6 +13,8 @@ int32_t g_query_loaded;
 QueryFullProcessImageNameFn g_query_image_name;
 
 namespace {
+
+constexpr uint32_t kKilledWaitMs = 1000;  // for an ended instance to go
 
 // "Error %d - " and a system text of up to 255 characters with its line end.
 constexpr size_t kErrorMessageSize = 320;
@@ -23,6 +28,15 @@ void LogSystemError(const char* tag, DWORD code, const char* format) {
 bool PathEndsWith(const char* path, size_t path_length, const char* name) {
   const size_t k = strlen(name);
   return path_length >= k && memcmp(path + path_length - k, name, k) == 0;
+}
+
+// `directory` + "\" + `program` into `path`, when that file exists.
+bool ProgramIn(const char* directory, const char* program, char* path, size_t size) {
+  const size_t n = strlen(directory);
+  if (n == 0) return false;
+  const char* separator = directory[n - 1] == '\\' ? "" : "\\";
+  const int written = snprintf(path, size, "%s%s%s", directory, separator, program);
+  return written > 0 && static_cast<size_t>(written) < size && g_system.file_exists(path);
 }
 
 }  // namespace
@@ -88,4 +102,45 @@ int32_t MP_KillProc(const char* name) {
   LogWrite("Kill_Process", "TerminateProcess failed");
   g_system.close_handle(process);
   return 0;
+}
+
+int32_t MP_IsWow64() {
+  HMODULE kernel = g_system.get_module_handle("kernel32");
+  if (!kernel) return 0;
+  auto is_wow64 = FunctionCast<IsWow64ProcessFn>(g_system.get_proc_address(kernel, "IsWow64Process"));
+  if (!is_wow64) return 0;
+  BOOL wow64 = FALSE;
+  is_wow64(g_system.get_current_process(), &wow64);
+  return wow64;
+}
+
+HANDLE MP_StartProc(const char* program, const char* argument) {
+  MP_kernel32_Start();
+  if (MP_KillProc(program) == 1) VornSleep(kKilledWaitMs);
+  char current[MAX_PATH] = {};
+  const DWORD n = GetCurrentDirectoryA(sizeof current, current);
+  if (n == 0 || n >= sizeof current) current[0] = '\0';
+  char beside[MAX_PATH];
+  ThisModulePath(beside, sizeof beside);
+  if (char* last = strrchr(beside, '\\')) *last = '\0';
+  char path[MAX_PATH];
+  const char* directory = current;
+  if (!ProgramIn(current, program, path, sizeof path)) {
+    directory = beside;
+    if (!ProgramIn(beside, program, path, sizeof path)) {
+      LogWritef("Starting", "%s is neither in %s nor in %s", program, current, beside);
+      return nullptr;
+    }
+  }
+  HANDLE process = nullptr;
+  // No console, and none of the caller's handles: the display host's open
+  // files must not stay open for the host program's whole life.
+  const DWORD error = g_system.create_process(path, argument, FALSE, DETACHED_PROCESS, directory, &process);
+  if (error != 0) {
+    char message[320];
+    FormatSystemError(message, sizeof message, error, "Error %d - %s");
+    LogWritef("Starting", "%s could not be started: %s", path, message);
+    return nullptr;
+  }
+  return process;
 }

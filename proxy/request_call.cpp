@@ -40,12 +40,12 @@ bool SectionNeedsRequest(const RequestBlock& request, const RequestBlock& seen) 
 
 // Writes a request into the section and wakes the host.
 void SendRequest(const RequestBlock& request) {
-  CommsSend(kChannelSlot, &request, kBlockSize);
-  CommsSignal(kChannelSlot, kRequestEvent);
+  CommsSend(kRequestSlot, &request, kBlockSize);
+  CommsSignal(kRequestSlot, kRequestEvent);
 }
 
 // Instead of a 1 ms sleep: the host's answer ends it early.
-void AwaitReply() { CommsWait(kChannelSlot, kReplyEvent, 1); }
+void AwaitReply() { CommsWait(kRequestSlot, kReplyEvent, 1); }
 
 // The host remembers the device that its last LD_GetNextDevicePosition
 // found, and passes it to every control and information call; a new host
@@ -55,7 +55,7 @@ void AwaitReply() { CommsWait(kChannelSlot, kReplyEvent, 1); }
 RequestBlock g_device_request;
 
 void NoteDeviceRequest(const RequestBlock& sent, const RequestBlock& answer) {
-  if (sent.pending_opcode == kOpGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
+  if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
 }
 
 CallOutcome RoundTrip(RequestBlock& request, bool may_restart);
@@ -64,7 +64,7 @@ CallOutcome RoundTrip(RequestBlock& request, bool may_restart);
 // old host its device, sent again with its own number; its answer is not
 // looked at.
 bool GiveNewHostTheDevice() {
-  if (g_device_request.pending_opcode != kOpGetNextDevicePosition) return true;
+  if (g_device_request.pending_opcode != kRequestGetNextDevicePosition) return true;
   RequestBlock replay = g_device_request;
   return RoundTrip(replay, false) == kCallAnswered;
 }
@@ -83,7 +83,7 @@ CallOutcome RoundTrip(RequestBlock& request, bool may_restart) {
   // block that answers another request is never taken for it.
   RequestBlock seen;
   for (int32_t reads = 1; reads <= kReplyReads; ++reads) {
-    if (CommsRecv(kChannelSlot, &seen, kBlockSize)) {
+    if (CommsRecv(kRequestSlot, &seen, kBlockSize)) {
       if (IsAnswerTo(request, seen)) {
         NoteDeviceRequest(request, seen);
         request = seen;
@@ -121,7 +121,7 @@ void PrepareRequest(int32_t request_code, const char* function_name) {
 CallOutcome callfn() {
   StartHostOnce();
   CallOutcome outcome = kCallNotAnswered;
-  if (g_channel[kChannelSlot].view) {
+  if (g_channel[kRequestSlot].view) {
     const HostReadiness host = PrepareHost();
     if (host == kHostReady || (host == kHostRestarted && GiveNewHostTheDevice())) outcome = RoundTrip(g_block, true);
   }

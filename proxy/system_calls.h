@@ -7,20 +7,11 @@
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
+
+#include "typed_export.h"
 
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, PBOOL wow64);
 using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, PDWORD size);
-
-// A function pointer of another type, without the cast that the compilers
-// warn about for looked-up entry points.
-template <typename To, typename From>
-To FunctionCast(From from) {
-  static_assert(sizeof(To) == sizeof(From), "function pointers of one size");
-  To to;
-  memcpy(&to, &from, sizeof to);
-  return to;
-}
 
 struct SystemCalls {
   HMODULE (*get_module_handle)(const char* name);

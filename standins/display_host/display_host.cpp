@@ -15,7 +15,8 @@
 #include <string>
 #include <vector>
 
-#include "host_options.h"
+#include "display_host_options.h"
+#include "typed_export.h"
 
 namespace {
 
@@ -31,11 +32,6 @@ using WriteFn = void(WINAPI*)(const char* text);
 using PositionFn = void(WINAPI*)(uint32_t x, uint32_t y);
 using ByteFn = void(WINAPI*)(uint32_t value);
 using IndexFn = uint8_t(WINAPI*)(uint32_t index);
-
-template <typename Fn>
-Fn Lookup(HMODULE plugin, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(plugin, name)));
-}
 
 uint32_t ByteSlot(uint32_t value) { return kSlotJunk | (value & 0xFF); }
 
@@ -74,9 +70,9 @@ std::string SetupDialogLoad(const std::string& path) {
   HMODULE module = LoadLibraryA(path.c_str());
   if (!module) return "";
   std::string defaults;
-  if (auto usage = Lookup<TextFn>(module, "DISPLAYDLL_Usage")) printf("usage: %s\n", usage());
-  if (auto name = Lookup<TextFn>(module, "DISPLAYDLL_DriverName")) printf("driver: %s\n", name());
-  if (auto parameters = Lookup<TextFn>(module, "DISPLAYDLL_DefaultParameters")) defaults = parameters();
+  if (auto usage = LookupExport<TextFn>(module, "DISPLAYDLL_Usage")) printf("usage: %s\n", usage());
+  if (auto name = LookupExport<TextFn>(module, "DISPLAYDLL_DriverName")) printf("driver: %s\n", name());
+  if (auto parameters = LookupExport<TextFn>(module, "DISPLAYDLL_DefaultParameters")) defaults = parameters();
   printf("default parameters: '%s'\n", defaults.c_str());
   FreeLibrary(module);
   return defaults;
@@ -86,19 +82,19 @@ Plugin LoadPlugin(const std::string& path) {
   Plugin p;
   p.module = LoadLibraryA(path.c_str());
   if (!p.module) return p;
-  p.init = Lookup<InitFn>(p.module, "DISPLAYDLL_Init");
-  p.done = Lookup<VoidFn>(p.module, "DISPLAYDLL_Done");
-  p.set_position = Lookup<PositionFn>(p.module, "DISPLAYDLL_SetPosition");
-  p.write = Lookup<WriteFn>(p.module, "DISPLAYDLL_Write");
-  p.custom_char_index = Lookup<IndexFn>(p.module, "DISPLAYDLL_CustomCharIndex");
-  p.set_contrast = Lookup<ByteFn>(p.module, "DISPLAYDLL_SetContrast");
-  p.set_brightness = Lookup<ByteFn>(p.module, "DISPLAYDLL_SetBrightness");
-  p.set_backlight = Lookup<ByteFn>(p.module, "DISPLAYDLL_SetBacklight");
+  p.init = LookupExport<InitFn>(p.module, "DISPLAYDLL_Init");
+  p.done = LookupExport<VoidFn>(p.module, "DISPLAYDLL_Done");
+  p.set_position = LookupExport<PositionFn>(p.module, "DISPLAYDLL_SetPosition");
+  p.write = LookupExport<WriteFn>(p.module, "DISPLAYDLL_Write");
+  p.custom_char_index = LookupExport<IndexFn>(p.module, "DISPLAYDLL_CustomCharIndex");
+  p.set_contrast = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetContrast");
+  p.set_brightness = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetBrightness");
+  p.set_backlight = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetBacklight");
   return p;
 }
 
 // Refresh ticks: only lines whose text changed are sent again.
-void ShowScreens(const Plugin& plugin, const HostOptions& options) {
+void ShowScreens(const Plugin& plugin, const DisplayHostOptions& options) {
   std::string shown[kHeight];
   bool sent[kHeight] = {};
   unsigned tick = 0;
@@ -118,7 +114,7 @@ void ShowScreens(const Plugin& plugin, const HostOptions& options) {
   }
 }
 
-void ShutDown(const Plugin& plugin, const HostOptions& options) {
+void ShutDown(const Plugin& plugin, const DisplayHostOptions& options) {
   for (uint32_t line = 0; line < kHeight; ++line) {
     WriteLine(plugin, line + 1, ScreenLine(options.shutdown, static_cast<int>(line), 0, kWidth));
     Sleep(kShutdownPauseMs);
@@ -139,7 +135,7 @@ void ReportWrites() {
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   QueryPerformanceFrequency(&g_frequency);
-  HostOptions options;
+  DisplayHostOptions options;
   if (!ParseOptions(argc, argv, &options)) {
     PrintUsage();
     return 2;

@@ -7,6 +7,7 @@
 
 #include "layer_backend.h"
 #include "pad_protocol.h"
+#include "typed_export.h"
 
 namespace {
 
@@ -28,20 +29,15 @@ struct Proxy {
 Proxy g_proxy;
 int32_t g_device;  // low 32 bits of the pad's device value; the host keeps the whole one
 
-template <typename Fn>
-Fn Entry(HMODULE module, const char* name) {
-  return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-}
-
 // Loaded once; a missing proxy or function makes every call fail with kNoProxy.
 bool ProxyReady() {
   if (!g_proxy.attempted) {
     g_proxy.attempted = true;
     if (HMODULE apx = LoadLibraryA("VornApx.dll")) {
-      g_proxy.control = Entry<DeviceControlFn>(apx, "LD_DeviceControl");
-      g_proxy.info = Entry<DeviceInfoFn>(apx, "LD_GetDeviceInfo");
-      g_proxy.first = Entry<PositionFn>(apx, "LD_GetFirstDevicePosition");
-      g_proxy.next = Entry<PositionFn>(apx, "LD_GetNextDevicePosition");
+      g_proxy.control = LookupExport<DeviceControlFn>(apx, "LD_DeviceControl");
+      g_proxy.info = LookupExport<DeviceInfoFn>(apx, "LD_GetDeviceInfo");
+      g_proxy.first = LookupExport<PositionFn>(apx, "LD_GetFirstDevicePosition");
+      g_proxy.next = LookupExport<PositionFn>(apx, "LD_GetNextDevicePosition");
     }
   }
   return g_proxy.control && g_proxy.info && g_proxy.first && g_proxy.next;

@@ -11,6 +11,7 @@
 #include "host_harness.h"
 #include "log_lines.h"
 #include "plugin_fixture.h"
+#include "typed_export.h"
 
 using Lines = std::vector<std::string>;
 
@@ -24,14 +25,10 @@ using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
 // The plug-in as the display host loads it: by path, plain names only.
 struct LoadedPlugin {
   HMODULE module = LoadLibraryA((vt::ProgramDirectory() + "QX20481.dll").c_str());
-  template <typename Fn>
-  Fn Get(const char* name) const {
-    return reinterpret_cast<Fn>(reinterpret_cast<void (*)()>(GetProcAddress(module, name)));
-  }
-  InitFn init = Get<InitFn>("DISPLAYDLL_Init");
-  VoidFn done = Get<VoidFn>("DISPLAYDLL_Done");
-  WriteFn write = Get<WriteFn>("DISPLAYDLL_Write");
-  PositionFn set_position = Get<PositionFn>("DISPLAYDLL_SetPosition");
+  InitFn init = LookupExport<InitFn>(module, "DISPLAYDLL_Init");
+  VoidFn done = LookupExport<VoidFn>(module, "DISPLAYDLL_Done");
+  WriteFn write = LookupExport<WriteFn>(module, "DISPLAYDLL_Write");
+  PositionFn set_position = LookupExport<PositionFn>(module, "DISPLAYDLL_SetPosition");
   ~LoadedPlugin() {
     if (module) FreeLibrary(module);
   }

@@ -14,7 +14,7 @@ int main(int argc, char** argv) {
   if (argc != 4) return 1;
   const int wait_byte = atoi(argv[2]);
   const int answer_byte = atoi(argv[3]);
-  CommsStart(0, 1, argv[1], kSectionSize);
+  CommsStart(0, kMapAllAccess, argv[1], kSectionSize);
   if (!g_channel[0].view) return 3;
   RequestBlock block;
   for (DWORD start = GetTickCount(); GetTickCount() - start < 20000; Sleep(1)) {

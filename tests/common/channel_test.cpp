@@ -9,10 +9,10 @@
 #include <string>
 
 #include "channel.h"
-#include "debug_log.h"
+#include "library_log.h"
 #include "fixed_clock.h"
 #include "log_lines.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "test_support.h"
 #include "trace_stack.h"
 
@@ -54,11 +54,11 @@ RequestBlock Pattern(uint8_t byte) {
 }  // namespace
 
 TEST_F(Channel, StartMapsOnceAndLogsTheView) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   void* view = g_channel[0].view;
   ASSERT_NE(view, nullptr);
   EXPECT_EQ(g_channel[0].started, 1);
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   EXPECT_EQ(g_channel[0].view, view);
   EXPECT_EQ(g_trace.depth, 0);
   auto lines = LogLines();
@@ -74,8 +74,8 @@ TEST_F(Channel, StartMapsOnceAndLogsTheView) {
 }
 
 TEST_F(Channel, SlotsOutsideTheTableDoNothing) {
-  CommsStart(10, 1, name_.c_str(), kSectionSize);
-  CommsStart(-1, 1, name_.c_str(), kSectionSize);
+  CommsStart(10, kMapAllAccess, name_.c_str(), kSectionSize);
+  CommsStart(-1, kMapAllAccess, name_.c_str(), kSectionSize);
   EXPECT_EQ(g_trace.depth, 0);
   EXPECT_TRUE(LogLines().empty());
   RequestBlock b = Pattern(1);
@@ -96,7 +96,7 @@ TEST_F(Channel, AFailedMappingLeavesTheSlotStartedWithoutAView) {
   // An existing section smaller than the length asked for cannot be mapped whole.
   HANDLE small = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, name_.c_str());
   ASSERT_NE(small, nullptr);
-  CommsStart(1, 1, name_.c_str(), 1 << 20);
+  CommsStart(1, kMapAllAccess, name_.c_str(), 1 << 20);
   EXPECT_EQ(g_channel[1].started, 1);
   EXPECT_EQ(g_channel[1].view, nullptr);
   auto lines = LogLines();
@@ -109,7 +109,7 @@ TEST_F(Channel, AFailedMappingLeavesTheSlotStartedWithoutAView) {
 }
 
 TEST_F(Channel, AFreshSectionReadsAsNoRequest) {
-  CommsStart(0, 0, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapWrite, name_.c_str(), kSectionSize);
   RequestBlock b = Pattern(0xff);
   ASSERT_EQ(CommsRecv(0, &b, kBlockSize), &b);
   RequestBlock zero = {};
@@ -117,7 +117,7 @@ TEST_F(Channel, AFreshSectionReadsAsNoRequest) {
 }
 
 TEST_F(Channel, BlocksCrossWholeAndTheLockWordReadsZero) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   RequestBlock sent;
   for (int i = 0; i < kBlockSize; ++i) reinterpret_cast<uint8_t*>(&sent)[i] = static_cast<uint8_t>(i * 7 + 1);
   sent.lock = 0;
@@ -131,7 +131,7 @@ TEST_F(Channel, BlocksCrossWholeAndTheLockWordReadsZero) {
 }
 
 TEST_F(Channel, AStaleLockLeftByADeadHolderIsTakenOver) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   static_cast<RequestBlock*>(g_channel[0].view)->lock = 12345;
   RequestBlock b = Pattern(9);
   DWORD start = GetTickCount();
@@ -144,9 +144,9 @@ TEST_F(Channel, AStaleLockLeftByADeadHolderIsTakenOver) {
 }
 
 TEST_F(Channel, AReplyIsWrittenOnlyOverTheRequestItAnswers) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   RequestBlock request = {};
-  request.opcode = request.pending_opcode = kOpGetDeviceInfo;
+  request.opcode = request.pending_opcode = kRequestGetDeviceInfo;
   request.request_id = 41;
   ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
 
@@ -177,16 +177,16 @@ TEST_F(Channel, AReplyIsWrittenOnlyOverTheRequestItAnswers) {
 
 #ifdef VORN_PROXY_FLAVOUR
 TEST_F(Channel, ASecondStartIsTracedButNotLogged) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   size_t before = LogLines().size();
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   EXPECT_EQ(LogLines().size(), before);
   EXPECT_EQ(g_trace.depth, 0);
 }
 #endif
 
 TEST_F(Channel, StartOpensTheTwoWakeUpEventsNamedAfterTheSection) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   const char* suffixes[] = {".Request", ".Reply"};
   for (int e = 0; e < kChannelEventCount; ++e) {
     ASSERT_NE(g_channel[0].events[e], nullptr);
@@ -207,7 +207,7 @@ TEST_F(Channel, StartOpensTheTwoWakeUpEventsNamedAfterTheSection) {
 TEST_F(Channel, AnEventNameTakenByAnotherObjectIsLoggedAndThatSidePolled) {
   HANDLE squatter = CreateMutexA(nullptr, FALSE, (name_ + ".Request").c_str());
   ASSERT_NE(squatter, nullptr);
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
   EXPECT_EQ(g_channel[0].events[kRequestEvent], nullptr);
   EXPECT_NE(g_channel[0].events[kReplyEvent], nullptr);
@@ -226,7 +226,7 @@ TEST_F(Channel, AnEventNameTakenByAnotherObjectIsLoggedAndThatSidePolled) {
 
 TEST_F(Channel, WithSignalsDisabledNoEventIsOpened) {
   CommsDisableSignals();
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
   EXPECT_EQ(g_channel[0].events[kRequestEvent], nullptr);
   EXPECT_EQ(g_channel[0].events[kReplyEvent], nullptr);
@@ -256,7 +256,7 @@ struct HolderChange {
 // The stale holder's time runs from when it was first seen; a new holder
 // starts its own time, and is not taken over when the first one's is up.
 TEST_F(Channel, AStaleLockIsTakenOverOnlyFromTheHolderThatKeptItTooLong) {
-  CommsStart(0, 1, name_.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   HolderChange change{reinterpret_cast<volatile LONG*>(&static_cast<RequestBlock*>(g_channel[0].view)->lock)};
   *change.word = 12345;
   HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, HolderChange::Run, &change, 0, nullptr));

@@ -35,7 +35,7 @@ std::string PeerCommand(const std::string& section) {
 TEST(ChannelTwoProcesses, ThirtyTwoBitSideCreatesSixtyFourBitSideOpens) {
   vt::ScopedTempDir dir;  // both sides write their logs here
   const std::string section = vt::UniqueName("VornTwoProc");
-  CommsStart(0, 1, section.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, section.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
   SendPayload(17);
   vt::ChildProcess peer = vt::StartChild(PeerCommand(section));
@@ -54,7 +54,7 @@ TEST(ChannelTwoProcesses, SixtyFourBitSideCreatesThirtyTwoBitSideOpens) {
   for (DWORD start = GetTickCount(); !existing && GetTickCount() - start < 20000; Sleep(1))
     existing = OpenFileMappingA(FILE_MAP_READ, FALSE, section.c_str());
   ASSERT_NE(existing, nullptr);
-  CommsStart(0, 1, section.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, section.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
   SendPayload(17);
   EXPECT_TRUE(WaitForPayload(99, 20000));

@@ -5,7 +5,7 @@
 
 #include <string>
 
-#include "debug_log.h"
+#include "library_log.h"
 #include "fixed_clock.h"
 #include "stdout_capture.h"
 #include "test_support.h"

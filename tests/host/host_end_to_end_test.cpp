@@ -26,18 +26,18 @@ TEST(HostEndToEnd, ServesEnumerationInformationAndControlFromTheEmulatedPad) {
   HostProcess host("KHALAPI.dll");
   ASSERT_TRUE(host.running());
 
-  RequestBlock first = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  RequestBlock first = NewRequest(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition");
   first.args[0] = 77;
   ASSERT_TRUE(host.Call(first));
   EXPECT_EQ(first.result, 0);
   EXPECT_EQ(first.args[0], 0);
 
-  RequestBlock next = NewRequest(kOpGetNextDevicePosition, "LD_GetNextDevicePosition");
+  RequestBlock next = NewRequest(kRequestGetNextDevicePosition, "LD_GetNextDevicePosition");
   ASSERT_TRUE(host.Call(next));
   EXPECT_EQ(next.result, 0);
   EXPECT_EQ(static_cast<uint32_t>(next.args[0]), static_cast<uint32_t>(kPadDeviceBase));
 
-  RequestBlock info = NewRequest(kOpGetDeviceInfo, "LD_GetDeviceInfo");
+  RequestBlock info = NewRequest(kRequestGetDeviceInfo, "LD_GetDeviceInfo");
   info.payload[0] = 64;
   ASSERT_TRUE(host.Call(info));
   EXPECT_EQ(info.result, 0);
@@ -47,7 +47,7 @@ TEST(HostEndToEnd, ServesEnumerationInformationAndControlFromTheEmulatedPad) {
   EXPECT_EQ(info.payload[0], 64);
   EXPECT_STREQ(reinterpret_cast<char*>(info.payload + 20), "MediaPad");
 
-  RequestBlock line = NewRequest(kOpDeviceControl, "LD_DeviceControl");
+  RequestBlock line = NewRequest(kRequestDeviceControl, "LD_DeviceControl");
   line.args[1] = kPadCmdSetLine;
   ControlHeader(line, 0, 2, "Hello from test!");
   ASSERT_TRUE(host.Call(line));
@@ -94,17 +94,17 @@ TEST(HostEndToEnd, AnAnsweredBlockLeftInTheSectionIsNotServedAgain) {
   vt::ScopedTempDir dir;
   HostProcess host("KHALAPI_recording.dll");
   ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded"));
-  RequestBlock answered = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  RequestBlock answered = NewRequest(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition");
   answered.done = 1;
   answered.result = 4321;
-  CommsSend(kChannelSlot, &answered, kBlockSize);
+  CommsSend(kRequestSlot, &answered, kBlockSize);
   Sleep(300);
   EXPECT_FALSE(vt::FileExists("khalapi.calls"));
   RequestBlock seen;
-  CommsRecv(kChannelSlot, &seen, kBlockSize);
+  CommsRecv(kRequestSlot, &seen, kBlockSize);
   EXPECT_EQ(memcmp(&seen, &answered, sizeof seen), 0);
 
-  RequestBlock fresh = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  RequestBlock fresh = NewRequest(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition");
   ASSERT_TRUE(host.Call(fresh));
   Sleep(300);
   EXPECT_EQ(vt::FileLines("khalapi.calls").size(), 1u);
@@ -114,11 +114,11 @@ TEST(HostEndToEnd, WithoutDeviceControlTheHostStillAnswers) {
   vt::ScopedTempDir dir;
   HostProcess host("KHALAPI_nocontrol.dll");
   ASSERT_TRUE(host.WaitForLogLine("Failed at GetProcAddress for khalapi.dll/ LD_DeviceControl"));
-  RequestBlock control = NewRequest(kOpDeviceControl, "LD_DeviceControl");
+  RequestBlock control = NewRequest(kRequestDeviceControl, "LD_DeviceControl");
   ControlHeader(control, 1, 0, "");
   ASSERT_TRUE(host.Call(control));
   EXPECT_EQ(control.result, -1);
-  RequestBlock first = NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  RequestBlock first = NewRequest(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition");
   first.args[0] = 5;
   ASSERT_TRUE(host.Call(first));
   EXPECT_EQ(first.args[0], 0);
@@ -146,8 +146,8 @@ TEST(HostEndToEnd, AnswersEveryRequestOfAPeerThatCopiesRawBlocksAndOnlyPolls) {
   ASSERT_NE(view, nullptr);
   for (int32_t i = 0; i < 300; ++i) {
     const bool first = i % 2 == 0;
-    RequestBlock request = first ? NewRequest(kOpGetFirstDevicePosition, "LD_GetFirstDevicePosition")
-                                 : NewRequest(kOpGetNextDevicePosition, "LD_GetNextDevicePosition");
+    RequestBlock request = first ? NewRequest(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition")
+                                 : NewRequest(kRequestGetNextDevicePosition, "LD_GetNextDevicePosition");
     request.args[0] = 1000 + i;
     request.request_id = i + 1;
     memcpy(view, &request, sizeof request);

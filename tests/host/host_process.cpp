@@ -14,9 +14,9 @@ HostProcess::HostProcess(const char* standin) {
   // The test plays a proxy that only polls: it never signals the host and
   // never waits on the host's signal.
   CommsDisableSignals();
-  CommsStart(kChannelSlot, 1, kSectionName, kSectionSize);
+  CommsStart(kRequestSlot, kMapAllAccess, kSectionName, kSectionSize);
   RequestBlock empty = {};
-  CommsSend(kChannelSlot, &empty, kBlockSize);
+  CommsSend(kRequestSlot, &empty, kBlockSize);
   child_ = vt::StartChild("Vorn64BitInterface.exe");
 }
 
@@ -27,10 +27,10 @@ HostProcess::~HostProcess() {
 
 bool HostProcess::Call(RequestBlock& block, unsigned timeout_ms) {
   block.request_id = ++g_next_request;
-  CommsSend(kChannelSlot, &block, kBlockSize);
+  CommsSend(kRequestSlot, &block, kBlockSize);
   RequestBlock seen;
   for (DWORD start = GetTickCount(); GetTickCount() - start < timeout_ms; Sleep(1)) {
-    CommsRecv(kChannelSlot, &seen, kBlockSize);
+    CommsRecv(kRequestSlot, &seen, kBlockSize);
     if (seen.done && seen.request_id == block.request_id) {
       block = seen;
       return true;

@@ -78,7 +78,7 @@ class ProcessCall : public ::testing::Test {
 }  // namespace
 
 TEST_F(ProcessCall, PositionRequestsWidenWithoutSignAndCarryTheLowWordBack) {
-  Request(kOpGetFirstDevicePosition);
+  Request(kRequestGetFirstDevicePosition);
   g_host_block.args[0] = -1;
   g_position_out = 0x123456789ABCDEF0ull;
   g_result = 7;
@@ -91,8 +91,8 @@ TEST_F(ProcessCall, PositionRequestsWidenWithoutSignAndCarryTheLowWordBack) {
 }
 
 TEST_F(ProcessCall, DispatchFollowsThePendingCodeAndNextPositionKeepsTheWholeDevice) {
-  g_host_block.opcode = kOpGetFirstDevicePosition;
-  g_host_block.pending_opcode = kOpGetNextDevicePosition;
+  g_host_block.opcode = kRequestGetFirstDevicePosition;
+  g_host_block.pending_opcode = kRequestGetNextDevicePosition;
   g_position_out = 0x0000000500000010ull;
   process_call();
   EXPECT_EQ(g_device_handle, 0x0000000500000010ull);
@@ -104,14 +104,14 @@ TEST_F(ProcessCall, DispatchFollowsThePendingCodeAndNextPositionKeepsTheWholeDev
   EXPECT_EQ(g_host_block.args[0], -1);
   EXPECT_EQ(g_device_handle, 0x0000000500000010ull);
 
-  Request(kOpGetFirstDevicePosition);
+  Request(kRequestGetFirstDevicePosition);
   g_position_out = 0x99;
   process_call();
   EXPECT_EQ(g_device_handle, 0x0000000500000010ull);
 }
 
 TEST_F(ProcessCall, ControlWithAHeaderOf24GetsA32ByteRecordPointingIntoTheBlock) {
-  Request(kOpDeviceControl);
+  Request(kRequestDeviceControl);
   g_host_block.args[0] = 0x1111;  // the proxy's device value never reaches the vendor
   g_host_block.args[1] = 5;
   SetPayloadWord(0, 24);
@@ -136,7 +136,7 @@ TEST_F(ProcessCall, ControlWithAHeaderOf24GetsA32ByteRecordPointingIntoTheBlock)
 }
 
 TEST_F(ProcessCall, ControlWithAnyOtherFirstWordPassesThePayloadItself) {
-  Request(kOpDeviceControl);
+  Request(kRequestDeviceControl);
   for (int32_t first : {0, 23, 25, 31, 33, -24}) {
     SetPayloadWord(0, first);
     SetPayloadWord(12, 100000);  // not looked at without a header of 24
@@ -149,7 +149,7 @@ TEST_F(ProcessCall, ControlWithAnyOtherFirstWordPassesThePayloadItself) {
 TEST_F(ProcessCall, AHeaderShapedLikeTheSixtyFourBitRecordIsRefused) {
   // A first word of 32 would make the vendor read bytes 16-23 as a data
   // address that the sending process chose.
-  Request(kOpDeviceControl);
+  Request(kRequestDeviceControl);
   SetPayloadWord(0, 32);
   process_call();
   EXPECT_EQ(g_seen.calls, 0);
@@ -160,7 +160,7 @@ TEST_F(ProcessCall, AHeaderShapedLikeTheSixtyFourBitRecordIsRefused) {
 }
 
 TEST_F(ProcessCall, ControlDataLengthsOutsideTheBlockAreRefused) {
-  Request(kOpDeviceControl);
+  Request(kRequestDeviceControl);
   SetPayloadWord(0, 24);
   for (int32_t length : {-1, 145, 0x7fffffff, static_cast<int32_t>(0x80000000)}) {
     SetPayloadWord(12, length);
@@ -178,7 +178,7 @@ TEST_F(ProcessCall, ControlDataLengthsOutsideTheBlockAreRefused) {
 }
 
 TEST_F(ProcessCall, InformationMovesExactly64BytesAndLeavesTheRestAsSent) {
-  Request(kOpGetDeviceInfo);
+  Request(kRequestGetDeviceInfo);
   g_device_handle = 0xAB00000000000001ull;
   RequestBlock before = g_host_block;
   g_result = 3;
@@ -220,7 +220,7 @@ TEST_F(ProcessCall, AnUnterminatedFunctionNameIsNeverReadPastItsField) {
 TEST_F(ProcessCall, AMissingEntryPointIsNeverCalledAndAnswersMinusOne) {
   g_vendor = {};
   for (int round = 0; round < 3; ++round) {
-    for (int32_t code : {kOpDeviceControl, kOpGetFirstDevicePosition, kOpGetNextDevicePosition, kOpGetDeviceInfo}) {
+    for (int32_t code : {kRequestDeviceControl, kRequestGetFirstDevicePosition, kRequestGetNextDevicePosition, kRequestGetDeviceInfo}) {
       Request(code);
       g_host_block.result = 0;
       process_call();

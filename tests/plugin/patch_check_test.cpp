@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "debug_log.h"
+#include "library_log.h"
 #include "layer_binding.h"
 #include "patch_check.h"
 #include "plugin_fixture.h"

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "export_table.h"
+#include "typed_export.h"
 #include "test_support.h"
 
 namespace {
@@ -66,9 +67,7 @@ TEST_F(PluginDll, ExportsEighteenNamesInAlphabeticalOrdinalOrder) {
 
 TEST_F(PluginDll, LoadingSetsNothingUpAndTheSetupDialogsCallsNeedNoInit) {
   using Text = const char*(WINAPI*)();
-  auto get = [&](const char* name) {
-    return reinterpret_cast<Text>(reinterpret_cast<void (*)()>(GetProcAddress(module_, name)));
-  };
+  auto get = [&](const char* name) { return LookupExport<Text>(module_, name); };
   // A second load, as the setup dialog makes it, while the first is held.
   HMODULE setup = LoadLibraryA((vt::ProgramDirectory() + "QX20481.dll").c_str());
   ASSERT_EQ(setup, module_);

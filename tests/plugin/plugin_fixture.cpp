@@ -2,7 +2,7 @@
 
 #include <cstdio>
 
-#include "debug_log.h"
+#include "library_log.h"
 #include "log_lines.h"
 
 namespace pt {

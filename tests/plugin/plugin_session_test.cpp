@@ -8,10 +8,10 @@
 
 #include <float.h>
 
-#include "debug_log.h"
+#include "library_log.h"
 #include "display_plugin.h"
 #include "plugin_fixture.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 
 using pt::Concat;
 using pt::LayerCalls;

@@ -8,7 +8,7 @@
 
 #include "display_plugin.h"
 #include "plugin_fixture.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 
 using pt::Concat;
 using pt::LogFrame;

@@ -160,10 +160,10 @@ TEST_F(ProxyTest, ANewHostIsGivenTheDeviceBeforeTheRequest) {
   uint8_t record[28] = {24};
   EXPECT_EQ(LD_DeviceControl(1, 3, record), 0);
   ASSERT_EQ(FakeHost::served.size(), 4u);
-  EXPECT_EQ(FakeHost::served[2].pending_opcode, kOpGetNextDevicePosition);
+  EXPECT_EQ(FakeHost::served[2].pending_opcode, kRequestGetNextDevicePosition);
   EXPECT_EQ(FakeHost::served[2].args[0], 0);  // the call that found the device, as it was sent
   EXPECT_NE(FakeHost::served[2].request_id, FakeHost::served[0].request_id);
-  EXPECT_EQ(FakeHost::served[3].pending_opcode, kOpDeviceControl);
+  EXPECT_EQ(FakeHost::served[3].pending_opcode, kRequestDeviceControl);
 }
 
 TEST_F(ProxyTest, ANewHostIsGivenTheDeviceAlsoWhenTheOldOneEndedDuringTheCall) {
@@ -181,6 +181,6 @@ TEST_F(ProxyTest, ANewHostIsGivenTheDeviceAlsoWhenTheOldOneEndedDuringTheCall) {
   uint8_t record[28] = {24};
   EXPECT_EQ(LD_DeviceControl(1, 3, record), 0);
   ASSERT_EQ(FakeHost::served.size(), 3u);
-  EXPECT_EQ(FakeHost::served[1].pending_opcode, kOpGetNextDevicePosition);
-  EXPECT_EQ(FakeHost::served[2].pending_opcode, kOpDeviceControl);
+  EXPECT_EQ(FakeHost::served[1].pending_opcode, kRequestGetNextDevicePosition);
+  EXPECT_EQ(FakeHost::served[2].pending_opcode, kRequestDeviceControl);
 }

@@ -69,8 +69,8 @@ TEST_F(ProxyTest, DeviceControlSendsTheHeaderAndOnlyTheDataItAnnounces) {
     const RequestBlock& sent = FakeHost::served.back();
     EXPECT_EQ(PayloadBytesInUse(sent), c.bytes_sent);
     EXPECT_EQ(memcmp(sent.payload, &record, c.bytes_sent), 0);
-    EXPECT_EQ(sent.opcode, kOpDeviceControl);
-    EXPECT_EQ(sent.pending_opcode, kOpDeviceControl);
+    EXPECT_EQ(sent.opcode, kRequestDeviceControl);
+    EXPECT_EQ(sent.pending_opcode, kRequestDeviceControl);
     EXPECT_STREQ(sent.function_name, "LD_DeviceControl");
     EXPECT_EQ(sent.args[0], 0x1234);
     EXPECT_EQ(sent.args[1], 9);
@@ -94,7 +94,7 @@ TEST_F(ProxyTest, GetDeviceInfoSendsTheCountAndBytesAndTakesTheReplyBack) {
   for (int i = 0; i < 200; ++i) record.bytes[i] = static_cast<uint8_t>(i + 1);
   EXPECT_EQ(LD_GetDeviceInfo(0x55, &record), 130);
   const RequestBlock& sent = FakeHost::served.back();
-  EXPECT_EQ(sent.opcode, kOpGetDeviceInfo);
+  EXPECT_EQ(sent.opcode, kRequestGetDeviceInfo);
   EXPECT_STREQ(sent.function_name, "LD_GetDeviceInfo");
   EXPECT_EQ(sent.args[0], 0x55);
   EXPECT_EQ(sent.payload[0], 130);
@@ -124,15 +124,15 @@ TEST_F(ProxyTest, GetDeviceInfoWithCountZeroSendsNoBytesAndTakesTheReplysCount) 
 TEST_F(ProxyTest, PositionCallsSendTheWordAndStoreTheOneThatComesBack) {
   FakeHost::serve = PositionPlusOne;
   int32_t position = -1;
-  EXPECT_EQ(LD_GetFirstDevicePosition(&position), kOpGetFirstDevicePosition);
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), kRequestGetFirstDevicePosition);
   EXPECT_EQ(position, 0);
   EXPECT_STREQ(FakeHost::served.back().function_name, "LD_GetFirstDevicePosition");
   EXPECT_EQ(FakeHost::served.back().args[0], -1);
   position = 0x7FFFFFFE;
-  EXPECT_EQ(LD_GetNextDevicePosition(&position), kOpGetNextDevicePosition);
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), kRequestGetNextDevicePosition);
   EXPECT_EQ(position, 0x7FFFFFFF);
   EXPECT_STREQ(FakeHost::served.back().function_name, "LD_GetNextDevicePosition");
-  EXPECT_EQ(FakeHost::served.back().opcode, kOpGetNextDevicePosition);
+  EXPECT_EQ(FakeHost::served.back().opcode, kRequestGetNextDevicePosition);
 }
 
 TEST_F(ProxyTest, EveryRequestCarriesItsOwnNumberAndOnlyTheLockWordZero) {

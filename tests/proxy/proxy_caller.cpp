@@ -9,7 +9,7 @@
 #include <cstdio>
 #include <cstring>
 
-#include "export_lookup.h"
+#include "proxy_exports.h"
 
 namespace {
 

@@ -68,7 +68,7 @@ void ProxyTest::SetUp() {
   SetSleepFunction(FakeHost::Sleep);
   SetWaitFunction(FakeHost::Wait);
   // A section of the test's own; the launcher then finds the slot started.
-  CommsStart(0, 1, vt::UniqueName("VornProxyTest").c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, vt::UniqueName("VornProxyTest").c_str(), kSectionSize);
   LogSetLevel(1);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
 // Runs the proxy core in the test process against a host that lives in the
-// sleep seam. Each case needs a fresh process (as vorn_gtest runs them): the
+// wait seam. Each case needs a fresh process (as vorn_gtest runs them): the
 // launcher's flags, the host it watches and the block are module state.
 // The fake host: every 1 ms sleep of the proxy is one poll of the fake host,
 // which serves the section's request with the test's own function. The
@@ -12,10 +12,10 @@
 #include <vector>
 
 #include "channel.h"
-#include "debug_log.h"
+#include "library_log.h"
 #include "fake_system.h"
 #include "request_block.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "test_support.h"
 
 struct FakeHost {

@@ -3,7 +3,7 @@
 #include <cstdio>
 
 #include "end_to_end_env.h"
-#include "export_lookup.h"
+#include "proxy_exports.h"
 
 TEST_F(ProxyEndToEnd, AfterTheHostsIdleExitTheNextCallIsAnsweredByANewHost) {
   Prepare("KHALAPI.dll");

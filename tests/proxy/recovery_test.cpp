@@ -6,7 +6,7 @@
 #include <cstdio>
 
 #include "end_to_end_env.h"
-#include "export_lookup.h"
+#include "proxy_exports.h"
 #include "pad_protocol.h"
 
 namespace {

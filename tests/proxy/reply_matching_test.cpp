@@ -63,7 +63,7 @@ TEST_F(ProxyTest, AnotherRequestThatStillWaitsIsLeftAlone) {
   FakeHost::before_poll = [](int poll) {
     if (poll == 0) {
       RequestBlock other = {};
-      other.opcode = other.pending_opcode = kOpGetFirstDevicePosition;
+      other.opcode = other.pending_opcode = kRequestGetFirstDevicePosition;
       other.request_id = 0x0BADF00D;
       other.args[0] = 42;
       FakeHost::PutInSection(other);
@@ -85,7 +85,7 @@ TEST_F(ProxyTest, AnotherRequestThatStillWaitsIsLeftAlone) {
 // A channel that failed to open: -1 at once, nothing touched, no time-out.
 TEST_F(ProxyTest, WithoutAChannelEveryCallFailsAtOnce) {
   g_channel[0] = ChannelSlot{};
-  CommsStart(0, 1, "No\\Such\\Namespace", kSectionSize);
+  CommsStart(0, kMapAllAccess, "No\\Such\\Namespace", kSectionSize);
   ASSERT_EQ(g_channel[0].view, nullptr);
   StdoutCapture out;
   int32_t position = 3;

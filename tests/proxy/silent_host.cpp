@@ -4,7 +4,7 @@
 #include "channel.h"
 
 int main() {
-  CommsStart(kChannelSlot, 0, kSectionName, kSectionSize);
+  CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
   Sleep(600000);
   return 0;
 }

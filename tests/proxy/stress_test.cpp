@@ -8,7 +8,7 @@
 
 #include "echo_rules.h"
 #include "end_to_end_env.h"
-#include "export_lookup.h"
+#include "proxy_exports.h"
 
 namespace {
 

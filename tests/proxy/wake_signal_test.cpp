@@ -74,7 +74,7 @@ TEST_F(ProxyTest, WaitsThatRunOutStillCountOneReadEach) {
 TEST_F(ProxyTest, WithoutEventsTheProxyPollsAsBefore) {
   const std::string name = RestartChannel();
   CommsDisableSignals();
-  CommsStart(0, 1, name.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
   EXPECT_EQ(g_channel[0].events[kRequestEvent], nullptr);
   EXPECT_EQ(g_channel[0].events[kReplyEvent], nullptr);
@@ -97,7 +97,7 @@ TEST_F(ProxyTest, ATakenEventNameLeavesOnlyThatSidePolled) {
   const std::string name = RestartChannel();
   HANDLE squatter = CreateMutexA(nullptr, FALSE, (name + ".Reply").c_str());
   ASSERT_NE(squatter, nullptr);
-  CommsStart(0, 1, name.c_str(), kSectionSize);
+  CommsStart(0, kMapAllAccess, name.c_str(), kSectionSize);
   ASSERT_NE(g_channel[0].view, nullptr);
   EXPECT_NE(g_channel[0].events[kRequestEvent], nullptr);
   EXPECT_EQ(g_channel[0].events[kReplyEvent], nullptr);

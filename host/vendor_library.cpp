@@ -1,8 +1,10 @@
+#include "vendor_library.h"
+
 #include <cstdio>
 
 #include "debug_log.h"
 #include "system_error.h"
-#include "vendor_library.h"
+#include "typed_export.h"
 
 VendorLibrary g_vendor;
 
@@ -12,7 +14,7 @@ namespace {
 template <typename Fn>
 bool Resolve(const char* name, Fn* slot) {
   FARPROC address = GetProcAddress(g_vendor.module, name);
-  *slot = reinterpret_cast<Fn>(reinterpret_cast<void*>(address));
+  *slot = FunctionCast<Fn>(address);
   if (!address) {
     LogWrite("Failed at GetProcAddress for khalapi.dll/", name);
     return false;

@@ -24,7 +24,7 @@ void SetWaitFunction(WaitFunction fn);
 
 // The shipped bounded wait on a real event. Where Windows has
 // high-resolution waitable timers, a wait that runs out lasts between half
-// its milliseconds and its milliseconds (see sleep_seam.cpp), rather than up
+// its milliseconds and its milliseconds (see wait_seam.cpp), rather than up
 // to a scheduler tick (15.6 ms by default); the system's timer resolution
 // is left alone. Elsewhere it is a plain timed wait.
 bool BoundedWait(HANDLE event, uint32_t milliseconds);

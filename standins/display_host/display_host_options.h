@@ -4,7 +4,7 @@
 #include <string>
 #include <vector>
 
-struct HostOptions {
+struct DisplayHostOptions {
   std::string plugin_path;
   bool parameters_given = false;
   std::string parameters;             // start-up parameters of the plug-in
@@ -16,7 +16,7 @@ struct HostOptions {
 };
 
 // False (with a message on standard error) when the command line is wrong.
-bool ParseOptions(int argc, char** argv, HostOptions* options);
+bool ParseOptions(int argc, char** argv, DisplayHostOptions* options);
 void PrintUsage();
 
 // Line 0 or 1 of a "top|bottom" screen, with $Time, $Date and $Tick

@@ -1,9 +1,9 @@
-#include "host_service.h"
+#include "poll_loop.h"
 
 #include "channel.h"
 #include "debug_log.h"
 #include "process_call.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "vendor_library.h"
 
 namespace {
@@ -13,8 +13,8 @@ void ServeAndAnswer() {
   g_host_block.done = 1;
   // Written back only over the request it answers: when the proxy has
   // meanwhile given up and sent another request, that one stays intact.
-  if (CommsSendReply(kChannelSlot, g_host_block)) {
-    CommsSignal(kChannelSlot, kReplyEvent);
+  if (CommsSendReply(kRequestSlot, g_host_block)) {
+    CommsSignal(kRequestSlot, kReplyEvent);
   } else {
     LogWritef("process_call", "answer to request %d dropped: the section holds another request",
               static_cast<int>(g_host_block.request_id));
@@ -23,12 +23,12 @@ void ServeAndAnswer() {
 
 }  // namespace
 
-int RunHostService() {
-  CommsStart(kChannelSlot, 0, kSectionName, kSectionSize);
+int RunPollLoop() {
+  CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
   bind_vendor_library();
   int32_t idle_polls = 0;
   for (;;) {
-    CommsRecv(kChannelSlot, &g_host_block, kBlockSize);
+    CommsRecv(kRequestSlot, &g_host_block, kBlockSize);
     if (g_host_block.opcode != kNoRequest && g_host_block.done == 0) {
       ServeAndAnswer();
       idle_polls = 0;
@@ -36,7 +36,7 @@ int RunHostService() {
     }
     // Each poll lasts at most 1 ms either way and counts the same.
     if (idle_polls < kSignalledIdlePolls) {
-      CommsWait(kChannelSlot, kRequestEvent, 1);
+      CommsWait(kRequestSlot, kRequestEvent, 1);
     } else {
       VornSleep(1);
     }

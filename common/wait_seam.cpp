@@ -1,4 +1,4 @@
-#include "sleep_seam.h"
+#include "wait_seam.h"
 
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002

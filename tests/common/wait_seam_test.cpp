@@ -5,7 +5,7 @@
 
 #include <process.h>
 
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "test_support.h"
 
 namespace {

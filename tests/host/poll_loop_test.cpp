@@ -1,4 +1,4 @@
-// The poll loop, run in-process with the sleep seam counting the idle polls.
+// The poll loop, run in-process with the wait seam counting the idle polls.
 // Needs a fresh process per case (as vorn_gtest runs them): the channel,
 // the host's block and the vendor binding are module state.
 #include <gtest/gtest.h>
@@ -9,10 +9,10 @@
 
 #include "channel.h"
 #include "host_harness.h"
-#include "host_service.h"
+#include "poll_loop.h"
 #include "log_lines.h"
 #include "process_call.h"
-#include "sleep_seam.h"
+#include "wait_seam.h"
 #include "test_support.h"
 
 namespace {
@@ -28,11 +28,11 @@ void CountingSleep(uint32_t ms) {
 
 RequestBlock Section() {
   RequestBlock b;
-  CommsRecv(kChannelSlot, &b, kBlockSize);
+  CommsRecv(kRequestSlot, &b, kBlockSize);
   return b;
 }
 
-class HostService : public ::testing::Test {
+class PollLoop : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(vt::InstallVendorLibrary(vt::ProgramDirectory() + "KHALAPI.dll"));
@@ -53,21 +53,21 @@ class HostService : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(HostService, EndsAfter100002IdlePollsWithStatusZero) {
-  EXPECT_EQ(RunHostService(), 0);
+TEST_F(PollLoop, EndsAfter100002IdlePollsWithStatusZero) {
+  EXPECT_EQ(RunPollLoop(), 0);
   EXPECT_EQ(g_sleeps, 100002u);
   EXPECT_EQ(LastLogLine(), "Got Bored");
 }
 
-TEST_F(HostService, ARequestAfter100001IdlePollsIsServedAndRestartsTheCount) {
+TEST_F(PollLoop, ARequestAfter100001IdlePollsIsServedAndRestartsTheCount) {
   g_on_sleep = [](uint64_t n) {
     if (n != 100001) return;
     RequestBlock request = {};
-    request.opcode = request.pending_opcode = kOpGetNextDevicePosition;
+    request.opcode = request.pending_opcode = kRequestGetNextDevicePosition;
     request.request_id = 5;
-    CommsSend(kChannelSlot, &request, kBlockSize);
+    CommsSend(kRequestSlot, &request, kBlockSize);
   };
-  EXPECT_EQ(RunHostService(), 0);
+  EXPECT_EQ(RunPollLoop(), 0);
   EXPECT_EQ(g_sleeps, 100001u + 100002u);
   RequestBlock answered = Section();
   EXPECT_EQ(answered.done, 1);
@@ -78,22 +78,22 @@ TEST_F(HostService, ARequestAfter100001IdlePollsIsServedAndRestartsTheCount) {
   EXPECT_EQ(LastLogLine(), "Got Bored");
 }
 
-TEST_F(HostService, BlocksWithoutARequestOrAlreadyAnsweredCountAsIdle) {
+TEST_F(PollLoop, BlocksWithoutARequestOrAlreadyAnsweredCountAsIdle) {
   g_on_sleep = [](uint64_t n) {
     RequestBlock block;
     memset(&block, 0x5c, sizeof block);
     block.lock = 0;
     if (n == 10) {
       block.opcode = 0;  // whatever else it holds, no request
-      CommsSend(kChannelSlot, &block, kBlockSize);
+      CommsSend(kRequestSlot, &block, kBlockSize);
     } else if (n == 20) {
-      block.opcode = block.pending_opcode = kOpGetFirstDevicePosition;
+      block.opcode = block.pending_opcode = kRequestGetFirstDevicePosition;
       block.done = 1;  // an answer left in the section
       block.result = 1234;
-      CommsSend(kChannelSlot, &block, kBlockSize);
+      CommsSend(kRequestSlot, &block, kBlockSize);
     }
   };
-  EXPECT_EQ(RunHostService(), 0);
+  EXPECT_EQ(RunPollLoop(), 0);
   EXPECT_EQ(g_sleeps, 100002u);
   RequestBlock left = Section();
   EXPECT_EQ(left.result, 1234);
@@ -109,7 +109,7 @@ struct PollWaits {
   static bool end_early;     // pretend every wait was ended by a signal
   static bool Wait(HANDLE event, uint32_t ms) {
     if (event) {
-      EXPECT_EQ(event, g_channel[kChannelSlot].events[kRequestEvent]);
+      EXPECT_EQ(event, g_channel[kRequestSlot].events[kRequestEvent]);
       ++on_event;
     }
     CountingSleep(ms);
@@ -122,25 +122,25 @@ bool PollWaits::end_early;
 void SendRequestAt(uint64_t poll, uint64_t n) {
   if (n != poll) return;
   RequestBlock request = {};
-  request.opcode = request.pending_opcode = kOpGetFirstDevicePosition;
+  request.opcode = request.pending_opcode = kRequestGetFirstDevicePosition;
   request.request_id = 9;
-  CommsSend(kChannelSlot, &request, kBlockSize);
+  CommsSend(kRequestSlot, &request, kBlockSize);
 }
 
 }  // namespace
 
-TEST_F(HostService, WaitsOnTheRequestEventForAQuietSpellThenSleeps) {
+TEST_F(PollLoop, WaitsOnTheRequestEventForAQuietSpellThenSleeps) {
   SetWaitFunction(PollWaits::Wait);
-  EXPECT_EQ(RunHostService(), 0);
+  EXPECT_EQ(RunPollLoop(), 0);
   SetWaitFunction(nullptr);
   EXPECT_EQ(g_sleeps, 100002u);
   EXPECT_EQ(PollWaits::on_event, static_cast<uint64_t>(kSignalledIdlePolls));
 }
 
-TEST_F(HostService, PollsThatASignalEndsEarlyStillCountOneEach) {
+TEST_F(PollLoop, PollsThatASignalEndsEarlyStillCountOneEach) {
   PollWaits::end_early = true;
   SetWaitFunction(PollWaits::Wait);
-  EXPECT_EQ(RunHostService(), 0);
+  EXPECT_EQ(RunPollLoop(), 0);
   SetWaitFunction(nullptr);
   EXPECT_EQ(g_sleeps, 100002u);
   EXPECT_EQ(LastLogLine(), "Got Bored");
@@ -148,27 +148,27 @@ TEST_F(HostService, PollsThatASignalEndsEarlyStillCountOneEach) {
 
 // A request after the quiet spell is served at the next sleep's end, it is
 // answered with the reply signal, and the waits on the event start again.
-TEST_F(HostService, ARequestAfterTheQuietSpellIsSignalledBackAndWakesTheWaitsAgain) {
+TEST_F(PollLoop, ARequestAfterTheQuietSpellIsSignalledBackAndWakesTheWaitsAgain) {
   g_on_sleep = [](uint64_t n) { SendRequestAt(50000, n); };
   SetWaitFunction(PollWaits::Wait);
-  EXPECT_EQ(RunHostService(), 0);
+  EXPECT_EQ(RunPollLoop(), 0);
   SetWaitFunction(nullptr);
   EXPECT_EQ(g_sleeps, 50000u + 100002u);
   EXPECT_EQ(PollWaits::on_event, 2u * kSignalledIdlePolls);
   EXPECT_EQ(Section().done, 1);
-  HANDLE reply = g_channel[kChannelSlot].events[kReplyEvent];
+  HANDLE reply = g_channel[kRequestSlot].events[kReplyEvent];
   ASSERT_NE(reply, nullptr);
   EXPECT_EQ(WaitForSingleObject(reply, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(HostService, WithoutEventsEveryPollIsAPlainSleep) {
+TEST_F(PollLoop, WithoutEventsEveryPollIsAPlainSleep) {
   CommsDisableSignals();
   g_on_sleep = [](uint64_t n) { SendRequestAt(10, n); };
   SetWaitFunction(PollWaits::Wait);
-  EXPECT_EQ(RunHostService(), 0);
+  EXPECT_EQ(RunPollLoop(), 0);
   SetWaitFunction(nullptr);
-  EXPECT_EQ(g_channel[kChannelSlot].events[kRequestEvent], nullptr);
-  EXPECT_EQ(g_channel[kChannelSlot].events[kReplyEvent], nullptr);
+  EXPECT_EQ(g_channel[kRequestSlot].events[kRequestEvent], nullptr);
+  EXPECT_EQ(g_channel[kRequestSlot].events[kReplyEvent], nullptr);
   EXPECT_EQ(PollWaits::on_event, 0u);
   EXPECT_EQ(g_sleeps, 10u + 100002u);
   EXPECT_EQ(Section().done, 1);

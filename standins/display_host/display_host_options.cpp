@@ -1,4 +1,4 @@
-#include "host_options.h"
+#include "display_host_options.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -29,7 +29,7 @@ void PrintUsage() {
           "Texts may hold $Time, $Date and $Tick. Without --params the plug-in's default parameters are used.\n");
 }
 
-bool ParseOptions(int argc, char** argv, HostOptions* options) {
+bool ParseOptions(int argc, char** argv, DisplayHostOptions* options) {
   for (int i = 1; i < argc; ++i) {
     const std::string arg = argv[i];
     const bool has_value = i + 1 < argc;

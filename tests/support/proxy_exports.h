@@ -1,19 +1,12 @@
 #pragma once
-// Looking up the four LD_ functions in a loaded library by their plain
-// names, as the vendor layer does with VornApx.dll.
+// The four LD_ functions of a loaded VornApx.dll, looked up by their plain
+// names as the vendor layer looks them up.
 
 #include <windows.h>
 
 #include <cstdint>
-#include <cstring>
 
-template <typename Fn>
-Fn LookupExport(HMODULE dll, const char* name) {
-  FARPROC p = GetProcAddress(dll, name);
-  Fn fn = nullptr;
-  memcpy(&fn, &p, sizeof fn);
-  return fn;
-}
+#include "typed_export.h"
 
 // The proxy's exports, with 32-bit arguments.
 struct ProxyExports {
