@@ -1,6 +1,7 @@
-# Sourced by the tool scripts: where the builds and the private Wine prefix live.
+# Sourced by the tool scripts: where the builds (as CMakePresets.json puts
+# them) and the private Wine prefix live.
 VORN_ROOT=$(cd "$(dirname "${BASH_SOURCE[0]}")/.." && pwd)
-VORN_BUILD=${VORN_BUILD:-$VORN_ROOT/build}
+VORN_BUILD=$VORN_ROOT/build
 export WINEPREFIX=${WINEPREFIX:-$VORN_BUILD/wineprefix}
 export WINEDEBUG=${WINEDEBUG:--all}
 export WINEDLLOVERRIDES=${WINEDLLOVERRIDES:-mscoree,mshtml=}
