@@ -2,8 +2,8 @@
 
 #include <cstring>
 
-#include "wait_seam.h"
 #include "tick_model.h"
+#include "wait_seam.h"
 
 namespace {
 

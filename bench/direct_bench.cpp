@@ -9,8 +9,8 @@
 #include <cstdlib>
 
 #include "bench_timing.h"
-#include "proxy_exports.h"
 #include "pad_protocol.h"
+#include "proxy_exports.h"
 
 namespace {
 

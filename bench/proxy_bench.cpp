@@ -22,10 +22,10 @@
 
 #include "bench_counters.h"
 #include "bench_timing.h"
-#include "proxy_exports.h"
 #include "floor_protocol.h"
 #include "host_harness.h"
 #include "pad_protocol.h"
+#include "proxy_exports.h"
 #include "test_support.h"
 
 namespace {
@@ -82,8 +82,8 @@ int RunSession(int calls, int writes) {
     fprintf(stderr, "missing build outputs in %s or %s\n", bin.c_str(), bin64.c_str());
     return 1;
   }
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters),
-                                      kBenchCountersName);
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
   g_counters = static_cast<const BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
   // Loaded first by path; the layer's later load by name finds this one.
   ProxyExports proxy;
@@ -192,9 +192,9 @@ Floors MeasureFloors(bool tick, int trips) { return Floors{Floor(true, tick, tri
 std::string DirectCosts(int calls) {
   const std::string bin64 = vt::Win64BinDirectory();
   const std::string output = vt::UniqueName("direct") + ".txt";
-  const vt::ChildRun run = vt::RunChild(
-      "\"" + bin64 + "direct_bench.exe\" \"" + bin64 + "KHALAPI_nofile.dll\" " + std::to_string(calls), "", output,
-      120000);
+  const vt::ChildRun run =
+      vt::RunChild("\"" + bin64 + "direct_bench.exe\" \"" + bin64 + "KHALAPI_nofile.dll\" " + std::to_string(calls), "",
+                   output, 120000);
   DeleteFileA(output.c_str());
   return run.output;
 }
@@ -246,12 +246,13 @@ int RunAll(int calls) {
   const Floors after = MeasureFloors(false, calls), after_tick = MeasureFloors(true, model_calls);
   const std::string direct = DirectCosts(calls);
 
-  printf("The display chain under Wine, in microseconds: %d calls per LD_ function and %d writes with the\n"
-         "shipped timer, %d and %d with the 15.6 ms timer model. 'run out' is the number of 1 ms waits or\n"
-         "sleeps per call that no signal ended: proxy side / host side. The model is a model: every sleep,\n"
-         "and every wait that no signal ends, is stretched to the next 15.625 ms boundary, as Windows' default\n"
-         "timer would without high-resolution waitable timers.\n\n",
-         calls, writes, model_calls, model_writes);
+  printf(
+      "The display chain under Wine, in microseconds: %d calls per LD_ function and %d writes with the\n"
+      "shipped timer, %d and %d with the 15.6 ms timer model. 'run out' is the number of 1 ms waits or\n"
+      "sleeps per call that no signal ended: proxy side / host side. The model is a model: every sleep,\n"
+      "and every wait that no signal ends, is stretched to the next 15.625 ms boundary, as Windows' default\n"
+      "timer would without high-resolution waitable timers.\n\n",
+      calls, writes, model_calls, model_writes);
   printf("  %-27s %35s   %35s\n", "", "---------- shipped timer ----------", "------- 15.6 ms timer (model) -------");
   printf("  %-27s %9s %9s %15s   %9s %9s %15s\n", "", "median", "p99", "run out p / h", "median", "p99",
          "run out p / h");

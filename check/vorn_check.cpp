@@ -100,8 +100,9 @@ void CheckPlugin(Report& report, Chain& chain) {
   CheckProgramFile(report, "plug-in", chain.folder + kPlugin, kPlugin, Machine::kX86,
                    "Put QX20481.dll into the folder displays of the display host application.", &chain.plugin_version);
   if (FileExists(chain.folder + "displays\\" + kProxy))
-    report.Warn("plug-in", "displays\\VornApx.dll does not belong there: the display host's setup lists every DLL "
-                           "in displays as a display driver. Keep VornApx.dll beside the display host's program only.");
+    report.Warn("plug-in",
+                "displays\\VornApx.dll does not belong there: the display host's setup lists every DLL "
+                "in displays as a display driver. Keep VornApx.dll beside the display host's program only.");
 }
 
 void CheckLayer(Report& report, Chain& chain) {
@@ -109,8 +110,9 @@ void CheckLayer(Report& report, Chain& chain) {
   chain.layer = LoadLibraryA(kLayer);
   if (!chain.layer) {
     char text[160];
-    snprintf(text, sizeof text, "%s cannot be loaded (error %lu). Put the patched %s beside the display host's program.",
-             kLayer, GetLastError(), kLayer);
+    snprintf(text, sizeof text,
+             "%s cannot be loaded (error %lu). Put the patched %s beside the display host's program.", kLayer,
+             GetLastError(), kLayer);
     report.Fault("layer", text);
     return;
   }
@@ -133,18 +135,18 @@ void CheckLayer(Report& report, Chain& chain) {
 
 void CheckProxyAndHostFiles(Report& report, Chain& chain) {
   const std::string beside = "Put it beside the display host's program file.";
-  chain.proxy_present = CheckProgramFile(report, "proxy", chain.folder + kProxy, kProxy, Machine::kX86, beside,
-                                         &chain.proxy_version);
+  chain.proxy_present =
+      CheckProgramFile(report, "proxy", chain.folder + kProxy, kProxy, Machine::kX86, beside, &chain.proxy_version);
   chain.host_present = CheckProgramFile(
       report, "host program", chain.folder + kHostProgram, kHostProgram, Machine::kX64,
-      beside + " If it was there, an antivirus may have quarantined it: restore it and allow it.",
-      &chain.host_version);
+      beside + " If it was there, an antivirus may have quarantined it: restore it and allow it.", &chain.host_version);
 }
 
 void CheckVendorLibrary(Report& report) {
   const Machine machine = FileMachine(kVendorLibraryPath);
   if (machine == Machine::kMissing) {
-    report.Fault("vendor library", std::string(kVendorLibraryPath) + " is missing. Install the vendor's MediaPad software.");
+    report.Fault("vendor library",
+                 std::string(kVendorLibraryPath) + " is missing. Install the vendor's MediaPad software.");
   } else if (machine != Machine::kX64) {
     report.Fault("vendor library", std::string(kVendorLibraryPath) + " is " + MachineText(machine) +
                                        ", not the 64-bit library. Reinstall the vendor's MediaPad software.");
@@ -177,13 +179,15 @@ void CheckHost(Report& report, Chain& chain) {
   using PositionFn = int32_t(__cdecl*)(int32_t*);
   HMODULE proxy = LoadLibraryA((chain.folder + kProxy).c_str());
   auto first = LookupExport<PositionFn>(proxy, "LD_GetFirstDevicePosition");
-  if (!first) return report.Fault("host", "VornApx.dll does not export LD_GetFirstDevicePosition. Take it from the release zip.");
+  if (!first)
+    return report.Fault("host", "VornApx.dll does not export LD_GetFirstDevicePosition. Take it from the release zip.");
   int32_t position = 0;
   int32_t result = 0;
   const DWORD start = GetTickCount();
   if (!CallWithin(kCallBoundMs, [&] { result = first(&position); })) {
-    return report.Fault("host", "no answer within 8 s: a host program runs but does not answer. End "
-                                "Vorn64BitInterface.exe in the Task Manager and run this check again.");
+    return report.Fault("host",
+                        "no answer within 8 s: a host program runs but does not answer. End "
+                        "Vorn64BitInterface.exe in the Task Manager and run this check again.");
   }
   const DWORD took = GetTickCount() - start;
   HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
@@ -221,10 +225,12 @@ void CheckPad(Report& report, const Chain& chain) {
   if (!CallWithin(kCallBoundMs, [&] { get_uid(&uid); }))
     return report.Fault("pad", "no answer from the pad within 8 s.");
   if ((uid << 1) == 0)
-    return report.Fault("pad", "the pad did not answer (no UID). Plug the MediaPad in, and check that the vendor's "
-                               "MediaPad software sees it.");
+    return report.Fault("pad",
+                        "the pad did not answer (no UID). Plug the MediaPad in, and check that the vendor's "
+                        "MediaPad software sees it.");
   char text[80];
-  snprintf(text, sizeof text, "the pad answered through the layer: UID 0x%016llX", static_cast<unsigned long long>(uid));
+  snprintf(text, sizeof text, "the pad answered through the layer: UID 0x%016llX",
+           static_cast<unsigned long long>(uid));
   report.Ok("pad", text);
 }
 

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "debug_log.h"
-#include "wait_seam.h"
 #include "trace_stack.h"
+#include "wait_seam.h"
 
 ChannelSlot g_channel[kChannelSlots];
 
@@ -90,11 +90,11 @@ void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {
   s.started = 1;
   s.mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, static_cast<DWORD>(size), name);
   if (!s.mapping) {
-    LogWritef("CommsStart", "Could not open file mapping object %d error:%d\n", slot,
-              static_cast<int>(GetLastError()));
+    LogWritef("CommsStart", "Could not open file mapping object %d error:%d\n", slot, static_cast<int>(GetLastError()));
     return;
   }
-  s.view = MapViewOfFile(s.mapping, access != kMapWrite ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0, static_cast<SIZE_T>(size));
+  s.view = MapViewOfFile(s.mapping, access != kMapWrite ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0,
+                         static_cast<SIZE_T>(size));
   if (!s.view) {
     LogWritef("CommsStart", "Could not map view of file %d error:%d\n", slot, static_cast<int>(GetLastError()));
     CloseHandle(s.mapping);

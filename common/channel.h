@@ -58,8 +58,8 @@ enum ChannelEvent { kRequestEvent, kReplyEvent, kChannelEventCount };
 struct ChannelSlot {
   int32_t started;  // CommsStart has run for the slot, whatever its outcome
   HANDLE mapping;
-  void* view;       // null when creating or mapping the section failed
-  int32_t size;     // mapped length
+  void* view;                         // null when creating or mapping the section failed
+  int32_t size;                       // mapped length
   HANDLE events[kChannelEventCount];  // null: that side of the hand-over is polled only
 };
 

@@ -32,9 +32,8 @@ HANDLE HighResolutionTimer() {
   if (!made) {
     made = true;
     // Fails before Windows 10 1803, which does not know the flag.
-    timer = CreateWaitableTimerExW(nullptr, nullptr,
-                                   CREATE_WAITABLE_TIMER_MANUAL_RESET | CREATE_WAITABLE_TIMER_HIGH_RESOLUTION,
-                                   TIMER_ALL_ACCESS);
+    timer = CreateWaitableTimerExW(
+        nullptr, nullptr, CREATE_WAITABLE_TIMER_MANUAL_RESET | CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
   }
   return timer;
 }

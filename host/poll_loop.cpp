@@ -3,8 +3,8 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "process_call.h"
-#include "wait_seam.h"
 #include "vendor_library.h"
+#include "wait_seam.h"
 
 namespace {
 

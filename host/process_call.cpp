@@ -95,20 +95,14 @@ void InvalidFunction() {
 
 void process_call() {
   switch (g_host_block.pending_opcode) {
-    case kRequestDeviceControl:
-      DeviceControl();
-      break;
+    case kRequestDeviceControl: DeviceControl(); break;
     case kRequestGetFirstDevicePosition:
       DevicePosition(g_vendor.get_first_device_position, "LD_GetFirstDevicePosition", false);
       break;
     case kRequestGetNextDevicePosition:
       DevicePosition(g_vendor.get_next_device_position, "LD_GetNextDevicePosition", true);
       break;
-    case kRequestGetDeviceInfo:
-      DeviceInfo();
-      break;
-    default:
-      InvalidFunction();
-      break;
+    case kRequestGetDeviceInfo: DeviceInfo(); break;
+    default: InvalidFunction(); break;
   }
 }

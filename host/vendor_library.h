@@ -12,7 +12,6 @@ using GetNextDevicePositionFn = int32_t (*)(uint64_t* position);
 using DeviceControlFn = int32_t (*)(uint64_t device, int32_t code, void* record);
 using GetDeviceInfoFn = int32_t (*)(uint64_t device, void* record);
 
-
 struct VendorLibrary {
   HMODULE module;
   GetFirstDevicePositionFn get_first_device_position;

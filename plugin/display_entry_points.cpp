@@ -5,10 +5,10 @@
 #include <cstdio>
 #include <cstring>
 
-#include "library_log.h"
 #include "display_plugin.h"
 #include "layer_binding.h"
 #include "layer_functions.h"
+#include "library_log.h"
 #include "pad_calls.h"
 #include "screen_model.h"
 #include "wait_seam.h"

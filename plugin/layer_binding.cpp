@@ -5,7 +5,7 @@
 #include "patch_check.h"
 
 const char* const kLayerFunctionNames[kLayerFunctionCount] = {
-    "getMediapadUID", "makeBeep", "controlLed",         "clearScreen", "SetMode",
+    "getMediapadUID", "makeBeep",           "controlLed",       "clearScreen", "SetMode",
     "GetMode",        "registerclearEvent", "registerkeyEvent", "setLine",     "SetIconState",
 };
 

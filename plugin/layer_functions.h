@@ -35,7 +35,7 @@ struct UidSlots {
 static_assert(sizeof(UidSlots) == sizeof(double), "the UID takes two stack slots");
 
 using GetMediapadUidFn = double(__cdecl*)(double* uid);
-using UidOnlyFn = int32_t(WINAPI*)(UidSlots uid);  // makeBeep, clearScreen
+using UidOnlyFn = int32_t(WINAPI*)(UidSlots uid);                  // makeBeep, clearScreen
 using UidValueFn = int32_t(WINAPI*)(UidSlots uid, int32_t value);  // controlLed, SetMode
 using SetLineFn = int32_t(WINAPI*)(UidSlots uid, int32_t line, const char* text, int32_t style);
 using SetIconStateFn = int32_t(WINAPI*)(UidSlots uid, int32_t icon, int32_t state);

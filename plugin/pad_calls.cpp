@@ -1,8 +1,8 @@
 #include "pad_calls.h"
 
-#include "library_log.h"
 #include "layer_binding.h"
 #include "layer_functions.h"
+#include "library_log.h"
 #include "screen_model.h"
 
 namespace {
@@ -48,7 +48,8 @@ void PadClearScreen(UidSlots uid) {
 }
 
 void PadSetIconState(UidSlots uid, int32_t icon, int32_t state) {
-  if (Present(kSetIconState)) Check("SetIconState failed", LayerEntryAs<SetIconStateFn>(kSetIconState)(uid, icon, state));
+  if (Present(kSetIconState))
+    Check("SetIconState failed", LayerEntryAs<SetIconStateFn>(kSetIconState)(uid, icon, state));
 }
 
 void PadSendLine(UidSlots uid, int line) {

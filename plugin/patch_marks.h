@@ -8,9 +8,9 @@
 
 #include <cstdint>
 
-constexpr uintptr_t kProxyNameOffset = 78644;  // "VornApx.dll", 11 code units
-constexpr uintptr_t kProxyNameTestedOffset = 78656;  // its seventh character, 'x'
-constexpr uintptr_t kPatxOffset = 78672;  // "Patx", 4 code units
+constexpr uintptr_t kProxyNameOffset = 78644;              // "VornApx.dll", 11 code units
+constexpr uintptr_t kProxyNameTestedOffset = 78656;        // its seventh character, 'x'
+constexpr uintptr_t kPatxOffset = 78672;                   // "Patx", 4 code units
 constexpr uintptr_t kPatchMarksEnd = kPatxOffset + 4 * 2;  // one past the last byte read
 
 struct PatchMarks {
@@ -24,9 +24,7 @@ struct PatchMarks {
 };
 
 PatchMarks ReadPatchMarks(HMODULE layer, uintptr_t get_uid_entry);
-inline bool LayerIsPatched(const PatchMarks& marks) {
-  return marks.readable && marks.patx_ok && marks.proxy_name_ok;
-}
+inline bool LayerIsPatched(const PatchMarks& marks) { return marks.readable && marks.patx_ok && marks.proxy_name_ok; }
 
 // True when [address, address + length) lies inside the image of `module`,
 // as its headers give the image's extent.

@@ -10,9 +10,9 @@ HANDLE g_host_process;
 
 namespace {
 
-DWORD g_last_check;    // tick of the last look at a watched host
-bool g_start_failed;   // the last launch could not start a host ...
-DWORD g_failed_at;     // ... at this tick
+DWORD g_last_check;   // tick of the last look at a watched host
+bool g_start_failed;  // the last launch could not start a host ...
+DWORD g_failed_at;    // ... at this tick
 
 void ForgetHost() {
   if (g_host_process) g_system.close_handle(g_host_process);

@@ -5,9 +5,9 @@
 
 #include "debug_log.h"
 #include "module_path.h"
-#include "wait_seam.h"
 #include "system_error.h"
 #include "trace_stack.h"
+#include "wait_seam.h"
 
 int32_t g_query_loaded;
 QueryFullProcessImageNameFn g_query_image_name;

@@ -8,7 +8,7 @@
 
 #include "system_calls.h"
 
-constexpr int kMaxListedProcesses = 1024;  // 4096 bytes of process ids
+constexpr int kMaxListedProcesses = 1024;                // 4096 bytes of process ids
 constexpr DWORD kQuerySkippedError = ERROR_GEN_FAILURE;  // 31
 
 // Set before the library is loaded, so that loading is tried once a process.

@@ -19,8 +19,7 @@ uint32_t g_last_request_number;
 // so that two processes, or two runs of one, are unlikely to use the same
 // number for requests that may meet in the section. 0 is never used.
 int32_t NextRequestNumber() {
-  if (g_last_request_number == 0)
-    g_last_request_number = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);
+  if (g_last_request_number == 0) g_last_request_number = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);
   if (++g_last_request_number == 0) ++g_last_request_number;
   return static_cast<int32_t>(g_last_request_number);
 }

@@ -17,10 +17,10 @@ extern RequestBlock g_block;
 void PrepareRequest(int32_t request_code, const char* function_name);
 
 enum CallOutcome {
-  kCallAnswered,    // g_block holds the host's answer to this request
-  kCallTimedOut,    // g_block holds the request as sent, result -1
-  kCallNotAnswered, // no channel, or no host program to be had: result -1,
-                    // and the caller's outputs are left as they are
+  kCallAnswered,     // g_block holds the host's answer to this request
+  kCallTimedOut,     // g_block holds the request as sent, result -1
+  kCallNotAnswered,  // no channel, or no host program to be had: result -1,
+                     // and the caller's outputs are left as they are
 };
 
 // Makes sure the host program runs, sends the block with a fresh request

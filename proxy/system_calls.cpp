@@ -43,9 +43,9 @@ DWORD RealCreateProcess(const char* path, const char* command_line, BOOL inherit
 }  // namespace
 
 const SystemCalls kRealSystemCalls = {
-    RealGetModuleHandle,  RealGetProcAddress, RealLoadLibrary,    RealGetCurrentProcess, RealGetLastError,
-    RealSetLastError,     RealEnumProcesses,  RealOpenProcess,    RealTerminateProcess,  RealCloseHandle,
-    RealWaitForObject,    RealTickCount,      RealFileExists,     RealCreateProcess,
+    RealGetModuleHandle, RealGetProcAddress, RealLoadLibrary, RealGetCurrentProcess, RealGetLastError,
+    RealSetLastError,    RealEnumProcesses,  RealOpenProcess, RealTerminateProcess,  RealCloseHandle,
+    RealWaitForObject,   RealTickCount,      RealFileExists,  RealCreateProcess,
 };
 
 SystemCalls g_system = kRealSystemCalls;

@@ -30,8 +30,9 @@ struct SystemCalls {
   // CreateProcessA of `path` with `command_line` as its whole command line,
   // in `directory`; the thread handle is closed, the process handle kept in
   // *process. 0, or the system error of the failed start.
-  DWORD (*create_process)(const char* path, const char* command_line, BOOL inherit_handles, DWORD flags,
-                          const char* directory, HANDLE* process);
+  DWORD (*create_process)
+  (const char* path, const char* command_line, BOOL inherit_handles, DWORD flags, const char* directory,
+   HANDLE* process);
 };
 
 extern SystemCalls g_system;

@@ -7,12 +7,12 @@
 struct DisplayHostOptions {
   std::string plugin_path;
   bool parameters_given = false;
-  std::string parameters;             // start-up parameters of the plug-in
-  std::vector<std::string> screens;   // each "top|bottom", shown in turn
+  std::string parameters;            // start-up parameters of the plug-in
+  std::vector<std::string> screens;  // each "top|bottom", shown in turn
   std::string shutdown = "    Goodbye!    |";
-  unsigned hold_ms = 0;               // after Init, before the first refresh
-  unsigned screen_ms = 2000;          // how long each screen is shown
-  unsigned interval_ms = 75;          // refresh tick
+  unsigned hold_ms = 0;       // after Init, before the first refresh
+  unsigned screen_ms = 2000;  // how long each screen is shown
+  unsigned interval_ms = 75;  // refresh tick
 };
 
 // False (with a message on standard error) when the command line is wrong.

@@ -28,6 +28,4 @@ inline int32_t EchoControlResult(int32_t code, const int32_t words[4], const uin
 
 // LD_GetDeviceInfo: each of the 64 bytes after the size word becomes
 // EchoInfoByte(i, byte); the result is the sum of the bytes as received.
-inline uint8_t EchoInfoByte(int index, uint8_t byte) {
-  return static_cast<uint8_t>((byte ^ (index * 13 + 7)) + 1);
-}
+inline uint8_t EchoInfoByte(int index, uint8_t byte) { return static_cast<uint8_t>((byte ^ (index * 13 + 7)) + 1); }

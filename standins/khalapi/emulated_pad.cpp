@@ -60,35 +60,25 @@ struct ControlRecord {
 int32_t Apply(PadState& pad, int32_t command, const ControlRecord& r) {
   switch (command) {
     case kPadCmdSetLine: {
-      if (r.arg1 < 0 || r.arg1 > 1 || r.count < 1 || r.count > kPadLineLength || r.data == 0)
-        return kPadBadArgument;
+      if (r.arg1 < 0 || r.arg1 > 1 || r.count < 1 || r.count > kPadLineLength || r.data == 0) return kPadBadArgument;
       const char* text = reinterpret_cast<const char*>(static_cast<uintptr_t>(r.data));
       memset(pad.lines[r.arg1], ' ', kPadLineLength);
       memcpy(pad.lines[r.arg1], text, static_cast<size_t>(r.count));
       return kPadOk;
     }
-    case kPadCmdLed:
-      pad.led = r.arg1;
-      return kPadOk;
-    case kPadCmdMode:
-      pad.mode = r.arg1;
-      return kPadOk;
+    case kPadCmdLed: pad.led = r.arg1; return kPadOk;
+    case kPadCmdMode: pad.mode = r.arg1; return kPadOk;
     case kPadCmdIcon:
       if (r.arg1 < 0 || r.arg1 > 3) return kPadBadArgument;
       pad.icons[r.arg1] = r.arg2;
       return kPadOk;
-    case kPadCmdBeep:
-      ++pad.beeps;
-      return kPadOk;
-    case kPadCmdClear:
-      memset(pad.lines, ' ', sizeof pad.lines);
-      return kPadOk;
+    case kPadCmdBeep: ++pad.beeps; return kPadOk;
+    case kPadCmdClear: memset(pad.lines, ' ', sizeof pad.lines); return kPadOk;
     case kPadCmdHold:
       if (r.arg1 < 0 || r.arg1 > 10000) return kPadBadArgument;
       Sleep(static_cast<DWORD>(r.arg1));
       return kPadOk;
-    default:
-      return kPadBadCommand;
+    default: return kPadBadCommand;
   }
 }
 

@@ -22,8 +22,8 @@ static_assert(sizeof(Uid) == sizeof(double), "the UID takes two stack slots");
 
 namespace {
 
-int32_t Command(const char* function, const Uid& uid, int32_t command, int32_t arg1, int32_t arg2,
-                const char* record, const char* data = nullptr, int32_t data_count = 0) {
+int32_t Command(const char* function, const Uid& uid, int32_t command, int32_t arg1, int32_t arg2, const char* record,
+                const char* data = nullptr, int32_t data_count = 0) {
   return BackendCommand(LayerCall{function, uid.bytes, command, arg1, arg2, data, data_count, record});
 }
 

@@ -51,7 +51,7 @@ void ChainTest::TearDown() {
 }
 
 vt::ChildRun ChainTest::RunChild(const std::string& command_line, DWORD timeout_ms,
-                                const std::function<void()>& during) {
+                                 const std::function<void()>& during) {
   return vt::RunChild(command_line, "", dir_.path() + "\\child_output.txt", timeout_ms, during);
 }
 

@@ -5,9 +5,8 @@
 // the emulated pad at the vendor's fixed path, and no host program running
 // before or after the test.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <functional>
 #include <map>

@@ -74,7 +74,9 @@ TEST_F(Chain, PadShowsStartupTextThenWrittenTextThenGoesDark) {
   const std::string rule(35, '=');
   const Lines frame_open = {rule + " " + rule, "Log File opened for  QX20481", rule + " " + rule};
   const Lines frame_close = {rule + " " + rule, "Log File closed for  QX20481", rule + " " + rule};
-  EXPECT_EQ(plugin_log, pt::Concat({frame_open, {"Init Called "}, load_lines,
+  EXPECT_EQ(plugin_log, pt::Concat({frame_open,
+                                    {"Init Called "},
+                                    load_lines,
                                     {"Init getMediapadUID returned 0, UID=0x00000001", "PowerResume Entered",
                                      "Init Complete", "Done Bye"},
                                     frame_close}));
@@ -150,8 +152,8 @@ struct Observed {
   void Look() {
     auto state = pt::PadState();
     if (state.empty()) return;
-    std::string seen = pt::PadLine(state, 0) + "|" + pt::PadLine(state, 1) + " led=" + state["led"] +
-                       " mode=" + state["mode"];
+    std::string seen =
+        pt::PadLine(state, 0) + "|" + pt::PadLine(state, 1) + " led=" + state["led"] + " mode=" + state["mode"];
     if (screens.empty() || screens.back() != seen) screens.push_back(seen);
   }
 };
@@ -187,9 +189,9 @@ TEST_F(Chain, StandInDisplayHostDrivesThePadFromStartToShutdown) {
 
 TEST_F(Chain, StandInDisplayHostSurvivesAFailedInit) {
   DeleteFileA("MediaPadLayer.dll");
-  vt::ChildRun run = RunChild("\"" + vt::ProgramDirectory() + "display_host.exe\" \"" + vt::ProgramDirectory() +
-                                     "QX20481.dll\" --params Log",
-                                 30000);
+  vt::ChildRun run = RunChild(
+      "\"" + vt::ProgramDirectory() + "display_host.exe\" \"" + vt::ProgramDirectory() + "QX20481.dll\" --params Log",
+      30000);
   EXPECT_EQ(run.exit_code, 1) << run.output;
   EXPECT_NE(run.output.find("Init failed: Failed to load MediaPadLayer.dll"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Done"), std::string::npos) << run.output;

@@ -1,20 +1,20 @@
 // Built twice: against the host program's and the proxy library's flavour
 // of the channel (VORN_PROXY_FLAVOUR). Needs a fresh process per case (as
 // vorn_gtest runs them): the slot table and the signals switch are module state.
-#include <gtest/gtest.h>
+#include "channel.h"
 
+#include <gtest/gtest.h>
 #include <process.h>
 
 #include <cstring>
 #include <string>
 
-#include "channel.h"
-#include "library_log.h"
 #include "fixed_clock.h"
+#include "library_log.h"
 #include "log_lines.h"
-#include "wait_seam.h"
 #include "test_support.h"
 #include "trace_stack.h"
+#include "wait_seam.h"
 
 namespace {
 
@@ -246,7 +246,7 @@ struct HolderChange {
     InterlockedExchange(c->word, 777);  // a new holder takes the lock from the stale one
     Sleep(700);                         // the first holder's second is long over now
     c->seen_while_held = *c->word;
-    InterlockedExchange(c->word, 0);    // and releases it
+    InterlockedExchange(c->word, 0);  // and releases it
     return 0;
   }
 };

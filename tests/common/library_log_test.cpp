@@ -1,11 +1,12 @@
 // The library variant of the log, byte for byte against a fixed clock.
 // Needs a fresh process per case (as vorn_gtest runs them): the open cycle,
 // the debug level and the module name are module state.
+#include "library_log.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
-#include "library_log.h"
 #include "fixed_clock.h"
 #include "stdout_capture.h"
 #include "test_support.h"
@@ -28,9 +29,7 @@ class LibraryLog : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(LibraryLog, ModuleNameIsTheProgramFileWithoutItsExtension) {
-  EXPECT_STREQ(ModuleName(), "library_log_test");
-}
+TEST_F(LibraryLog, ModuleNameIsTheProgramFileWithoutItsExtension) { EXPECT_STREQ(ModuleName(), "library_log_test"); }
 
 TEST_F(LibraryLog, AtLevelOneACycleHasOpeningAndClosingLines) {
   LogSetLevel(1);
@@ -41,11 +40,11 @@ TEST_F(LibraryLog, AtLevelOneACycleHasOpeningAndClosingLines) {
   LogValue("min", INT32_MIN);  // the longest value, 24 characters
   LogClose();
   const std::string stamp = "10:15:30 08/12/26";
-  EXPECT_EQ(vt::ReadFileBytes(kLogPath),
-            Frame(stamp, "Log File opened for ") + stamp + " PowerResume Entered\r\n" + stamp +
-                " SetMode failed 0xffffffff (-1)\r\n" + stamp + " Line 0x00000005 (5)\r\n" + stamp +
-                " zero 0x00000000 (0)\r\n" + stamp + " min 0x80000000 (-2147483648)\r\n" +
-                Frame(stamp, "Log File closed for "));
+  EXPECT_EQ(vt::ReadFileBytes(kLogPath), Frame(stamp, "Log File opened for ") + stamp + " PowerResume Entered\r\n" +
+                                             stamp + " SetMode failed 0xffffffff (-1)\r\n" + stamp +
+                                             " Line 0x00000005 (5)\r\n" + stamp + " zero 0x00000000 (0)\r\n" + stamp +
+                                             " min 0x80000000 (-2147483648)\r\n" +
+                                             Frame(stamp, "Log File closed for "));
 }
 
 TEST_F(LibraryLog, AtLevelZeroTheFileIsCreatedAndStaysEmpty) {

@@ -1,11 +1,11 @@
 // The trace stack's limits. Needs a fresh process per case (as vorn_gtest
 // runs them): the stack is module state.
+#include "trace_stack.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
 #include <string>
-
-#include "trace_stack.h"
 
 TEST(TraceStack, NestedScopesRestoreTheDepthOnEveryWayOut) {
   auto inner = [](bool early) {

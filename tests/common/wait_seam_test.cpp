@@ -1,11 +1,11 @@
 // The bounded wait on an event, and the seam that lets tests count waits.
 // Needs a fresh process per case (as vorn_gtest runs them): the timer and
 // the replaced functions are module state.
-#include <gtest/gtest.h>
+#include "wait_seam.h"
 
+#include <gtest/gtest.h>
 #include <process.h>
 
-#include "wait_seam.h"
 #include "test_support.h"
 
 namespace {

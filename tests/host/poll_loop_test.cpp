@@ -1,6 +1,8 @@
 // The poll loop, run in-process with the wait seam counting the idle polls.
 // Needs a fresh process per case (as vorn_gtest runs them): the channel,
 // the host's block and the vendor binding are module state.
+#include "poll_loop.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -9,11 +11,10 @@
 
 #include "channel.h"
 #include "host_harness.h"
-#include "poll_loop.h"
 #include "log_lines.h"
 #include "process_call.h"
-#include "wait_seam.h"
 #include "test_support.h"
+#include "wait_seam.h"
 
 namespace {
 

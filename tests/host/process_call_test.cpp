@@ -1,6 +1,8 @@
 // process_call against fake vendor functions that record what they got.
 // Needs a fresh process per case (as vorn_gtest runs them): a missing entry
 // point is logged once a process.
+#include "process_call.h"
+
 #include <gtest/gtest.h>
 
 #include <cstring>
@@ -8,7 +10,6 @@
 
 #include "debug_log.h"
 #include "log_lines.h"
-#include "process_call.h"
 #include "test_support.h"
 #include "vendor_library.h"
 
@@ -220,7 +221,8 @@ TEST_F(ProcessCall, AnUnterminatedFunctionNameIsNeverReadPastItsField) {
 TEST_F(ProcessCall, AMissingEntryPointIsNeverCalledAndAnswersMinusOne) {
   g_vendor = {};
   for (int round = 0; round < 3; ++round) {
-    for (int32_t code : {kRequestDeviceControl, kRequestGetFirstDevicePosition, kRequestGetNextDevicePosition, kRequestGetDeviceInfo}) {
+    for (int32_t code : {kRequestDeviceControl, kRequestGetFirstDevicePosition, kRequestGetNextDevicePosition,
+                         kRequestGetDeviceInfo}) {
       Request(code);
       g_host_block.result = 0;
       process_call();

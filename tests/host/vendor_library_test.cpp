@@ -1,5 +1,7 @@
 // Binding the stand-in device libraries from the fixed vendor path. Needs a
 // fresh process per case (as vorn_gtest runs them): a loaded library stays loaded.
+#include "vendor_library.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
@@ -8,7 +10,6 @@
 #include "host_harness.h"
 #include "log_lines.h"
 #include "test_support.h"
-#include "vendor_library.h"
 
 namespace {
 

@@ -1,14 +1,15 @@
 // The patch check's lines for the layer variants, and that it reads nothing
 // outside the loaded layer's image.
+#include "patch_check.h"
+
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
 #include <vector>
 
-#include "library_log.h"
 #include "layer_binding.h"
-#include "patch_check.h"
+#include "library_log.h"
 #include "plugin_fixture.h"
 
 using Lines = std::vector<std::string>;
@@ -55,7 +56,8 @@ class PatchCheck : public pt::PluginTest {
 TEST_F(PatchCheck, PatchedLayerPasses) {
   Load("MediaPadLayer_recording");
   const uintptr_t b = LayerUidEntry();
-  EXPECT_EQ(CheckLines(), Lines({CheckLine("Patx", b + 78672, "Patx"), CheckLine("VornApx.dll", b + 78644, "VornApx.dll")}));
+  EXPECT_EQ(CheckLines(),
+            Lines({CheckLine("Patx", b + 78672, "Patx"), CheckLine("VornApx.dll", b + 78644, "VornApx.dll")}));
 }
 
 TEST_F(PatchCheck, UnpatchedLayerFailsBothTestsAndIsLoadedAllTheSame) {
@@ -87,9 +89,8 @@ TEST_F(PatchCheck, MarksOutsideTheLayerAreNotReadAndCountAsFailed) {
   // reading there would fault on the page behind the image, or read another module.
   const uintptr_t late = end - kPatxOffset;
   CheckLayerPatch(layer, late);
-  const Lines outside = {
-      CheckLine("Patx", late + 78672, "outside MediaPadLayer.dll"), kNotPatched,
-      CheckLine("VornApx.dll", late + 78644, "outside MediaPadLayer.dll"), kNotPatched};
+  const Lines outside = {CheckLine("Patx", late + 78672, "outside MediaPadLayer.dll"), kNotPatched,
+                         CheckLine("VornApx.dll", late + 78644, "outside MediaPadLayer.dll"), kNotPatched};
   Lines lines = pt::LogLines();
   EXPECT_EQ(Lines(lines.begin() + 3, lines.end()), outside);
 

@@ -1,15 +1,14 @@
 // The built QX20481.dll as the display host sees it: its export table, and
 // the setup dialog's load that calls only the three text functions.
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
 
 #include "export_table.h"
-#include "typed_export.h"
 #include "test_support.h"
+#include "typed_export.h"
 
 namespace {
 
@@ -29,13 +28,24 @@ class PluginDll : public ::testing::Test {
 }  // namespace
 
 TEST_F(PluginDll, ExportsEighteenNamesInAlphabeticalOrdinalOrder) {
-  const std::vector<std::string> expected = {
-      "DISPLAYDLL_CustomChar@8",      "DISPLAYDLL_CustomCharIndex@4", "DISPLAYDLL_DefaultParameters",
-      "DISPLAYDLL_DefaultParameters@0", "DISPLAYDLL_Done",           "DISPLAYDLL_Done@0",
-      "DISPLAYDLL_DriverName",        "DISPLAYDLL_DriverName@0",      "DISPLAYDLL_Init",
-      "DISPLAYDLL_Init@16",           "DISPLAYDLL_PowerResume",       "DISPLAYDLL_PowerResume@0",
-      "DISPLAYDLL_SetPosition",       "DISPLAYDLL_SetPosition@8",     "DISPLAYDLL_Usage",
-      "DISPLAYDLL_Usage@0",           "DISPLAYDLL_Write",             "DISPLAYDLL_Write@4"};
+  const std::vector<std::string> expected = {"DISPLAYDLL_CustomChar@8",
+                                             "DISPLAYDLL_CustomCharIndex@4",
+                                             "DISPLAYDLL_DefaultParameters",
+                                             "DISPLAYDLL_DefaultParameters@0",
+                                             "DISPLAYDLL_Done",
+                                             "DISPLAYDLL_Done@0",
+                                             "DISPLAYDLL_DriverName",
+                                             "DISPLAYDLL_DriverName@0",
+                                             "DISPLAYDLL_Init",
+                                             "DISPLAYDLL_Init@16",
+                                             "DISPLAYDLL_PowerResume",
+                                             "DISPLAYDLL_PowerResume@0",
+                                             "DISPLAYDLL_SetPosition",
+                                             "DISPLAYDLL_SetPosition@8",
+                                             "DISPLAYDLL_Usage",
+                                             "DISPLAYDLL_Usage@0",
+                                             "DISPLAYDLL_Write",
+                                             "DISPLAYDLL_Write@4"};
   const vt::ExportTable table = vt::ReadExports(module_);
   EXPECT_EQ(table.addresses, table.named.size());
   const std::vector<vt::Export>& exports = table.named;

@@ -5,9 +5,8 @@
 // vorn_gtest runs them): the plug-in's state, its log and the loaded layer
 // are module state.
 
-#include <windows.h>
-
 #include <gtest/gtest.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>

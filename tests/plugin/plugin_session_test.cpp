@@ -1,15 +1,14 @@
 // Init, Write and Done against the recording layer: the calls the layer
 // receives (with the UID bytes as they arrived), the log lines, the UID wait.
+#include <float.h>
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <string>
 #include <vector>
 
-#include <float.h>
-
-#include "library_log.h"
 #include "display_plugin.h"
+#include "library_log.h"
 #include "plugin_fixture.h"
 #include "wait_seam.h"
 
@@ -30,10 +29,17 @@ std::string Call(const std::string& function, const std::string& uid, const std:
 
 Lines SetUpCalls(const std::string& uid, const std::string& top = "   LCDSmartie   ",
                  const std::string& bottom = " MediaPad plugin") {
-  return {Call("makeBeep", uid),        Call("controlLed", uid, " 1"),     Call("SetMode", uid, " 1"),
-          Call("clearScreen", uid),     Call("SetIconState", uid, " 0 0"), Call("SetIconState", uid, " 1 0"),
-          Call("SetIconState", uid, " 3 0"), Call("SetIconState", uid, " 2 0"), Call("SetMode", uid, " 1"),
-          Call("setLine", uid, " 0 |" + top + "| 2"), Call("setLine", uid, " 1 |" + bottom + "| 2")};
+  return {Call("makeBeep", uid),
+          Call("controlLed", uid, " 1"),
+          Call("SetMode", uid, " 1"),
+          Call("clearScreen", uid),
+          Call("SetIconState", uid, " 0 0"),
+          Call("SetIconState", uid, " 1 0"),
+          Call("SetIconState", uid, " 3 0"),
+          Call("SetIconState", uid, " 2 0"),
+          Call("SetMode", uid, " 1"),
+          Call("setLine", uid, " 0 |" + top + "| 2"),
+          Call("setLine", uid, " 1 |" + bottom + "| 2")};
 }
 
 Lines WriteCalls(const std::string& top, const std::string& bottom, const std::string& uid = kUid) {
@@ -65,9 +71,11 @@ class Session : public pt::PluginTest {
 TEST_F(Session, InitShowsTheStartupTextAndLogsEachStep) {
   InitOk();
   EXPECT_EQ(LayerCalls(), Concat({UidQuery(kUid), SetUpCalls(kUid)}));
-  EXPECT_EQ(LogLines(), Concat({LogFrame("Log File opened for "), {"Init Called "}, pt::LoadLines(),
-                                {"Init getMediapadUID returned 0, UID=0x55667788", "PowerResume Entered",
-                                 "Init Complete"}}));
+  EXPECT_EQ(LogLines(),
+            Concat({LogFrame("Log File opened for "),
+                    {"Init Called "},
+                    pt::LoadLines(),
+                    {"Init getMediapadUID returned 0, UID=0x55667788", "PowerResume Entered", "Init Complete"}}));
   EXPECT_EQ(vt::SleepLog::calls, 0u);
 }
 
@@ -92,7 +100,8 @@ TEST_F(Session, TheUidReachesTheLayerBitForBit) {
   DISPLAYDLL_Write("");
   const std::string snan = pt::RecordedUid(0x7FF0000000000001ull);
   EXPECT_EQ(snan, "010000000000f07f");
-  EXPECT_EQ(LayerCalls(), Concat({UidQuery(snan), SetUpCalls(snan), WriteCalls("   LCDSmartie   ", " MediaPad plugin", snan)}));
+  EXPECT_EQ(LayerCalls(),
+            Concat({UidQuery(snan), SetUpCalls(snan), WriteCalls("   LCDSmartie   ", " MediaPad plugin", snan)}));
 }
 
 TEST_F(Session, InitAsksOnceASecondUntilTheUidIsNotZero) {
@@ -189,18 +198,19 @@ TEST_F(Session, FailingLayerCallsGiveValueLinesAndTheSequenceGoesOn) {
   pt::SetVariable("VORN_LAYER_RESULT_setLine", "5");
   InitOk();
   EXPECT_EQ(LayerCalls(), Concat({UidQuery(kUid), SetUpCalls(kUid)}));
-  const Lines failures_of_init = {
-      "controlLed failed 0xffffffff (-1)", "makeBeep failed 0x00000001 (1)", "controlLed failed 0xffffffff (-1)",
-      "SetMode failed 0xfffffffe (-2)",    "clearScreen failed 0x00000102 (258)",
-      "SetIconState failed 0x00000002 (2)", "SetIconState failed 0x00000002 (2)",
-      "SetIconState failed 0x00000002 (2)", "SetIconState failed 0x00000002 (2)",
-      "SetMode failed 0xfffffffe (-2)",    "setLine failed 0x00000005 (5)", "Line 0x00000001 (1)",
-      "setLine failed 0x00000005 (5)",     "Line 0x00000002 (2)"};
+  const Lines failures_of_init = {"controlLed failed 0xffffffff (-1)",   "makeBeep failed 0x00000001 (1)",
+                                  "controlLed failed 0xffffffff (-1)",   "SetMode failed 0xfffffffe (-2)",
+                                  "clearScreen failed 0x00000102 (258)", "SetIconState failed 0x00000002 (2)",
+                                  "SetIconState failed 0x00000002 (2)",  "SetIconState failed 0x00000002 (2)",
+                                  "SetIconState failed 0x00000002 (2)",  "SetMode failed 0xfffffffe (-2)",
+                                  "setLine failed 0x00000005 (5)",       "Line 0x00000001 (1)",
+                                  "setLine failed 0x00000005 (5)",       "Line 0x00000002 (2)"};
   Lines lines = LogLines();
   const size_t start = lines.size() - failures_of_init.size() - 2;
   ASSERT_GT(lines.size(), failures_of_init.size() + 2);
   EXPECT_EQ(lines[start - 1], "Init getMediapadUID returned 0, UID=0x55667788");
-  EXPECT_EQ(Lines(lines.begin() + start, lines.end()), Concat({failures_of_init, {"PowerResume Entered", "Init Complete"}}));
+  EXPECT_EQ(Lines(lines.begin() + start, lines.end()),
+            Concat({failures_of_init, {"PowerResume Entered", "Init Complete"}}));
 
   DISPLAYDLL_Write("");
   DISPLAYDLL_Done();
@@ -245,17 +255,20 @@ TEST_F(Session, InitAfterDoneStartsAgainWithAnEmptiedLog) {
   InitOk();
   const std::string second = pt::RecordedUid(2);
   EXPECT_EQ(LayerCalls(), Concat({UidQuery(second), SetUpCalls(second)}));
-  EXPECT_EQ(LogLines(), Concat({LogFrame("Log File opened for "), {"Init Called "}, pt::LoadLines(),
-                                {"Init getMediapadUID returned 0, UID=0x00000002", "PowerResume Entered",
-                                 "Init Complete"}}));
+  EXPECT_EQ(LogLines(),
+            Concat({LogFrame("Log File opened for "),
+                    {"Init Called "},
+                    pt::LoadLines(),
+                    {"Init getMediapadUID returned 0, UID=0x00000002", "PowerResume Entered", "Init Complete"}}));
 }
 
 TEST_F(Session, OnlyATextEndingInCapitalLogSwitchesTheLogOn) {
   struct Case {
     const char* parameters;
     bool on;
-  } cases[] = {{"Log", true}, {"COM1 9600 Log", true}, {"xLog", true}, {"log", false}, {"LOG", false},
-               {"Log ", false}, {"", false}, {" ", false}, {"og", false}};
+  } cases[] = {{"Log", true},  {"COM1 9600 Log", true}, {"xLog", true}, {"log", false},
+               {"LOG", false}, {"Log ", false},         {"", false},    {" ", false},
+               {"og", false}};
   for (const Case& c : cases) {
     SCOPED_TRACE(c.parameters);
     InitOk(c.parameters);

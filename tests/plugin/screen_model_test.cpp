@@ -1,11 +1,12 @@
 // The screen text and its cursor, without any layer: SetPosition and Write
 // before an Init work on the model alone.
+#include "screen_model.h"
+
 #include <gtest/gtest.h>
 
 #include <string>
 
 #include "display_plugin.h"
-#include "screen_model.h"
 
 namespace {
 
@@ -40,7 +41,7 @@ TEST_F(ScreenModel, SetPositionIsOneBasedAndClampedOnTheLowByte) {
   struct Case {
     uint32_t x, y;
     int row, column;
-  } cases[] = {{1, 1, 0, 0},     {0, 0, 0, 0},     {16, 2, 1, 15}, {17, 3, 1, 15}, {255, 255, 1, 15},
+  } cases[] = {{1, 1, 0, 0},     {0, 0, 0, 0},      {16, 2, 1, 15}, {17, 3, 1, 15},  {255, 255, 1, 15},
                {257, 258, 1, 0}, {0x1FF, 0, 0, 15}, {2, 1, 0, 1},   {1, 0x300, 0, 0}};
   for (const Case& c : cases) {
     DISPLAYDLL_SetPosition(c.x, c.y);

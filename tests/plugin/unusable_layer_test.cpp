@@ -123,8 +123,10 @@ TEST_F(UnusableLayer, ALayerWithoutTheThreeUnusedFunctionsIsUsedAsUsual) {
   uint8_t ok = 0;
   EXPECT_STREQ(DISPLAYDLL_Init(16, 2, "Log", &ok), "MediaPad Display v1.2.201.1126");
   EXPECT_EQ(ok, 1);
-  EXPECT_EQ(LogLines(), Concat({LogFrame("Log File opened for "), {"Init Called "}, pt::LoadLines(false),
-                                {"Init getMediapadUID returned 0, UID=0x55667788", "PowerResume Entered",
-                                 "Init Complete"}}));
+  EXPECT_EQ(LogLines(),
+            Concat({LogFrame("Log File opened for "),
+                    {"Init Called "},
+                    pt::LoadLines(false),
+                    {"Init getMediapadUID returned 0, UID=0x55667788", "PowerResume Entered", "Init Complete"}}));
   EXPECT_EQ(pt::LayerCalls().size(), 13u);
 }

@@ -13,7 +13,6 @@ void ProxyEndToEnd::TearDown() {
 }
 
 vt::ChildRun ProxyEndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms) {
-  const std::string command =
-      "\"" + vt::ProgramDirectory() + "proxy_caller.exe\" \"" + ProxyPath() + "\" " + scenario;
+  const std::string command = "\"" + vt::ProgramDirectory() + "proxy_caller.exe\" \"" + ProxyPath() + "\" " + scenario;
   return vt::RunChild(command, dir_.path(), dir_.path() + "\\" + output_name, timeout_ms);
 }

@@ -153,11 +153,11 @@ std::string FakeSystem::ModuleDirectory() { return vt::ProgramDirectory(); }
 
 void FakeSystem::Install() {
   current = this;
-  if (files.empty()) files = {CurrentDirectory() + "Vorn64BitInterface.exe", CurrentDirectory() + "Vorn32BitInterface.exe"};
-  g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary,    FakeCurrentProcess,
-                         FakeGetLastError,    FakeSetLastError,   FakeEnumProcesses,  FakeOpenProcess,
-                         FakeTerminate,       FakeCloseHandle,    FakeWaitForObject,  FakeTickCount,
-                         FakeFileExists,      FakeCreateProcess};
+  if (files.empty())
+    files = {CurrentDirectory() + "Vorn64BitInterface.exe", CurrentDirectory() + "Vorn32BitInterface.exe"};
+  g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary, FakeCurrentProcess, FakeGetLastError,
+                         FakeSetLastError,    FakeEnumProcesses,  FakeOpenProcess, FakeTerminate,      FakeCloseHandle,
+                         FakeWaitForObject,   FakeTickCount,      FakeFileExists,  FakeCreateProcess};
 }
 
 void FakeSystem::Uninstall() {

@@ -49,8 +49,7 @@ TEST_F(ProxyTest, NoHostRunningStartsItDetachedWithoutHandlesAndOneBlankArgument
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Starting Vorn64BitInterface.exe"});
   EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
   // The start path scans the list again, inside the kill operation.
-  EXPECT_EQ(system_.trace_at_listing,
-            (std::vector<std::string>{"MP_check_process", "MP_KillProc/MP_check_process"}));
+  EXPECT_EQ(system_.trace_at_listing, (std::vector<std::string>{"MP_check_process", "MP_KillProc/MP_check_process"}));
   EXPECT_EQ(g_trace.depth, 0);
   EXPECT_EQ(system_.library_loads, 1);
 }
@@ -97,10 +96,10 @@ TEST_F(ProxyTest, AFailedStartFailsTheCallAtOnceAndIsRetriedAtMostOnceASecond) {
   EXPECT_EQ(FakeHost::polls, 0);
   EXPECT_EQ(system_.listings, 2);
   const std::string current = FakeSystem::CurrentDirectory(), beside = FakeSystem::ModuleDirectory();
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{
-                            "Starting Vorn64BitInterface.exe",
-                            "Starting Vorn64BitInterface.exe is neither in " + current.substr(0, current.size() - 1) +
-                                " nor in " + beside.substr(0, beside.size() - 1)}));
+  EXPECT_EQ(LogLines(), (std::vector<std::string>{"Starting Vorn64BitInterface.exe",
+                                                  "Starting Vorn64BitInterface.exe is neither in " +
+                                                      current.substr(0, current.size() - 1) + " nor in " +
+                                                      beside.substr(0, beside.size() - 1)}));
   system_.now += kLaunchRetryMs - 1;
   EXPECT_EQ(OneCall(), -1);
   EXPECT_EQ(system_.listings, 2);
@@ -124,7 +123,8 @@ TEST_F(ProxyTest, AStartThatTheSystemRefusesIsLoggedWithItsText) {
   EXPECT_EQ(system_.started.size(), 1u);
   const std::vector<std::string> lines = LogLines();
   ASSERT_EQ(lines.size(), 3u);  // the system's text ends in a line end of its own
-  const std::string prefix = "Starting " + FakeSystem::CurrentDirectory() + "Vorn64BitInterface.exe could not be started: Error 5 - ";
+  const std::string prefix =
+      "Starting " + FakeSystem::CurrentDirectory() + "Vorn64BitInterface.exe could not be started: Error 5 - ";
   EXPECT_EQ(lines[1].rfind(prefix, 0), 0u) << lines[1];
   EXPECT_GT(lines[1].size(), prefix.size());
   EXPECT_EQ(system_.open_handles, 0);

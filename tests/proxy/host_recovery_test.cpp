@@ -39,7 +39,8 @@ TEST_F(ProxyTest, AHostThatEndedBetweenCallsIsStartedAgainBeforeTheNextRequest) 
   EXPECT_EQ(system_.started.size(), 1u);
   EXPECT_EQ(FakeHost::served.size(), 2u);
   EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
-  EXPECT_EQ(LogLines(), (std::vector<std::string>{"Starting the host program has ended", "Starting Vorn64BitInterface.exe"}));
+  EXPECT_EQ(LogLines(),
+            (std::vector<std::string>{"Starting the host program has ended", "Starting Vorn64BitInterface.exe"}));
   EXPECT_EQ(system_.open_handles, 1);  // the old host's handle closed, the new one's kept
   EXPECT_EQ(g_host_state, kHostWatched);
 }

@@ -12,11 +12,11 @@
 #include <vector>
 
 #include "channel.h"
-#include "library_log.h"
 #include "fake_system.h"
+#include "library_log.h"
 #include "request_block.h"
-#include "wait_seam.h"
 #include "test_support.h"
+#include "wait_seam.h"
 
 struct FakeHost {
   using Serve = void (*)(RequestBlock& block);

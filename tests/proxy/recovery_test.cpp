@@ -6,8 +6,8 @@
 #include <cstdio>
 
 #include "end_to_end_env.h"
-#include "proxy_exports.h"
 #include "pad_protocol.h"
+#include "proxy_exports.h"
 
 namespace {
 

@@ -81,8 +81,10 @@ TEST_F(ProxyTest, WithoutEventsTheProxyPollsAsBefore) {
   SetWaitFunction(Waits::Record);
   FakeHost::serve = Answer;
   FakeHost::before_poll = [](int poll) {
-    if (poll < 2) FakeHost::serve = nullptr;  // answers at the third poll
-    else FakeHost::serve = Answer;
+    if (poll < 2)
+      FakeHost::serve = nullptr;  // answers at the third poll
+    else
+      FakeHost::serve = Answer;
   };
   EXPECT_EQ(OneCall(), 0);
   SetWaitFunction(FakeHost::Wait);

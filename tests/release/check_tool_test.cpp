@@ -24,8 +24,8 @@ class CheckTool : public ::testing::Test {
     folder_ = dir_.path() + "\\LCDSmartie\\";
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((folder_ + "displays").c_str(), nullptr));
-    for (const char* file : {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe",
-                             "INSTALL.txt"})
+    for (const char* file :
+         {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe", "INSTALL.txt"})
       ASSERT_TRUE(CopyFileA((ReleaseFolder() + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
     PlaceLayer("MediaPadLayer");
     ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
@@ -77,8 +77,8 @@ TEST_F(CheckTool, EveryLinkIsOkAndThePadsUidIsRead) {
   char uid[32];
   snprintf(uid, sizeof uid, "UID 0x%016llX", static_cast<unsigned long long>(kPadUidBase));
   EXPECT_NE(Text("pad").find(uid), std::string::npos) << Text("pad");
-  EXPECT_EQ(Text("versions"), std::string("the plug-in, the proxy and the host program are all version ") +
-                                  VORN_VERSION_FULL);
+  EXPECT_EQ(Text("versions"),
+            std::string("the plug-in, the proxy and the host program are all version ") + VORN_VERSION_FULL);
   EXPECT_EQ(lines_.back(), "every link is OK.");
 }
 

@@ -16,7 +16,7 @@ struct Export {
 };
 
 struct ExportTable {
-  DWORD addresses = 0;  // entries in the address table, named or not
+  DWORD addresses = 0;        // entries in the address table, named or not
   std::vector<Export> named;  // in the order of the name table
 };
 

@@ -14,7 +14,6 @@
 
 namespace vt {
 
-
 // The image-path tail of every running host program.
 constexpr char kHostTail[] = "\\Vorn64BitInterface.exe";
 
