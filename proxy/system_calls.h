@@ -13,6 +13,12 @@
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, PBOOL wow64);
 using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, PDWORD size);
 
+// CreateProcessA of `path` with `command_line` as its whole command line, in
+// `directory`; the thread handle is closed, the process handle kept in
+// *process. 0, or the system error of the failed start.
+using CreateProcessFn = DWORD (*)(const char* path, const char* command_line, BOOL inherit_handles, DWORD flags,
+                                  const char* directory, HANDLE* process);
+
 struct SystemCalls {
   HMODULE (*get_module_handle)(const char* name);
   FARPROC (*get_proc_address)(HMODULE module, const char* name);
@@ -27,12 +33,7 @@ struct SystemCalls {
   DWORD (*wait_for_object)(HANDLE handle, DWORD milliseconds);
   DWORD (*tick_count)();
   bool (*file_exists)(const char* path);
-  // CreateProcessA of `path` with `command_line` as its whole command line,
-  // in `directory`; the thread handle is closed, the process handle kept in
-  // *process. 0, or the system error of the failed start.
-  DWORD (*create_process)
-  (const char* path, const char* command_line, BOOL inherit_handles, DWORD flags, const char* directory,
-   HANDLE* process);
+  CreateProcessFn create_process;
 };
 
 extern SystemCalls g_system;

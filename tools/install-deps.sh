@@ -2,7 +2,8 @@
 # Installs what the build and the Wine test runner need on Debian (run as root).
 set -euo pipefail
 need=()
-for pkg in mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest cmake binutils-mingw-w64-i686; do
+for pkg in mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest cmake \
+           binutils-mingw-w64-i686 clang-format; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 [ ${#need[@]} -eq 0 ] && exit 0

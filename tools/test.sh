@@ -1,10 +1,11 @@
 #!/usr/bin/env bash
 # Builds both architectures and runs the whole suite under Wine, with the
-# test presets of CMakePresets.json.
+# test presets of CMakePresets.json; first checks the formatting.
 # Extra arguments go to ctest (for example: -L slow, -LE slow, -R Channel).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 cd "$VORN_ROOT"
+bash tools/check-format.sh
 bash tools/build.sh
 vorn_ensure_prefix
 vorn_start_wineserver
