@@ -3,6 +3,7 @@
 //  - debug_log_host.cpp: "Vorn64BitInterface.log", always on, millisecond stamps;
 //  - debug_log_lib.cpp: "logs\<module>.log", written only at a non-zero debug
 //    level; what only it has is in library_log.h.
+// LogWrite and the names in library_log.h are the system's own.
 
 #include <cstddef>
 #include <cstdint>

@@ -1,7 +1,8 @@
 #pragma once
 // Names of the traced operations that are running, innermost last. Nothing
 // in the system reads it back: it is kept for a debugger that looks at a
-// hung or crashed host or proxy (g_trace).
+// hung or crashed host or proxy (g_trace). TracePush and TracePop are the
+// system's own names.
 
 #include <cstdint>
 

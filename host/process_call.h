@@ -1,6 +1,7 @@
 #pragma once
 // Serving one request: the 32-bit request data becomes the 64-bit argument
 // lists of the vendor functions, and the answers go back into the block.
+// process_call is the system's own name; it also tags the host's log lines.
 
 #include <cstddef>
 #include <cstdint>

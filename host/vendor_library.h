@@ -1,5 +1,6 @@
 #pragma once
-// The vendor's 64-bit device library as the host calls it.
+// The vendor's 64-bit device library as the host calls it. Its four
+// function names are the vendor's; bind_vendor_library is the system's own.
 
 #include <windows.h>
 

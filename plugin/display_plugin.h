@@ -1,6 +1,7 @@
 #pragma once
 // The entry points that the display host application calls, all with the
 // standard Windows calling convention and one 32-bit slot per argument.
+// Their names are the display host's plug-in interface (QX20481.def).
 
 #include <windows.h>
 

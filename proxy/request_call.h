@@ -1,6 +1,7 @@
 #pragma once
 // The proxy's one request block and the round trip that carries it to the
-// host program and back.
+// host program and back. PrepareRequest and callfn are the system's own
+// names; callfn also tags the proxy's time-out log line.
 
 #include <cstdint>
 
