@@ -137,7 +137,7 @@ HANDLE MP_StartProc(const char* program, const char* argument) {
   // files must not stay open for the host program's whole life.
   const DWORD error = g_system.create_process(path, argument, FALSE, DETACHED_PROCESS, directory, &process);
   if (error != 0) {
-    char message[320];
+    char message[kErrorMessageSize];
     FormatSystemError(message, sizeof message, error, "Error %d - %s");
     LogWritef("Starting", "%s could not be started: %s", path, message);
     return nullptr;
