@@ -10,16 +10,12 @@ void RealSleep(uint32_t milliseconds) { Sleep(milliseconds); }
 
 SleepFunction g_sleep = RealSleep;
 
+// Without an event, or with a test's sleep standing in for the time, the
+// wait is the sleep, then a look at the event.
 bool DefaultWait(HANDLE event, uint32_t milliseconds) {
-  if (g_sleep != RealSleep) {
-    g_sleep(milliseconds);
-    return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
-  }
-  if (!event) {
-    Sleep(milliseconds);
-    return false;
-  }
-  return BoundedWait(event, milliseconds);
+  if (event && g_sleep == RealSleep) return BoundedWait(event, milliseconds);
+  g_sleep(milliseconds);
+  return event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
 WaitFunction g_wait = DefaultWait;
