@@ -14,38 +14,54 @@ ChannelSlot g_channel[kChannelSlots];
 namespace {
 
 constexpr int kLockOffset = 4;
-constexpr DWORD kStaleLockMs = 1000;
+// A waiter's steps: spins, then yields, then 1 ms waits; while it waits it
+// looks once in so many of those milliseconds whether the holder's process
+// has ended.
+constexpr unsigned kLockSpins = 64;
+constexpr unsigned kLockYields = 16;
+constexpr unsigned kHolderCheckEveryMs = 16;
 
 volatile LONG* LockWord(const ChannelSlot& s) {
   return reinterpret_cast<volatile LONG*>(static_cast<char*>(s.view) + kLockOffset);
 }
 
+LONG OwnLockTag() { return static_cast<LONG>(GetCurrentProcessId()); }
+
+// Only an ended process can never release a lock. A process that cannot be
+// opened for any other reason than not existing (access denied) counts as
+// running.
+bool HolderHasEnded(LONG holder) {
+  if (holder == OwnLockTag()) return false;
+  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(holder));
+  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
+  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
+  CloseHandle(process);
+  return ended;
+}
+
 void LockSection(const ChannelSlot& s) {
   volatile LONG* word = LockWord(s);
-  const LONG tag = static_cast<LONG>(GetCurrentProcessId());
-  LONG holder = 0;  // the holder whose time is being counted
-  DWORD since = GetTickCount();
-  for (unsigned spin = 0;; ++spin) {
+  const LONG tag = OwnLockTag();
+  for (unsigned attempt = 0;; ++attempt) {
     const LONG seen = InterlockedCompareExchange(word, tag, 0);
     if (seen == 0) return;
-    if (seen != holder) {
-      // Another holder, or another take-over: its time starts now.
-      holder = seen;
-      since = GetTickCount();
-    }
-    if (spin < 64) {
+    if (attempt < kLockSpins) {
       YieldProcessor();
-      continue;
+    } else if (attempt < kLockSpins + kLockYields) {
+      SwitchToThread();
+    } else {
+      Sleep(1);
+      // Of two waiters that find the same dead holder, one takes it over.
+      if ((attempt - kLockSpins - kLockYields) % kHolderCheckEveryMs == 0 && HolderHasEnded(seen) &&
+          InterlockedCompareExchange(word, tag, seen) == seen)
+        return;
     }
-    Sleep(0);
-    // Taken over only from the holder that has kept it too long, so that of
-    // two waiters that both find it stale, one takes it and the other
-    // counts the new holder's time anew.
-    if (GetTickCount() - since > kStaleLockMs && InterlockedCompareExchange(word, tag, holder) == holder) return;
   }
 }
 
-void UnlockSection(const ChannelSlot& s) { InterlockedExchange(LockWord(s), 0); }
+// A lock taken over meanwhile (this process was thought to have ended) is
+// the new holder's, and stays so.
+void UnlockSection(const ChannelSlot& s) { InterlockedCompareExchange(LockWord(s), 0, OwnLockTag()); }
 
 // Copies [0, len) but for the lock word.
 void CopyOut(char* view, const char* src, int32_t len) {
@@ -102,6 +118,7 @@ void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {
     return;
   }
   s.size = size;
+  snprintf(s.name, sizeof s.name, "%s", name);
   const unsigned address = static_cast<unsigned>(reinterpret_cast<uintptr_t>(s.view));
   if (kChannelFlavour.log_size) {
     LogWritef("CommsStart", "entry %d address 0x%08x, size=0x%08x (%d)", slot, address, static_cast<unsigned>(size),
@@ -161,6 +178,32 @@ bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
   if (same_request) CopyOut(static_cast<char*>(s->view), reinterpret_cast<const char*>(&reply), kBlockSize);
   UnlockSection(*s);
   return same_request;
+}
+
+bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request) {
+  const ChannelSlot* s = UsableSlot(slot, kBlockSize);
+  if (!s) return false;
+  LockSection(*s);
+  RequestBlock* current = static_cast<RequestBlock*>(s->view);
+  const bool same_request =
+      current->opcode == request.opcode && current->request_id == request.request_id && current->done == 0;
+  if (same_request) current->opcode = kNoRequest;
+  UnlockSection(*s);
+  return same_request;
+}
+
+void CommsTakeLock(int32_t slot) {
+  if (const ChannelSlot* s = UsableSlot(slot, kBlockSize)) LockSection(*s);
+}
+
+void CommsReleaseLock(int32_t slot) {
+  if (const ChannelSlot* s = UsableSlot(slot, kBlockSize)) UnlockSection(*s);
+}
+
+bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size) {
+  if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].view) return false;
+  const int n = snprintf(name, size, "%s%s", g_channel[slot].name, suffix);
+  return n > 0 && static_cast<size_t>(n) < size;
 }
 
 void CommsDisableSignals() { g_signals_disabled = true; }

@@ -13,15 +13,20 @@
 // section is made while holding the section's lock word, the block's `lock`
 // at byte 4:
 //  - the lock is taken with an interlocked compare-exchange from 0 to the
-//    process id and released with an interlocked exchange back to 0; both
-//    are full barriers for the compiler and the processor, so the plain
-//    copy between them is seen whole or not at all by the other side;
+//    process id and released with a compare-exchange from that id back to
+//    0, so only its holder ever frees it; both are full barriers for the
+//    compiler and the processor, so the plain copy between them is seen
+//    whole or not at all by the other side;
 //  - the lock word itself is never copied: a sent block leaves it alone and
 //    a received block reads 0 there, as every block that crosses has it;
-//  - a holder that died inside its copy (a host ended from outside) would
-//    leave the word set; after a second with the same holder the lock is
-//    taken over by a compare-exchange against that holder, so no process
-//    waits for ever and no two waiters take it at once.
+//  - a waiter spins briefly, then yields, then waits a millisecond at a
+//    time. The lock is taken over only from a holder that can never
+//    release it, because its process has ended (a host ended from outside
+//    inside its copy). A holder that is merely paused (a debugger, a
+//    suspended process, a machine coming out of sleep) keeps it, however
+//    long, and frees it itself when it runs again;
+//  - of two waiters that find the same dead holder, the compare-exchange
+//    against that holder lets exactly one take the lock over.
 // On top of this the host writes an answer back only while the section
 // still holds the request it answers (CommsSendReply), so a late answer
 // never overwrites a newer request.
@@ -61,6 +66,7 @@ struct ChannelSlot {
   void* view;                         // null when creating or mapping the section failed
   int32_t size;                       // mapped length
   HANDLE events[kChannelEventCount];  // null: that side of the hand-over is polled only
+  char name[MAX_PATH];                // the section's name, for the objects named after it
 };
 
 // What the host program's and the proxy library's copies of the channel do
@@ -94,6 +100,20 @@ void* CommsRecv(int32_t slot, void* dst, int32_t len);
 // while the section still holds the request it answers (same opcode and
 // request number, not yet answered). Returns whether it was written.
 bool CommsSendReply(int32_t slot, const RequestBlock& reply);
+
+// Withdraws a request that its caller has given up on: the section's block
+// loses its opcode, so no host serves it later, only while the section
+// still holds that very request unanswered. Returns whether it did.
+bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request);
+
+// The section's lock word on its own, as CommsSend and CommsRecv take and
+// release it around their copies (for tests of the hand-over rule).
+void CommsTakeLock(int32_t slot);
+void CommsReleaseLock(int32_t slot);
+
+// "<section name><suffix>", the name of an object that lives beside the
+// slot's section; false when the slot has no view or the name does not fit.
+bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size);
 
 // Wakes the other side's wait on `event`; nothing without that event.
 void CommsSignal(int32_t slot, ChannelEvent event);

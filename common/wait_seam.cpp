@@ -79,6 +79,17 @@ void VornSleep(uint32_t milliseconds) { g_sleep(milliseconds); }
 
 bool VornWait(HANDLE event, uint32_t milliseconds) { return g_wait(event, milliseconds); }
 
+bool VornAcquire(HANDLE mutex, uint32_t milliseconds) {
+  DWORD got;
+  if (g_sleep == RealSleep) {
+    got = WaitForSingleObject(mutex, milliseconds);
+  } else {
+    g_sleep(milliseconds);
+    got = WaitForSingleObject(mutex, 0);
+  }
+  return got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+}
+
 void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
 
 void SetWaitFunction(WaitFunction fn) { g_wait = fn ? fn : DefaultWait; }

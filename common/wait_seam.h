@@ -15,6 +15,11 @@ void VornSleep(uint32_t milliseconds);
 // it a plain VornSleep that returns false.
 bool VornWait(HANDLE event, uint32_t milliseconds);
 
+// Waits at most `milliseconds` to own a mutex. True when it is now owned,
+// also when its previous owner ended without releasing it (abandoned).
+// Under a replaced sleep: the sleep, then one look that does not wait.
+bool VornAcquire(HANDLE mutex, uint32_t milliseconds);
+
 // Replaces the sleep; null restores the real one. A replaced sleep also
 // stands in for the time that VornWait lets pass: the wait then runs the
 // replaced sleep and afterwards takes the event if it has been signalled.

@@ -21,10 +21,29 @@ void ServeAndAnswer() {
   }
 }
 
+// One host program serves the section at a time: two would serve one block
+// twice. The first holds the mutex for its whole life (the system releases
+// it at the process's end, however that comes); a host that finds it held
+// leaves the section to that one.
+bool FirstHostOfTheSection() {
+  char name[MAX_PATH];
+  if (!CommsObjectName(kRequestSlot, kHostMutexSuffix, name, sizeof name)) return true;
+  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);  // kept until the process ends
+  if (!mutex) {
+    LogWritef("Init", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
+    return true;
+  }
+  const DWORD got = WaitForSingleObject(mutex, 0);
+  if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) return true;
+  LogWritef("Init", "another host program serves %s; this one ends", g_channel[kRequestSlot].name);
+  return false;
+}
+
 }  // namespace
 
 int RunPollLoop() {
   CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
+  if (!FirstHostOfTheSection()) return 0;
   bind_vendor_library();
   int32_t idle_polls = 0;
   for (;;) {

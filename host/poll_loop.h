@@ -16,6 +16,10 @@ constexpr int32_t kIdleLimit = 100000;
 // out at most one sleep.
 constexpr int32_t kSignalledIdlePolls = 10000;
 
-// Opens the channel, binds the vendor library and runs the loop; returns
+// The mutex that the one running host program holds, named after the section.
+constexpr char kHostMutexSuffix[] = ".Host";
+
+// Opens the channel, ends at once (status 0) when another host program
+// already serves it, binds the vendor library and runs the loop; returns
 // the exit status (0) at the idle exit.
 int RunPollLoop();

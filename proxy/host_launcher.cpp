@@ -1,60 +1,112 @@
 #include "host_launcher.h"
 
+#include <utility>
+
 #include "channel.h"
 #include "debug_log.h"
 #include "wait_seam.h"
 
 int32_t g_host_started;
 HostState g_host_state;
-HANDLE g_host_process;
+SystemHandle g_host_process;
 
 namespace {
 
+DWORD g_host_id;      // the process id of the host that was found or started
 DWORD g_last_check;   // tick of the last look at a watched host
 bool g_start_failed;  // the last launch could not start a host ...
 DWORD g_failed_at;    // ... at this tick
+bool g_host_stuck;    // a call timed out while this host ran: the next call replaces it
 
 void ForgetHost() {
-  if (g_host_process) g_system.close_handle(g_host_process);
-  g_host_process = nullptr;
+  g_host_process.reset();
   g_host_state = kHostMissing;
 }
+
+// Held around the look for a running host and the start of a new one, so
+// that callers in several processes that start together start one host,
+// and no launcher ends the host that another has just started.
+class LauncherTurn {
+ public:
+  LauncherTurn() {
+    static HANDLE mutex = OpenMutex();
+    if (!mutex) return;
+    const DWORD got = WaitForSingleObject(mutex, kLauncherTurnWaitMs);
+    if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) mutex_ = mutex;
+  }
+  ~LauncherTurn() {
+    if (mutex_) ReleaseMutex(mutex_);
+  }
+
+ private:
+  static HANDLE OpenMutex() {
+    char name[MAX_PATH];
+    if (!CommsObjectName(kRequestSlot, kLauncherMutexSuffix, name, sizeof name)) return nullptr;
+    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
+    if (!mutex) LogWritef("Starting", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
+    return mutex;
+  }
+  HANDLE mutex_ = nullptr;
+};
 
 // A running instance with this id: watched when its process can be opened
 // for waiting. False when it has ended already (a host that has just gone
 // can still be listed).
 bool TakeRunningHost(int32_t id) {
-  HANDLE process = id > 0 ? g_system.open_process(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)) : nullptr;
+  SystemHandle process(id > 0 ? g_system.open_process(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)) : nullptr);
+  g_host_id = id > 0 ? static_cast<DWORD>(id) : 0;
   if (!process) {
     g_host_state = kHostUnwatched;
     return true;
   }
-  if (g_system.wait_for_object(process, 0) == WAIT_OBJECT_0) {
-    g_system.close_handle(process);
-    return false;
-  }
-  g_host_process = process;
+  if (g_system.wait_for_object(process.get(), 0) == WAIT_OBJECT_0) return false;
+  g_host_process = std::move(process);
   g_host_state = kHostWatched;
   return true;
 }
 
-// Finds a running host or starts one. Waits kLauncherWaitMs when one was
-// found or started; a start that failed returns at once, since there is
-// nothing to wait for.
-bool LaunchHost() {
-  ForgetHost();
+// The host that let a call time out, unless it has ended since (another
+// caller may have replaced it already): it is ended, as MP_KillProc ends a
+// host, and waited for.
+void EndStuckHost(const char* program) {
+  if (g_host_state == kHostWatched) {
+    if (g_system.wait_for_object(g_host_process.get(), 0) == WAIT_OBJECT_0) return;
+  } else if (g_host_state != kHostUnwatched || g_host_id == 0 ||
+             MP_check_process(program) != static_cast<int32_t>(g_host_id)) {
+    return;
+  }
+  LogWritef("Starting", "the host program (process %lu) did not answer; it is ended", g_host_id);
+  if (!EndProcessById(static_cast<int32_t>(g_host_id))) return;
+  if (g_host_process) {
+    g_system.wait_for_object(g_host_process.get(), kKilledHostWaitMs);
+  } else {
+    VornSleep(kKilledHostWaitMs);
+  }
+}
+
+// Finds a running host or starts one (after ending a stuck one, when
+// `replace_stuck`). Waits kLauncherWaitMs when one was found or started; a
+// start that failed returns at once, since there is nothing to wait for.
+bool LaunchHost(bool replace_stuck) {
   const char* program = MP_IsWow64() ? kHostProgram64 : kHostProgram32;
-  // A process id, or -1 when the list could not be read, counts as running.
-  const int32_t id = MP_check_process(program);
-  if (id == 0 || !TakeRunningHost(id)) {
-    LogWrite("Starting", program);
-    g_host_process = MP_StartProc(program, kHostArgument);
-    if (!g_host_process) {
-      g_start_failed = true;
-      g_failed_at = g_system.tick_count();
-      return false;
+  {
+    LauncherTurn turn;
+    if (replace_stuck) EndStuckHost(program);
+    ForgetHost();
+    g_host_id = 0;
+    // A process id, or -1 when the list could not be read, counts as running.
+    const int32_t id = MP_check_process(program);
+    if (id == 0 || !TakeRunningHost(id)) {
+      LogWrite("Starting", program);
+      g_host_process.reset(MP_StartProc(program, kHostArgument));
+      if (!g_host_process) {
+        g_start_failed = true;
+        g_failed_at = g_system.tick_count();
+        return false;
+      }
+      g_host_id = g_system.process_id(g_host_process.get());
+      g_host_state = kHostWatched;
     }
-    g_host_state = kHostWatched;
   }
   g_start_failed = false;
   VornSleep(kLauncherWaitMs);
@@ -69,11 +121,11 @@ void StartHostOnce() {
   g_host_started = 1;
   CommsStart(kRequestSlot, kMapAllAccess, kSectionName, kSectionSize);
   MP_kernel32_Start();
-  LaunchHost();
+  LaunchHost(false);
 }
 
 bool HostEnded() {
-  if (g_host_state != kHostWatched || g_system.wait_for_object(g_host_process, 0) != WAIT_OBJECT_0) return false;
+  if (g_host_state != kHostWatched || g_system.wait_for_object(g_host_process.get(), 0) != WAIT_OBJECT_0) return false;
   LogWrite("Starting", "the host program has ended");
   ForgetHost();
   return true;
@@ -81,10 +133,14 @@ bool HostEnded() {
 
 bool RelaunchHost() {
   if (g_start_failed && g_system.tick_count() - g_failed_at < kLaunchRetryMs) return false;
-  return LaunchHost();
+  return LaunchHost(false);
 }
 
 HostReadiness PrepareHost() {
+  if (g_host_stuck) {
+    g_host_stuck = false;
+    return LaunchHost(true) ? kHostRestarted : kHostNone;
+  }
   if (g_host_state == kHostWatched) {
     const DWORD now = g_system.tick_count();
     if (now - g_last_check < kHostCheckMs) return kHostReady;
@@ -95,6 +151,4 @@ HostReadiness PrepareHost() {
   return RelaunchHost() ? kHostRestarted : kHostNone;
 }
 
-void NoteTimeOut() {
-  if (g_host_state == kHostUnwatched) g_host_state = kHostMissing;
-}
+void NoteTimeOut() { g_host_stuck = g_host_state == kHostWatched || g_host_state == kHostUnwatched; }

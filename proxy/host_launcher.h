@@ -20,6 +20,12 @@ constexpr DWORD kLaunchRetryMs = 1000;
 // system call on every read.
 constexpr DWORD kHostCheckMs = 32;
 constexpr int32_t kHostCheckReads = 32;
+// The launcher's own turn, named after the section; a launcher waits this
+// long for it and then goes ahead without it.
+constexpr char kLauncherMutexSuffix[] = ".Launcher";
+constexpr DWORD kLauncherTurnWaitMs = 10000;
+// For a host that was ended because it did not answer, to go.
+constexpr DWORD kKilledHostWaitMs = 1000;
 
 enum HostState {
   kHostNotLaunched,  // before the first request
@@ -33,7 +39,7 @@ enum HostState {
 // its outcome.
 extern int32_t g_host_started;
 extern HostState g_host_state;
-extern HANDLE g_host_process;  // while kHostWatched
+extern SystemHandle g_host_process;  // while kHostWatched
 
 // First request of the process: opens the channel and runs the launcher.
 void StartHostOnce();
@@ -43,12 +49,15 @@ enum HostReadiness {
   kHostNone,       // none can be had now
 };
 // Before a request goes out. A watched host that has ended is started
-// again; a failed start is retried at most once per kLaunchRetryMs.
+// again, a stuck one replaced; a failed start is retried at most once per
+// kLaunchRetryMs.
 HostReadiness PrepareHost();
 // True when the watched host has ended; the state is then kHostMissing.
 // One system call: callers make it once in kHostCheckReads reads.
 bool HostEnded();
 // The launcher again, after the host has ended; true when a host runs.
 bool RelaunchHost();
-// After a time-out: an unwatched host is looked for afresh by the next call.
+// After a call timed out against a running host: the next call ends that
+// host, unless it has ended meanwhile, and starts a new one. So a host
+// stuck in a vendor call costs one time-out, not one per call.
 void NoteTimeOut();

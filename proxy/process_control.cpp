@@ -71,17 +71,16 @@ int32_t MP_check_process(const char* name) {
   int32_t found = 0;
   for (DWORD i = 0; i < count; ++i) {
     if (ids[i] == 0) continue;
-    HANDLE process = g_system.open_process(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]);
+    SystemHandle process(g_system.open_process(PROCESS_QUERY_INFORMATION | PROCESS_VM_READ, FALSE, ids[i]));
     if (!process) continue;
     DWORD size = MAX_PATH;
-    if (g_query_image_name(process, 0, path, &size)) {
+    if (g_query_image_name(process.get(), 0, path, &size)) {
       // The last match in the listing wins.
       if (PathEndsWith(path, strnlen(path, sizeof path), name)) found = static_cast<int32_t>(ids[i]);
     } else {
       const DWORD error = g_system.get_last_error();
       if (error != kQuerySkippedError) LogSystemError("check_process failed:", error, "Error %d - %s\n");
     }
-    g_system.close_handle(process);
   }
   return found;
 }
@@ -90,17 +89,17 @@ int32_t MP_KillProc(const char* name) {
   TraceScope trace("MP_KillProc");
   const int32_t id = MP_check_process(name);
   if (id == 0) return 0;
-  HANDLE process = g_system.open_process(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id));
+  return EndProcessById(id);
+}
+
+int32_t EndProcessById(int32_t id) {
+  SystemHandle process(g_system.open_process(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id)));
   if (!process) {
     LogWrite("Kill_Process", "failed to open process to kill");
     return 0;
   }
-  if (g_system.terminate_process(process, 0)) {
-    g_system.close_handle(process);
-    return 1;
-  }
+  if (g_system.terminate_process(process.get(), 0)) return 1;
   LogWrite("Kill_Process", "TerminateProcess failed");
-  g_system.close_handle(process);
   return 0;
 }
 
@@ -123,12 +122,15 @@ HANDLE MP_StartProc(const char* program, const char* argument) {
   char beside[MAX_PATH];
   ThisModulePath(beside, sizeof beside);
   if (char* last = strrchr(beside, '\\')) *last = '\0';
+  // Beside this library first: in an installed chain that is the display
+  // host's folder, and a program of that name in some other current
+  // directory (one that anybody may write to) is never preferred to it.
   char path[MAX_PATH];
-  const char* directory = current;
-  if (!ProgramIn(current, program, path, sizeof path)) {
-    directory = beside;
-    if (!ProgramIn(beside, program, path, sizeof path)) {
-      LogWritef("Starting", "%s is neither in %s nor in %s", program, current, beside);
+  const char* directory = beside;
+  if (!ProgramIn(beside, program, path, sizeof path)) {
+    directory = current;
+    if (!ProgramIn(current, program, path, sizeof path)) {
+      LogWritef("Starting", "%s is neither in %s nor in %s", program, beside, current);
       return nullptr;
     }
   }

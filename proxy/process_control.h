@@ -24,9 +24,12 @@ void MP_kernel32_Start();
 int32_t MP_check_process(const char* name);
 // 1 when a process of that name was terminated, else 0.
 int32_t MP_KillProc(const char* name);
+// Terminates the process with that id as MP_KillProc does: 1 when it was
+// terminated, else 0 (logged).
+int32_t EndProcessById(int32_t id);
 // Ends a running instance (and waits for it to go), then starts the
 // program detached, inheriting none of the caller's handles, with
-// `argument` as its whole command line: from the current directory, or
-// else from the folder of this library, with that folder as its working
+// `argument` as its whole command line: from the folder of this library,
+// or else from the current directory, with that folder as its working
 // directory. The new process, or null (logged) when it cannot be started.
 HANDLE MP_StartProc(const char* program, const char* argument);

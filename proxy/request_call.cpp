@@ -57,7 +57,7 @@ void NoteDeviceRequest(const RequestBlock& sent, const RequestBlock& answer) {
   if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
 }
 
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart);
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int32_t reads_spent);
 
 // After a new host has been started: the enumeration call that gave the
 // old host its device, sent again with its own number; its answer is not
@@ -65,15 +65,17 @@ CallOutcome RoundTrip(RequestBlock& request, bool may_restart);
 bool GiveNewHostTheDevice() {
   if (g_device_request.pending_opcode != kRequestGetNextDevicePosition) return true;
   RequestBlock replay = g_device_request;
-  return RoundTrip(replay, false) == kCallAnswered;
+  return RoundTrip(replay, false, 0) == kCallAnswered;
 }
 
 // Sends `request` with a fresh number and waits for the answer to that
 // very request, which then replaces it. When the host ends meanwhile (and
 // `may_restart`), a new one is started and given the request again, with a
 // whole budget of reads; a host that ends again fails the call rather than
-// hold the caller.
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart) {
+// hold the caller. Inside the caller's turn the section holds this request
+// or its answer until the answer is read; it is sent again only where a
+// peer without turns overwrote it.
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int32_t reads_spent) {
   request.opcode = request.pending_opcode;
   request.request_id = NextRequestNumber();
   SendRequest(request);
@@ -81,7 +83,7 @@ CallOutcome RoundTrip(RequestBlock& request, bool may_restart) {
   // Read into a copy: the request must stay at hand to be sent again, and a
   // block that answers another request is never taken for it.
   RequestBlock seen;
-  for (int32_t reads = 1; reads <= kReplyReads; ++reads) {
+  for (int32_t reads = reads_spent + 1; reads <= kReplyReads; ++reads) {
     if (CommsRecv(kRequestSlot, &seen, kBlockSize)) {
       if (IsAnswerTo(request, seen)) {
         NoteDeviceRequest(request, seen);
@@ -117,20 +119,27 @@ void PrepareRequest(int32_t request_code, const char* function_name) {
   g_block.result = 0;
 }
 
-CallOutcome callfn() {
+void ReportTimeOut() {
+  LogWrite("callfn", "timed out");
+  fputs("**** Timeout ****\n", stdout);
+  fflush(stdout);
+}
+
+CallOutcome callfn(int32_t reads_spent) {
   StartHostOnce();
   CallOutcome outcome = kCallNotAnswered;
   if (g_channel[kRequestSlot].view) {
     const HostReadiness host = PrepareHost();
-    if (host == kHostReady || (host == kHostRestarted && GiveNewHostTheDevice())) outcome = RoundTrip(g_block, true);
+    if (host == kHostReady || (host == kHostRestarted && GiveNewHostTheDevice()))
+      outcome = RoundTrip(g_block, true, reads_spent);
   }
   if (outcome == kCallAnswered) return outcome;
-  g_block.result = -1;
   if (outcome == kCallTimedOut) {
+    // Its caller learns that it failed, so no host may run it later.
+    CommsWithdrawRequest(kRequestSlot, g_block);
     NoteTimeOut();
-    LogWrite("callfn", "timed out");
-    fputs("**** Timeout ****\n", stdout);
-    fflush(stdout);
+    ReportTimeOut();
   }
+  g_block.result = -1;
   return outcome;
 }

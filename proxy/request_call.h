@@ -25,7 +25,14 @@ enum CallOutcome {
 };
 
 // Makes sure the host program runs, sends the block with a fresh request
-// number and waits for the answer to that very request. When the host ends
-// while the call waits, one new host is started and the request sent again;
-// a host that runs but does not answer still meets the time-out.
-CallOutcome callfn();
+// number and waits for the answer to that very request, with what is left
+// of the call's budget of kReplyReads after `reads_spent` (its wait for the
+// caller's turn). When the host ends while the call waits, one new host is
+// started and the request sent again with a whole budget; a host that runs
+// but does not answer meets the time-out, the request is withdrawn from
+// the section, and the next call replaces that host. Runs inside the
+// caller's turn (caller_turn.h).
+CallOutcome callfn(int32_t reads_spent = 0);
+
+// The time-out's log line and its line on standard output.
+void ReportTimeOut();

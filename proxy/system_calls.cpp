@@ -40,12 +40,14 @@ DWORD RealCreateProcess(const char* path, const char* command_line, BOOL inherit
   return 0;
 }
 
+DWORD RealProcessId(HANDLE process) { return GetProcessId(process); }
+
 }  // namespace
 
 const SystemCalls kRealSystemCalls = {
     RealGetModuleHandle, RealGetProcAddress, RealLoadLibrary, RealGetCurrentProcess, RealGetLastError,
     RealSetLastError,    RealEnumProcesses,  RealOpenProcess, RealTerminateProcess,  RealCloseHandle,
-    RealWaitForObject,   RealTickCount,      RealFileExists,  RealCreateProcess,
+    RealWaitForObject,   RealTickCount,      RealFileExists,  RealCreateProcess,     RealProcessId,
 };
 
 SystemCalls g_system = kRealSystemCalls;

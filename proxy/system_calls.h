@@ -9,6 +9,7 @@
 #include <cstdint>
 
 #include "typed_export.h"
+#include "unique_handle.h"
 
 using IsWow64ProcessFn = BOOL(WINAPI*)(HANDLE process, PBOOL wow64);
 using QueryFullProcessImageNameFn = BOOL(WINAPI*)(HANDLE process, DWORD flags, LPSTR path, PDWORD size);
@@ -34,7 +35,14 @@ struct SystemCalls {
   DWORD (*tick_count)();
   bool (*file_exists)(const char* path);
   CreateProcessFn create_process;
+  DWORD (*process_id)(HANDLE process);
 };
 
 extern SystemCalls g_system;
 extern const SystemCalls kRealSystemCalls;
+
+// A handle that these calls gave out, closed through them.
+struct CloseWithSystemCalls {
+  void operator()(HANDLE handle) const { g_system.close_handle(handle); }
+};
+using SystemHandle = UniqueHandle<CloseWithSystemCalls>;

@@ -11,10 +11,10 @@ FakeSystem* FakeSystem::current = nullptr;
 namespace {
 
 // Fake handles are small odd numbers: their process is processes[(h-1)/2];
-// the process to terminate when the handle is kTerminateHandle; for a wait
-// on its end, processes[(h-kWaitHandles-1)/2].
-const HANDLE kTerminateHandle = reinterpret_cast<HANDLE>(static_cast<uintptr_t>(0x7FF1));
+// for a wait on its end, processes[(h-kWaitHandles-1)/2]; to terminate it,
+// processes[(h-kTerminateHandles-1)/2].
 constexpr uintptr_t kWaitHandles = 0x10000;
+constexpr uintptr_t kTerminateHandles = 0x20000;
 DWORD g_last_error;
 
 FakeSystem& F() { return *FakeSystem::current; }
@@ -86,8 +86,9 @@ HANDLE FakeOpenProcess(DWORD access, BOOL inherit, DWORD id) {
   }
   if (access == PROCESS_TERMINATE) {
     f.opened_for_terminate.push_back(id);
-    for (const FakeProcess& p : f.processes)
-      if (p.id == id && !p.open_fails) return ++f.open_handles, kTerminateHandle;
+    for (size_t i = 0; i < f.processes.size(); ++i)
+      if (f.processes[i].id == id && !f.processes[i].open_fails)
+        return ++f.open_handles, reinterpret_cast<HANDLE>(kTerminateHandles + i * 2 + 1);
     return nullptr;
   }
   if (access != (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ)) return nullptr;
@@ -97,8 +98,15 @@ HANDLE FakeOpenProcess(DWORD access, BOOL inherit, DWORD id) {
 }
 
 BOOL FakeTerminate(HANDLE process, UINT exit_code) {
-  F().exit_codes.push_back(exit_code);
-  return process == kTerminateHandle && !F().terminate_fails;
+  FakeSystem& f = F();
+  f.exit_codes.push_back(exit_code);
+  const uintptr_t h = reinterpret_cast<uintptr_t>(process);
+  const size_t index = (h - kTerminateHandles - 1) / 2;
+  if (h <= kTerminateHandles || index >= f.processes.size() || f.terminate_fails) return FALSE;
+  // Gone: a wait on it returns, and it is no longer listed under its name.
+  f.processes[index].ended = true;
+  f.processes[index].path = "C:\\gone";
+  return TRUE;
 }
 
 BOOL FakeCloseHandle(HANDLE) {
@@ -134,11 +142,16 @@ DWORD FakeCreateProcess(const char* path, const char* command_line, BOOL inherit
   return 0;
 }
 
+DWORD FakeProcessId(HANDLE process) {
+  const FakeProcess* p = F().ProcessOf(process);
+  return p ? p->id : 0;
+}
+
 }  // namespace
 
 FakeProcess* FakeSystem::ProcessOf(HANDLE handle) {
   const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
-  if (h <= kWaitHandles) return nullptr;
+  if (h <= kWaitHandles || h > kTerminateHandles) return nullptr;
   const size_t index = (h - kWaitHandles - 1) / 2;
   return index < processes.size() ? &processes[index] : nullptr;
 }
@@ -157,7 +170,7 @@ void FakeSystem::Install() {
     files = {CurrentDirectory() + "Vorn64BitInterface.exe", CurrentDirectory() + "Vorn32BitInterface.exe"};
   g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary, FakeCurrentProcess, FakeGetLastError,
                          FakeSetLastError,    FakeEnumProcesses,  FakeOpenProcess, FakeTerminate,      FakeCloseHandle,
-                         FakeWaitForObject,   FakeTickCount,      FakeFileExists,  FakeCreateProcess};
+                         FakeWaitForObject,   FakeTickCount,      FakeFileExists,  FakeCreateProcess,  FakeProcessId};
 }
 
 void FakeSystem::Uninstall() {

@@ -67,20 +67,23 @@ TEST_F(ProxyTest, WithoutWow64TheThirtyTwoBitProgramIsStarted) {
   EXPECT_NE(MP_IsWow64(), 0);
 }
 
-TEST_F(ProxyTest, TheProgramIsLookedForInTheCurrentDirectoryThenBesideTheProxy) {
+TEST_F(ProxyTest, TheProgramIsLookedForBesideTheProxyThenInTheCurrentDirectory) {
   system_.processes = {};
-  system_.files = {FakeSystem::ModuleDirectory() + kHostProgram64};
+  system_.files = {FakeSystem::CurrentDirectory() + kHostProgram64};
   FakeHost::serve = Answer;
   EXPECT_EQ(OneCall(), 0);
-  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::ModuleDirectory())});
+  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::CurrentDirectory())});
 }
 
-TEST_F(ProxyTest, TheCurrentDirectoryComesFirst) {
+// A program of the host's name in a current directory that anybody may
+// write to is never preferred to the one beside the proxy.
+TEST_F(ProxyTest, TheFolderOfTheProxyComesFirst) {
   system_.processes = {};
-  system_.files = {FakeSystem::ModuleDirectory() + kHostProgram64, FakeSystem::CurrentDirectory() + kHostProgram64};
+  system_.files = {FakeSystem::CurrentDirectory() + kHostProgram64, FakeSystem::ModuleDirectory() + kHostProgram64};
   MP_kernel32_Start();
-  EXPECT_NE(MP_StartProc(kHostProgram64, kHostArgument), nullptr);
-  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::CurrentDirectory())});
+  SystemHandle started(MP_StartProc(kHostProgram64, kHostArgument));
+  EXPECT_TRUE(started);
+  EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::ModuleDirectory())});
 }
 
 // No program file: the call fails at once, without the launcher's wait and
@@ -98,8 +101,8 @@ TEST_F(ProxyTest, AFailedStartFailsTheCallAtOnceAndIsRetriedAtMostOnceASecond) {
   const std::string current = FakeSystem::CurrentDirectory(), beside = FakeSystem::ModuleDirectory();
   EXPECT_EQ(LogLines(), (std::vector<std::string>{"Starting Vorn64BitInterface.exe",
                                                   "Starting Vorn64BitInterface.exe is neither in " +
-                                                      current.substr(0, current.size() - 1) + " nor in " +
-                                                      beside.substr(0, beside.size() - 1)}));
+                                                      beside.substr(0, beside.size() - 1) + " nor in " +
+                                                      current.substr(0, current.size() - 1)}));
   system_.now += kLaunchRetryMs - 1;
   EXPECT_EQ(OneCall(), -1);
   EXPECT_EQ(system_.listings, 2);

@@ -133,7 +133,7 @@ TEST_F(ProxyTest, AfterATimeOutAnUnwatchedHostIsLookedForAgain) {
   system_.enum_fails = true;
   StdoutCapture out;
   EXPECT_EQ(OneCall(), -1);
-  EXPECT_EQ(g_host_state, kHostMissing);
+  EXPECT_EQ(g_host_state, kHostUnwatched);
   EXPECT_EQ(system_.listings, 1);
   system_.enum_fails = false;
   FakeHost::serve = Answer;
@@ -184,4 +184,63 @@ TEST_F(ProxyTest, ANewHostIsGivenTheDeviceAlsoWhenTheOldOneEndedDuringTheCall) {
   ASSERT_EQ(FakeHost::served.size(), 3u);
   EXPECT_EQ(FakeHost::served[1].pending_opcode, kRequestGetNextDevicePosition);
   EXPECT_EQ(FakeHost::served[2].pending_opcode, kRequestDeviceControl);
+}
+
+// A host that runs but does not answer costs one time-out: the call's
+// request is withdrawn, and the next call ends that host, as MP_KillProc
+// would, starts a new one and is served by it.
+TEST_F(ProxyTest, AStuckHostIsReplacedByTheCallAfterItsTimeOut) {
+  StdoutCapture out;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  EXPECT_EQ(FakeHost::Section().opcode, kNoRequest) << "no host may run it after its caller got -1";
+  EXPECT_TRUE(system_.opened_for_terminate.empty());
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{4242});
+  EXPECT_EQ(system_.exit_codes, std::vector<UINT>{0});
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(FakeHost::served.size(), 1u);
+  EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_GE(lines.size(), 3u);
+  EXPECT_EQ(lines[1], "Starting the host program (process 4242) did not answer; it is ended");
+  EXPECT_EQ(lines[2], "Starting Vorn64BitInterface.exe");
+  // The new host serves on; nothing more is ended or started.
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(system_.opened_for_terminate.size(), 1u);
+  EXPECT_EQ(system_.open_handles, 1);
+}
+
+// Another caller replaced the stuck host first: its fresh host is used,
+// never ended.
+TEST_F(ProxyTest, AStuckHostThatAnotherCallerReplacedAlreadyIsLeftAlone) {
+  StdoutCapture out;
+  EXPECT_EQ(OneCall(), -1);
+  EndTheFirstHost();
+  system_.processes.push_back({5555, "C:\\vorn\\Vorn64BitInterface.exe"});
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_TRUE(system_.opened_for_terminate.empty());
+  EXPECT_TRUE(system_.started.empty());
+  EXPECT_EQ(FakeHost::served.size(), 1u);
+}
+
+// The host ends late in the call's budget, and the new one is slow to
+// come up: the call still gets its answer, because after the relaunch it
+// waits a whole budget again.
+TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetLeavesTheNewHostAWholeBudget) {
+  static int started_at;
+  started_at = -1;
+  FakeHost::before_poll = [](int poll) {
+    if (poll == kReplyReads - 40) EndTheFirstHost();
+    if (!System().started.empty() && started_at < 0) started_at = poll;
+    if (started_at >= 0 && poll == started_at + 500) FakeHost::serve = Answer;
+  };
+  int32_t position = 1;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), 0);
+  EXPECT_EQ(position, 2);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_GT(FakeHost::polls, kReplyReads + 400);
 }

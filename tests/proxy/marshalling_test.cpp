@@ -107,18 +107,24 @@ TEST_F(ProxyTest, GetDeviceInfoSendsTheCountAndBytesAndTakesTheReplyBack) {
   for (int i = 130; i < 200; ++i) ASSERT_EQ(record.bytes[i], i + 1) << "beyond the count " << i;
 }
 
-TEST_F(ProxyTest, GetDeviceInfoWithCountZeroSendsNoBytesAndTakesTheReplysCount) {
+// A reply that says 164 bytes (only a host that changes the count sends
+// one) is clipped to the room its caller gave: nothing past the record.
+TEST_F(ProxyTest, GetDeviceInfoNeverWritesPastTheCountItsCallerGave) {
   FakeHost::serve = [](RequestBlock& b) {
     b.payload[0] = 164;  // the most the block holds
     memset(b.payload + 4, 0x3C, 164);
+    b.result = 6;
   };
-  InfoRecord record = {};
-  memset(record.bytes, 0x01, sizeof record.bytes);
-  EXPECT_EQ(LD_GetDeviceInfo(0, &record), 0);
-  EXPECT_EQ(PayloadBytesInUse(FakeHost::served.back()), 0);
-  EXPECT_EQ(record.count, 164);
-  for (int i = 0; i < 164; ++i) ASSERT_EQ(record.bytes[i], 0x3C);
-  EXPECT_EQ(record.bytes[164], 0x01);
+  for (int32_t count : {0, 8}) {
+    InfoRecord record = {};
+    record.count = count;
+    memset(record.bytes, 0x01, sizeof record.bytes);
+    EXPECT_EQ(LD_GetDeviceInfo(0, &record), 6);
+    EXPECT_EQ(PayloadBytesInUse(FakeHost::served.back()), count == 0 ? 0 : 4 + count);
+    EXPECT_EQ(record.count, count) << "the count says how many bytes were copied";
+    for (int i = 0; i < count; ++i) ASSERT_EQ(record.bytes[i], 0x3C) << i;
+    for (int i = count; i < 200; ++i) ASSERT_EQ(record.bytes[i], 0x01) << "past the record, count " << count;
+  }
 }
 
 TEST_F(ProxyTest, PositionCallsSendTheWordAndStoreTheOneThatComesBack) {

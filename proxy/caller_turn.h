@@ -1,0 +1,38 @@
+#pragma once
+// Callers take turns. Every proxy in every process shares the one block in
+// the section, so one caller's round trip, from the first write of its
+// request to the read of its answer, must not meet another's: otherwise a
+// request overwrites an answer that its caller has not read yet, and that
+// caller sends its command again. So each export holds the named mutex
+// "<section>.Caller" (beside the section's two events) for the whole of its
+// call: the block is prepared, sent and read back inside the turn. The one
+// mutex serves the threads of one process as well as several processes.
+//
+// A caller whose previous holder died (WAIT_ABANDONED) has the turn; its
+// request goes out whole anyway. A peer that never takes the turn (a proxy
+// without it) is still told apart by the request numbers, as before.
+
+#include <cstdint>
+
+constexpr char kCallerMutexSuffix[] = ".Caller";
+
+class CallerTurn {
+ public:
+  // Opens the channel on the first call of the process, then waits for the
+  // turn: at most `budget_reads` waits of 1 ms, each counted as one read of
+  // the call's budget. Without the mutex (its name taken by another kind of
+  // object) the caller goes ahead as it would without turns.
+  explicit CallerTurn(int32_t budget_reads);
+  ~CallerTurn();
+  CallerTurn(const CallerTurn&) = delete;
+  CallerTurn& operator=(const CallerTurn&) = delete;
+
+  bool taken() const { return taken_; }
+  // The reads of the call's budget that the wait took.
+  int32_t reads_spent() const { return reads_spent_; }
+
+ private:
+  bool owned_ = false;
+  bool taken_ = false;
+  int32_t reads_spent_ = 0;
+};

@@ -1,0 +1,105 @@
+// Callers take turns through the callers' mutex beside the section: a
+// caller behind another waits within its own budget, and a turn whose
+// holder died is taken.
+#include "caller_turn.h"
+
+#include <process.h>
+
+#include "proxy_fixture.h"
+#include "request_call.h"
+#include "stdout_capture.h"
+#include "vorn_apx.h"
+
+namespace {
+
+void Answer(RequestBlock& b) {
+  b.args[0] += 1;
+  b.result = 0;
+}
+
+// Another caller, on a thread of its own, in the turn until told to let
+// go, or until its thread ends without letting go (`abandon`).
+struct OtherCaller {
+  explicit OtherCaller(bool abandon) : abandon(abandon) {
+    char name[MAX_PATH];
+    CommsObjectName(kRequestSlot, kCallerMutexSuffix, name, sizeof name);
+    mutex = CreateMutexA(nullptr, FALSE, name);
+    taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
+    WaitForSingleObject(taken, 5000);
+  }
+  ~OtherCaller() {
+    LetGo();
+    CloseHandle(thread);
+    CloseHandle(let_go);
+    CloseHandle(taken);
+    CloseHandle(mutex);
+  }
+  void LetGo() {
+    SetEvent(let_go);
+    WaitForSingleObject(thread, 5000);
+  }
+  static unsigned __stdcall Run(void* self) {
+    auto* c = static_cast<OtherCaller*>(self);
+    WaitForSingleObject(c->mutex, INFINITE);
+    SetEvent(c->taken);
+    if (c->abandon) return 0;
+    WaitForSingleObject(c->let_go, INFINITE);
+    ReleaseMutex(c->mutex);
+    return 0;
+  }
+  bool abandon;
+  HANDLE mutex, taken, let_go, thread;
+};
+
+OtherCaller* g_other;
+
+}  // namespace
+
+// The turn's waits count as reads of the call's budget: a caller behind a
+// stuck one gets -1 in the same bounded time, having sent nothing.
+TEST_F(ProxyTest, ACallerBehindAStuckOneTimesOutWithinItsOwnBudget) {
+  FakeHost::serve = Answer;
+  OtherCaller other(false);
+  StdoutCapture out;
+  int32_t position = 7;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  EXPECT_EQ(position, 7);
+  EXPECT_EQ(FakeHost::polls, kReplyReads);
+  EXPECT_TRUE(FakeHost::served.empty());
+  EXPECT_EQ(FakeHost::Section().opcode, kNoRequest);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"callfn timed out"});
+}
+
+// A call that waited 300 reads for its turn has that much less to wait
+// for its answer: the whole call still ends after the one budget.
+TEST_F(ProxyTest, TheWaitForTheTurnCountsAgainstTheCallsBudget) {
+  OtherCaller other(false);
+  g_other = &other;
+  FakeHost::before_poll = [](int poll) {
+    if (poll == 300) g_other->LetGo();
+  };
+  StdoutCapture out;
+  const int32_t header[6] = {24, 0, 0, 0, 0, 0};
+  EXPECT_EQ(LD_DeviceControl(1, 2, header), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  // As a call that had its turn at once: one wait before the first read
+  // and one after each of the budget's reads.
+  EXPECT_EQ(FakeHost::polls, kReplyReads + 1);
+  g_other = nullptr;
+}
+
+TEST_F(ProxyTest, ATurnWhoseHolderDiedIsTakenAndTheRequestSentWhole) {
+  FakeHost::serve = Answer;
+  OtherCaller other(true);
+  int32_t position = 7;
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  EXPECT_EQ(position, 8);
+  ASSERT_EQ(FakeHost::served.size(), 1u);
+  EXPECT_EQ(FakeHost::served[0].args[0], 7);
+  // The turn is free again after the call.
+  EXPECT_EQ(WaitForSingleObject(other.mutex, 0), WAIT_OBJECT_0);
+  ReleaseMutex(other.mutex);
+}
