@@ -1,7 +1,8 @@
 #pragma once
 // A small section through which the benchmark's host program and its proxy
 // library report the 1 ms waits and sleeps that ran out (no signal ended
-// them). Only the benchmark makes it.
+// them), and the benchmark's stand-in device library the calls that reached
+// it. Only the benchmark makes it.
 
 #include <windows.h>
 
@@ -10,6 +11,7 @@ constexpr char kBenchCountersName[] = "VornBenchCounters";
 struct BenchCounters {
   volatile LONG host_run_out;
   volatile LONG proxy_run_out;
+  volatile LONG device_calls;
 };
 
 // This process's view of the counters; null when the benchmark made none.

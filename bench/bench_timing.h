@@ -19,9 +19,9 @@ void WarmUp(Call call, DWORD milliseconds = 300) {
   for (const DWORD start = GetTickCount(); GetTickCount() - start < milliseconds;) call();
 }
 
-// Times `calls` runs of `call`, each on its own.
+// The microseconds of `calls` runs of `call`, each on its own.
 template <typename Call>
-Spread TimeCalls(int calls, Call call) {
+std::vector<double> TimeEach(int calls, Call call) {
   LARGE_INTEGER frequency;
   QueryPerformanceFrequency(&frequency);
   std::vector<double> us;
@@ -32,6 +32,16 @@ Spread TimeCalls(int calls, Call call) {
     QueryPerformanceCounter(&t1);
     us.push_back(1e6 * static_cast<double>(t1.QuadPart - t0.QuadPart) / static_cast<double>(frequency.QuadPart));
   }
+  return us;
+}
+
+inline Spread SpreadOf(std::vector<double> us) {
+  if (us.empty()) return Spread{0, 0};
   std::sort(us.begin(), us.end());
   return Spread{us[us.size() / 2], us[us.size() * 99 / 100]};
+}
+
+template <typename Call>
+Spread TimeCalls(int calls, Call call) {
+  return SpreadOf(TimeEach(calls, call));
 }

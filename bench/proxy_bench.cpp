@@ -9,7 +9,11 @@
 // the four LD_ calls and one DISPLAYDLL_Write through QX20481.dll and the
 // stand-in layer, and counts the 1 ms waits that ran out on each side.
 // The floors are measured before and after the sessions.
+// Then three callers side by side, each a process of its own, through the
+// same proxy and host: the time of each LD_DeviceControl, and how many
+// calls reached the device library per request.
 //   proxy_bench --session <calls> <writes>   one session, in the environment its parent set
+//   proxy_bench --caller <calls>             one of the callers side by side
 #include <windows.h>
 
 #include <algorithm>
@@ -137,6 +141,27 @@ int RunSession(int calls, int writes) {
   return 0;
 }
 
+// ---- one of several callers side by side, in a child process ----
+
+constexpr int kSideBySideCallers = 3;
+constexpr int kCallerSetUpRequests = 2;  // the enumeration before the timed calls
+
+int RunCaller(int calls) {
+  ProxyExports proxy;
+  if (!proxy.Load(LoadLibraryA((vt::ProgramDirectory() + "bench\\VornApx.dll").c_str()))) return 1;
+  int32_t position = 0;
+  proxy.first(&position);  // finds or starts the host; not timed
+  proxy.next(&position);
+  const int32_t device = position;
+  struct {
+    int32_t header[6];
+    char data[16];
+  } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
+  memcpy(line.data, "Side by side!   ", sizeof line.data);
+  for (double us : TimeEach(calls, [&] { proxy.control(device, kPadCmdSetLine, &line); })) printf("t %.1f\n", us);
+  return 0;
+}
+
 // ---- the parent: floors, sessions, table ----
 
 Rows RunChildSession(bool signals, bool tick, int calls, int writes) {
@@ -159,6 +184,54 @@ Rows RunChildSession(bool signals, bool tick, int calls, int writes) {
       rows[name] = r;
   }
   return rows;
+}
+
+struct SideBySideRow {
+  Spread spread = {0, 0};
+  double device_calls_per_request = 0;
+  int answered = 0;
+};
+
+// Starts the callers together in a folder of their own; the first calls
+// find no host, so they also show how many hosts get started.
+SideBySideRow SideBySide(int calls) {
+  SideBySideRow row;
+  const std::string bin = vt::ProgramDirectory(), bin64 = vt::Win64BinDirectory();
+  vt::KillProcesses(vt::kHostTail);
+  vt::ScopedTempDir dir;
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
+  auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+  if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
+      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
+    return row;
+  InterlockedExchange(&counters->device_calls, 0);
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "on");
+  SetEnvironmentVariableA("VORN_BENCH_TIMER", "real");
+  vt::ChildProcess callers[kSideBySideCallers];
+  for (int c = 0; c < kSideBySideCallers; ++c) {
+    callers[c] = vt::StartChildWithOutputFile("\"" + bin + "proxy_bench.exe\" --caller " + std::to_string(calls),
+                                              dir.path(), dir.path() + "\\caller" + std::to_string(c) + ".txt");
+  }
+  std::vector<double> us;
+  for (int c = 0; c < kSideBySideCallers; ++c) {
+    vt::WaitChild(callers[c], 600000);
+    for (const std::string& line : vt::FileLines("caller" + std::to_string(c) + ".txt")) {
+      double t;
+      if (sscanf(line.c_str(), "t %lf", &t) == 1) us.push_back(t);
+    }
+  }
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
+  SetEnvironmentVariableA("VORN_BENCH_TIMER", nullptr);
+  row.spread = SpreadOf(us);
+  row.answered = static_cast<int>(us.size());
+  row.device_calls_per_request =
+      static_cast<double>(counters->device_calls) / (kSideBySideCallers * (calls + kCallerSetUpRequests));
+  vt::KillProcesses(vt::kHostTail);
+  vt::RemoveVendorLibrary();
+  UnmapViewOfFile(counters);
+  CloseHandle(mapping);
+  return row;
 }
 
 Spread Floor(bool events, bool tick, int trips) {
@@ -245,6 +318,7 @@ int RunAll(int calls) {
   const Rows polled_tick = RunChildSession(false, true, model_calls, model_writes);
   const Floors after = MeasureFloors(false, calls), after_tick = MeasureFloors(true, model_calls);
   const std::string direct = DirectCosts(calls);
+  const SideBySideRow side_by_side = SideBySide(calls);
 
   printf(
       "The display chain under Wine, in microseconds: %d calls per LD_ function and %d writes with the\n"
@@ -265,6 +339,11 @@ int RunAll(int calls) {
   PrintFloor("event each way, after", after.event, after_tick.event);
   PrintFloor("1 ms sleep each way, before", before.sleep, before_tick.sleep);
   PrintFloor("1 ms sleep each way, after", after.sleep, after_tick.sleep);
+  printf("%d callers side by side, each a process making %d LD_DeviceControl calls (%d timed):\n", kSideBySideCallers,
+         calls + kCallerSetUpRequests, side_by_side.answered);
+  printf("  %-27s %9s %9s %22s\n", "", "median", "p99", "device calls / request");
+  printf("  %-27s %9.1f %9.1f %22.2f\n", "LD_DeviceControl", side_by_side.spread.median_us, side_by_side.spread.p99_us,
+         side_by_side.device_calls_per_request);
   printf("vendor call in-process, 64-bit, no proxy (median p99):\n");
   for (const std::string& line : vt::Lines(direct))
     if (!line.empty()) printf("  %s\n", line.c_str());
@@ -289,6 +368,7 @@ int RunAll(int calls) {
   const double polled_median = Worst(polled, &Row::median_us, &which);
   printf("  poll-only median / 1 ms sleep floor (%.1f): worst %.2f (%s); target at most 1.15\n", sleep_floor,
          polled_median / sleep_floor, which);
+  printf("  callers side by side: %.2f device calls per request; target 1.00\n", side_by_side.device_calls_per_request);
   return 0;
 }
 
@@ -297,5 +377,6 @@ int RunAll(int calls) {
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
+  if (argc == 3 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]));
   return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));
 }

@@ -5,6 +5,7 @@
 #include <ctime>
 
 #include "debug_log.h"
+#include "host_log.h"
 #include "log_clock.h"
 
 namespace {
@@ -12,6 +13,7 @@ namespace {
 struct HostLog {
   FILE* file;
   int32_t opened;
+  bool append;
 };
 HostLog g_log;
 
@@ -26,7 +28,7 @@ void LogOpen(const char* base) {
 
   char path[128];
   snprintf(path, sizeof path, "%s.log", base);
-  g_log.file = fopen(path, "w");
+  g_log.file = fopen(path, g_log.append ? "a" : "w");
   if (!g_log.file) {
     g_log.opened = 0;  // the next line tries again
     return;
@@ -40,6 +42,8 @@ void LogOpen(const char* base) {
 }
 
 }  // namespace
+
+void LogKeepEarlierLines() { g_log.append = true; }
 
 void LogWrite(const char* tag, const char* message) {
   LogOpen(kBaseName);

@@ -1,7 +1,10 @@
 #include "poll_loop.h"
 
+#include <cstdio>
+
 #include "channel.h"
 #include "debug_log.h"
+#include "host_log.h"
 #include "process_call.h"
 #include "vendor_library.h"
 #include "wait_seam.h"
@@ -24,10 +27,12 @@ void ServeAndAnswer() {
 // One host program serves the section at a time: two would serve one block
 // twice. The first holds the mutex for its whole life (the system releases
 // it at the process's end, however that comes); a host that finds it held
-// leaves the section to that one.
+// leaves the section to that one. Asked before anything is logged: the log
+// is opened anew by its first line, and the running host's log, in the
+// same folder, must stay whole.
 bool FirstHostOfTheSection() {
   char name[MAX_PATH];
-  if (!CommsObjectName(kRequestSlot, kHostMutexSuffix, name, sizeof name)) return true;
+  snprintf(name, sizeof name, "%s%s", kSectionName, kHostMutexSuffix);
   HANDLE mutex = CreateMutexA(nullptr, FALSE, name);  // kept until the process ends
   if (!mutex) {
     LogWritef("Init", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
@@ -35,15 +40,16 @@ bool FirstHostOfTheSection() {
   }
   const DWORD got = WaitForSingleObject(mutex, 0);
   if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) return true;
-  LogWritef("Init", "another host program serves %s; this one ends", g_channel[kRequestSlot].name);
+  LogKeepEarlierLines();
+  LogWritef("Init", "another host program serves %s; this one ends", kSectionName);
   return false;
 }
 
 }  // namespace
 
 int RunPollLoop() {
-  CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
   if (!FirstHostOfTheSection()) return 0;
+  CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
   bind_vendor_library();
   int32_t idle_polls = 0;
   for (;;) {

@@ -168,3 +168,23 @@ TEST(HostEndToEnd, AnswersEveryRequestOfAPeerThatCopiesRawBlocksAndOnlyPolls) {
   UnmapViewOfFile(view);
   CloseHandle(mapping);
 }
+
+// Two hosts would serve one block twice: a host started while another runs
+// says so in the log and ends at once, and the first one serves on.
+TEST(HostEndToEnd, AHostStartedWhileAnotherRunsEndsAtOnceAndTheFirstServesOn) {
+  vt::ScopedTempDir dir;
+  HostProcess host("KHALAPI_echo.dll");
+  ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded"));
+  vt::ChildProcess second = vt::StartChild("Vorn64BitInterface.exe");
+  ASSERT_NE(second.process, nullptr);
+  EXPECT_EQ(vt::WaitChild(second, 10000), 0);
+  EXPECT_TRUE(host.WaitForLogLine("Init another host program serves Vorn64BitInterface; this one ends"));
+  // The second one bound no vendor library: one binding in the log.
+  int bindings = 0;
+  for (const std::string& line : HostProcess::LogLines()) bindings += line.find("Init KhalApi.dll loaded") != line.npos;
+  EXPECT_EQ(bindings, 1);
+  RequestBlock first = NewRequest(kRequestGetFirstDevicePosition, "LD_GetFirstDevicePosition");
+  first.args[0] = 5;
+  ASSERT_TRUE(host.Call(first));
+  EXPECT_EQ(first.result, EchoPositionResult(5, true));
+}

@@ -12,7 +12,8 @@ void ProxyEndToEnd::TearDown() {
   vt::RemoveVendorLibrary();
 }
 
-vt::ChildRun ProxyEndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms) {
+vt::ChildRun ProxyEndToEnd::RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms,
+                                      const std::function<void()>& during) {
   const std::string command = "\"" + vt::ProgramDirectory() + "proxy_caller.exe\" \"" + ProxyPath() + "\" " + scenario;
-  return vt::RunChild(command, dir_.path(), dir_.path() + "\\" + output_name, timeout_ms);
+  return vt::RunChild(command, dir_.path(), dir_.path() + "\\" + output_name, timeout_ms, during);
 }

@@ -23,7 +23,9 @@ class ProxyEndToEnd : public ::testing::Test {
   void Prepare(const char* standin);
   void TearDown() override;
   // Runs proxy_caller with a scenario in the test's directory.
-  vt::ChildRun RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms);
+  // `during`, when given, is called every 10 ms while it runs.
+  vt::ChildRun RunCaller(const char* scenario, const char* output_name, DWORD timeout_ms,
+                         const std::function<void()>& during = nullptr);
   std::string ProxyPath() const { return vt::ProgramDirectory() + "VornApx.dll"; }
 
   vt::ScopedTempDir dir_;
