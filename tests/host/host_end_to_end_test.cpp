@@ -174,7 +174,7 @@ TEST(HostEndToEnd, AnswersEveryRequestOfAPeerThatCopiesRawBlocksAndOnlyPolls) {
 TEST(HostEndToEnd, AHostStartedWhileAnotherRunsEndsAtOnceAndTheFirstServesOn) {
   vt::ScopedTempDir dir;
   HostProcess host("KHALAPI_echo.dll");
-  ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded"));
+  ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded")) << vt::ReadFileBytes("Vorn64BitInterface.log");
   vt::ChildProcess second = vt::StartChild("Vorn64BitInterface.exe");
   ASSERT_NE(second.process, nullptr);
   EXPECT_EQ(vt::WaitChild(second, 10000), 0);

@@ -10,6 +10,8 @@ int32_t g_next_request = 100;
 }
 
 HostProcess::HostProcess(const char* standin) {
+  // A host left over from another test would keep this one from serving.
+  vt::KillProcesses(vt::kHostTail);
   vt::PlaceHostProgram(standin);
   // The test plays a proxy that only polls: it never signals the host and
   // never waits on the host's signal.
