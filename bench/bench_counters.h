@@ -12,6 +12,7 @@ struct BenchCounters {
   volatile LONG host_run_out;
   volatile LONG proxy_run_out;
   volatile LONG device_calls;
+  volatile LONG host_wake_ups;  // the host's waits and sleeps that returned
 };
 
 // This process's view of the counters; null when the benchmark made none.

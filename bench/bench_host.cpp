@@ -8,7 +8,7 @@
 
 int main() {
   BenchCounters* counters = OpenBenchCounters();
-  InstallBenchWaits(counters ? &counters->host_run_out : nullptr);
+  InstallBenchWaits(counters ? &counters->host_run_out : nullptr, counters ? &counters->host_wake_ups : nullptr);
   if (BenchSignalsOff()) CommsDisableSignals();
   return RunPollLoop();
 }

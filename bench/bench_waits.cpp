@@ -8,10 +8,15 @@
 namespace {
 
 volatile LONG* g_run_out;
+volatile LONG* g_wake_ups;
 bool g_tick_model;
 
 void Count(uint32_t milliseconds) {
   if (milliseconds == 1 && g_run_out) InterlockedIncrement(g_run_out);
+}
+
+void CountWakeUp() {
+  if (g_wake_ups) InterlockedIncrement(g_wake_ups);
 }
 
 void BenchSleep(uint32_t milliseconds) {
@@ -21,6 +26,7 @@ void BenchSleep(uint32_t milliseconds) {
     Sleep(milliseconds);
   }
   Count(milliseconds);
+  CountWakeUp();
 }
 
 bool BenchWait(HANDLE event, uint32_t milliseconds) {
@@ -30,6 +36,7 @@ bool BenchWait(HANDLE event, uint32_t milliseconds) {
   }
   const bool signalled = g_tick_model ? TickWait(event, milliseconds) : BoundedWait(event, milliseconds);
   if (!signalled) Count(milliseconds);
+  CountWakeUp();
   return signalled;
 }
 
@@ -41,8 +48,9 @@ bool Variable(const char* name, const char* value) {
 
 }  // namespace
 
-void InstallBenchWaits(volatile LONG* run_out) {
+void InstallBenchWaits(volatile LONG* run_out, volatile LONG* wake_ups) {
   g_run_out = run_out;
+  g_wake_ups = wake_ups;
   g_tick_model = Variable("VORN_BENCH_TIMER", "tick");
   SetSleepFunction(BenchSleep);
   SetWaitFunction(BenchWait);

@@ -1,6 +1,7 @@
 // The 64-bit side of the benchmark's floors:
 //   floor_peer <section> event|sleep real|tick   answers each ping with a pong
 //   floor_peer idle <seconds>                   a bare 1 ms sleep loop, for the idle cost
+//   floor_peer block <seconds>                  blocked on an event that nobody sets
 // Ends on the stop flag, or after 30 s without a ping.
 #include <cstdlib>
 #include <cstring>
@@ -19,6 +20,11 @@ int IdleLoop(unsigned seconds) {
 
 int main(int argc, char** argv) {
   if (argc == 3 && strcmp(argv[1], "idle") == 0) return IdleLoop(static_cast<unsigned>(atoi(argv[2])));
+  if (argc == 3 && strcmp(argv[1], "block") == 0) {
+    HANDLE never = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+    WaitForSingleObject(never, 1000u * static_cast<unsigned>(atoi(argv[2])));
+    return 0;
+  }
   if (argc != 4) return 2;
   const std::string section = argv[1];
   const bool events = strcmp(argv[2], "event") == 0;

@@ -14,6 +14,10 @@
 // calls reached the device library per request.
 //   proxy_bench --session <calls> <writes>   one session, in the environment its parent set
 //   proxy_bench --caller <calls>             one of the callers side by side
+//   proxy_bench --paced <seconds> [poll]     one call a second through the benchmark's proxy and
+//                                            host, in a folder of its own (with "poll": the host's
+//                                            signals only, as for a caller that only polls); prints
+//                                            the host's wake-ups a second between calls
 #include <windows.h>
 
 #include <algorithm>
@@ -159,6 +163,41 @@ int RunCaller(int calls) {
   } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
   memcpy(line.data, "Side by side!   ", sizeof line.data);
   for (double us : TimeEach(calls, [&] { proxy.control(device, kPadCmdSetLine, &line); })) printf("t %.1f\n", us);
+  return 0;
+}
+
+// ---- one call a second, for the cost of staying ready ----
+
+int RunPaced(int seconds, bool caller_polls) {
+  const std::string bin = vt::ProgramDirectory(), bin64 = vt::Win64BinDirectory();
+  vt::KillProcesses(vt::kHostTail);
+  vt::ScopedTempDir dir;
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
+  auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+  if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
+      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
+    return 1;
+  // A caller that only polls: its proxy opens no events, the host keeps its own.
+  if (caller_polls) SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "off");
+  ProxyExports proxy;
+  if (!proxy.Load(LoadLibraryA((bin + "bench\\VornApx.dll").c_str()))) return 1;
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
+  int32_t position = 0;
+  proxy.first(&position);  // starts the host
+  Sleep(1000);
+  const LONG before = counters->host_wake_ups;
+  const DWORD start = GetTickCount();
+  for (int i = 0; i < seconds; ++i) {
+    Sleep(1000 - (GetTickCount() - start) % 1000);
+    proxy.first(&position);
+  }
+  const double elapsed_s = (GetTickCount() - start) / 1000.0;
+  const LONG wake_ups = counters->host_wake_ups - before;
+  printf("host wake-ups a second between calls: %.1f (%ld in %.1f s, %d calls)\n", (wake_ups - seconds) / elapsed_s,
+         wake_ups, elapsed_s, seconds);
+  vt::KillProcesses(vt::kHostTail);
+  vt::RemoveVendorLibrary();
   return 0;
 }
 
@@ -378,5 +417,7 @@ int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]));
+  if (argc >= 3 && strcmp(argv[1], "--paced") == 0)
+    return RunPaced(atoi(argv[2]), argc > 3 && strcmp(argv[3], "poll") == 0);
   return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));
 }

@@ -217,3 +217,8 @@ bool CommsWait(int32_t slot, ChannelEvent event, uint32_t milliseconds) {
   const bool known = slot >= 0 && slot < kChannelSlots;
   return VornWait(known ? g_channel[slot].events[event] : nullptr, milliseconds);
 }
+
+bool CommsTakeSignal(int32_t slot, ChannelEvent event) {
+  if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].events[event]) return false;
+  return WaitForSingleObject(g_channel[slot].events[event], 0) == WAIT_OBJECT_0;
+}

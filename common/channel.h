@@ -32,10 +32,14 @@
 // never overwrites a newer request.
 //
 // Wake-up. The section is still the only thing that carries a request or
-// an answer; the two events only end the other side's 1 ms wait early. A
-// lost, late or missing signal therefore costs at most that 1 ms, and a
-// peer that never signals (or a process whose events could not be opened)
-// is served exactly as by polling.
+// an answer; the two events only end the other side's wait early. Every
+// wait ends in a read of the section, so a lost, late or missing signal
+// costs at most one wait (the host's between requests is the long one, see
+// host/poll_loop.h), and a peer that never signals (or a process whose
+// events could not be opened) is still served.
+//
+// Callers in several processes (and threads) take turns around the whole
+// round trip: see proxy/caller_turn.h.
 
 #include <windows.h>
 
@@ -120,3 +124,6 @@ void CommsSignal(int32_t slot, ChannelEvent event);
 // One poll interval: waits at most `milliseconds` for `event`, or sleeps
 // them through without it. True when the other side's signal ended it.
 bool CommsWait(int32_t slot, ChannelEvent event, uint32_t milliseconds);
+// Takes a signal that is already there, without waiting; false without one
+// (or without that event).
+bool CommsTakeSignal(int32_t slot, ChannelEvent event);

@@ -73,11 +73,46 @@ bool ArmTimer(HANDLE timer, uint32_t milliseconds) {
   return true;
 }
 
+bool g_virtual_clock;
+int64_t g_virtual_us;
+
+void MoveVirtualClock(uint32_t milliseconds) {
+  if (g_virtual_clock) g_virtual_us += 1000LL * milliseconds;
+}
+
 }  // namespace
 
-void VornSleep(uint32_t milliseconds) { g_sleep(milliseconds); }
+int64_t VornNowUs() {
+  if (g_virtual_clock) return g_virtual_us;
+  static int64_t frequency;
+  if (!frequency) {
+    LARGE_INTEGER f;
+    QueryPerformanceFrequency(&f);
+    frequency = f.QuadPart;
+  }
+  // In two parts, so that no product overflows whatever the frequency.
+  const int64_t now = Now();
+  return now / frequency * 1000000 + now % frequency * 1000000 / frequency;
+}
 
-bool VornWait(HANDLE event, uint32_t milliseconds) { return g_wait(event, milliseconds); }
+void SetVirtualClock(bool on) {
+  g_virtual_clock = on;
+  g_virtual_us = 0;
+}
+
+void AdvanceVirtualClock(int64_t microseconds) { g_virtual_us += microseconds; }
+
+void VornSleep(uint32_t milliseconds) {
+  g_sleep(milliseconds);
+  MoveVirtualClock(milliseconds);
+}
+
+// A wait that a signal ended took no time on the virtual clock.
+bool VornWait(HANDLE event, uint32_t milliseconds) {
+  const bool signalled = g_wait(event, milliseconds);
+  if (!signalled) MoveVirtualClock(milliseconds);
+  return signalled;
+}
 
 bool VornAcquire(HANDLE mutex, uint32_t milliseconds) {
   DWORD got;
@@ -87,7 +122,9 @@ bool VornAcquire(HANDLE mutex, uint32_t milliseconds) {
     g_sleep(milliseconds);
     got = WaitForSingleObject(mutex, 0);
   }
-  return got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+  const bool acquired = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
+  if (!acquired) MoveVirtualClock(milliseconds);
+  return acquired;
 }
 
 void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
@@ -95,8 +132,8 @@ void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
 void SetWaitFunction(WaitFunction fn) { g_wait = fn ? fn : DefaultWait; }
 
 bool BoundedWait(HANDLE event, uint32_t milliseconds) {
-  HANDLE timer = HighResolutionTimer();
-  if (timer && milliseconds > 0 && ArmTimer(timer, milliseconds)) {
+  HANDLE timer = milliseconds > 0 && milliseconds <= kHighResolutionWaitMs ? HighResolutionTimer() : nullptr;
+  if (timer && ArmTimer(timer, milliseconds)) {
     const HANDLE both[2] = {event, timer};
     // The wait's own time-out is the plain wait's, so it is never longer.
     const DWORD woken = WaitForMultipleObjects(2, both, FALSE, milliseconds);

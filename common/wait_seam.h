@@ -1,6 +1,7 @@
 #pragma once
 // Every timed wait of a module goes through here, so that tests can count
-// waits instead of waiting them out. The shipped code waits for real.
+// waits instead of waiting them out, and so does the clock by which waits
+// are counted. The shipped code waits for real and reads the real clock.
 
 #include <windows.h>
 
@@ -20,6 +21,18 @@ bool VornWait(HANDLE event, uint32_t milliseconds);
 // Under a replaced sleep: the sleep, then one look that does not wait.
 bool VornAcquire(HANDLE mutex, uint32_t milliseconds);
 
+// The clock by which waits are counted: microseconds, monotonic. A wait's
+// share of a budget is the time it took by this clock, whatever the timer
+// made of the milliseconds it asked for.
+int64_t VornNowUs();
+// For tests that replace the sleep: a clock that only the seam's sleeps
+// and waits move on, each by the milliseconds it was given (a wait that
+// the event or the mutex ended, not at all) (true); the real clock again,
+// (false). Either way it starts from 0 anew.
+void SetVirtualClock(bool on);
+// Moves the virtual clock on: a test's wait that lasted longer than asked.
+void AdvanceVirtualClock(int64_t microseconds);
+
 // Replaces the sleep; null restores the real one. A replaced sleep also
 // stands in for the time that VornWait lets pass: the wait then runs the
 // replaced sleep and afterwards takes the event if it has been signalled.
@@ -27,9 +40,12 @@ void SetSleepFunction(SleepFunction fn);
 // Replaces the wait (for counting wrappers); null restores the default.
 void SetWaitFunction(WaitFunction fn);
 
-// The shipped bounded wait on a real event. Where Windows has
-// high-resolution waitable timers, a wait that runs out lasts between half
-// its milliseconds and its milliseconds (see wait_seam.cpp), rather than up
-// to a scheduler tick (15.6 ms by default); the system's timer resolution
-// is left alone. Elsewhere it is a plain timed wait.
+// The shipped bounded wait on a real event. A short wait (up to
+// kHighResolutionWaitMs) that runs out lasts between half its milliseconds
+// and its milliseconds where Windows has high-resolution waitable timers
+// (see wait_seam.cpp), rather than up to a scheduler tick (15.6 ms by
+// default); the system's timer resolution is left alone. Longer waits, and
+// every wait elsewhere, are plain timed waits: a tick more or less does not
+// matter to them, and each setting of the timer costs a call to the system.
+constexpr uint32_t kHighResolutionWaitMs = 2;
 bool BoundedWait(HANDLE event, uint32_t milliseconds);

@@ -51,23 +51,28 @@ int RunPollLoop() {
   if (!FirstHostOfTheSection()) return 0;
   CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
   bind_vendor_library();
-  int32_t idle_polls = 0;
+  const bool signals = g_channel[kRequestSlot].events[kRequestEvent] != nullptr;
+  int64_t idle_us = 0;
+  int64_t polling_since = INT64_MIN / 2;  // when the last request came that no signal announced
+  bool woken = false;                     // the last wait was ended by the request signal
   for (;;) {
     CommsRecv(kRequestSlot, &g_host_block, kBlockSize);
     if (g_host_block.opcode != kNoRequest && g_host_block.done == 0) {
+      // The signal follows the request's write: it may come while this one
+      // is served, so it is looked for once more afterwards.
+      bool announced = woken || CommsTakeSignal(kRequestSlot, kRequestEvent);
       ServeAndAnswer();
-      idle_polls = 0;
+      announced = announced || CommsTakeSignal(kRequestSlot, kRequestEvent);
+      if (!announced) polling_since = VornNowUs();
+      idle_us = 0;
+      woken = false;
       continue;
     }
-    // Each poll lasts at most 1 ms either way and counts the same.
-    if (idle_polls < kSignalledIdlePolls) {
-      CommsWait(kRequestSlot, kRequestEvent, 1);
-    } else {
-      VornSleep(1);
-    }
-    const int32_t before = idle_polls;
-    idle_polls = before + 1;
-    if (before > kIdleLimit) {
+    const int64_t before = VornNowUs();
+    const bool polling = !signals || before - polling_since < kPollingSpellMs * 1000;
+    woken = CommsWait(kRequestSlot, kRequestEvent, polling ? kPollingWaitMs : kQuietWaitMs);
+    idle_us += VornNowUs() - before;
+    if (idle_us >= kIdleExitMs * 1000) {
       LogWrite("Got", "Bored");
       return 0;
     }

@@ -27,7 +27,7 @@ BOOL CALLBACK OpenForCallers(PINIT_ONCE, PVOID, PVOID*) {
 
 }  // namespace
 
-CallerTurn::CallerTurn(int32_t budget_reads) {
+CallerTurn::CallerTurn(int64_t budget_ms) {
   InitOnceExecuteOnce(&g_opened, OpenForCallers, nullptr, nullptr);
   if (!g_caller_mutex) {
     taken_ = true;
@@ -35,9 +35,12 @@ CallerTurn::CallerTurn(int32_t budget_reads) {
   }
   const DWORD first = WaitForSingleObject(g_caller_mutex, 0);
   owned_ = first == WAIT_OBJECT_0 || first == WAIT_ABANDONED;
-  while (!owned_ && reads_spent_ < budget_reads) {
-    owned_ = VornAcquire(g_caller_mutex, 1);
-    ++reads_spent_;
+  const int64_t budget_us = budget_ms * 1000;
+  while (!owned_ && spent_us_ < budget_us) {
+    const int64_t left_ms = (budget_us - spent_us_ + 999) / 1000;
+    const int64_t before = VornNowUs();
+    owned_ = VornAcquire(g_caller_mutex, static_cast<uint32_t>(left_ms < kTurnWaitMs ? left_ms : kTurnWaitMs));
+    spent_us_ += VornNowUs() - before;
   }
   taken_ = owned_;
 }

@@ -15,24 +15,26 @@
 #include <cstdint>
 
 constexpr char kCallerMutexSuffix[] = ".Caller";
+constexpr uint32_t kTurnWaitMs = 50;
 
 class CallerTurn {
  public:
   // Opens the channel on the first call of the process, then waits for the
-  // turn: at most `budget_reads` waits of 1 ms, each counted as one read of
-  // the call's budget. Without the mutex (its name taken by another kind of
-  // object) the caller goes ahead as it would without turns.
-  explicit CallerTurn(int32_t budget_reads);
+  // turn, at most `budget_ms` by the seam's clock, in waits of kTurnWaitMs
+  // that the holder's release ends at once. Without the mutex (its name
+  // taken by another kind of object) the caller goes ahead as it would
+  // without turns.
+  explicit CallerTurn(int64_t budget_ms);
   ~CallerTurn();
   CallerTurn(const CallerTurn&) = delete;
   CallerTurn& operator=(const CallerTurn&) = delete;
 
   bool taken() const { return taken_; }
-  // The reads of the call's budget that the wait took.
-  int32_t reads_spent() const { return reads_spent_; }
+  // What the wait took of the call's budget, in microseconds.
+  int64_t spent_us() const { return spent_us_; }
 
  private:
   bool owned_ = false;
   bool taken_ = false;
-  int32_t reads_spent_ = 0;
+  int64_t spent_us_ = 0;
 };

@@ -8,6 +8,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "host_launcher.h"
+#include "wait_seam.h"
 
 RequestBlock g_block;
 
@@ -43,8 +44,13 @@ void SendRequest(const RequestBlock& request) {
   CommsSignal(kRequestSlot, kRequestEvent);
 }
 
-// Instead of a 1 ms sleep: the host's answer ends it early.
-void AwaitReply() { CommsWait(kRequestSlot, kReplyEvent, 1); }
+// Instead of a 1 ms sleep: the host's answer ends it early. Returns the
+// time it took.
+int64_t AwaitReply() {
+  const int64_t before = VornNowUs();
+  CommsWait(kRequestSlot, kReplyEvent, 1);
+  return VornNowUs() - before;
+}
 
 // The host remembers the device that its last LD_GetNextDevicePosition
 // found, and passes it to every control and information call; a new host
@@ -57,7 +63,7 @@ void NoteDeviceRequest(const RequestBlock& sent, const RequestBlock& answer) {
   if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
 }
 
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int32_t reads_spent);
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int64_t spent_us);
 
 // After a new host has been started: the enumeration call that gave the
 // old host its device, sent again with its own number; its answer is not
@@ -71,11 +77,11 @@ bool GiveNewHostTheDevice() {
 // Sends `request` with a fresh number and waits for the answer to that
 // very request, which then replaces it. When the host ends meanwhile (and
 // `may_restart`), a new one is started and given the request again, with a
-// whole budget of reads; a host that ends again fails the call rather than
+// whole budget; a host that ends again fails the call rather than
 // hold the caller. Inside the caller's turn the section holds this request
 // or its answer until the answer is read; it is sent again only where a
 // peer without turns overwrote it.
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int32_t reads_spent) {
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int64_t spent_us) {
   request.opcode = request.pending_opcode;
   request.request_id = NextRequestNumber();
   SendRequest(request);
@@ -83,7 +89,7 @@ CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int32_t reads_spe
   // Read into a copy: the request must stay at hand to be sent again, and a
   // block that answers another request is never taken for it.
   RequestBlock seen;
-  for (int32_t reads = reads_spent + 1; reads <= kReplyReads; ++reads) {
+  for (int32_t reads = 1;; ++reads) {
     if (CommsRecv(kRequestSlot, &seen, kBlockSize)) {
       if (IsAnswerTo(request, seen)) {
         NoteDeviceRequest(request, seen);
@@ -98,10 +104,11 @@ CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int32_t reads_spe
         return kCallNotAnswered;
       }
       may_restart = false;
-      reads = 0;
+      spent_us = 0;
       SendRequest(request);
     }
-    AwaitReply();
+    spent_us += AwaitReply();
+    if (spent_us >= kReplyBudgetMs * 1000) break;
   }
   return kCallTimedOut;
 }
@@ -125,13 +132,13 @@ void ReportTimeOut() {
   fflush(stdout);
 }
 
-CallOutcome callfn(int32_t reads_spent) {
+CallOutcome callfn(int64_t spent_us) {
   StartHostOnce();
   CallOutcome outcome = kCallNotAnswered;
   if (g_channel[kRequestSlot].view) {
     const HostReadiness host = PrepareHost();
     if (host == kHostReady || (host == kHostRestarted && GiveNewHostTheDevice()))
-      outcome = RoundTrip(g_block, true, reads_spent);
+      outcome = RoundTrip(g_block, true, spent_us);
   }
   if (outcome == kCallAnswered) return outcome;
   if (outcome == kCallTimedOut) {

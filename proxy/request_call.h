@@ -7,10 +7,12 @@
 
 #include "request_block.h"
 
-// Reads of the section before a request counts as unanswered. Before each
-// read the proxy waits at most 1 ms for the host's reply signal, so a call
-// that gets no answer still takes at least 100 seconds.
-constexpr int32_t kReplyReads = 100000;
+// How long a call waits for its answer. Between reads of the section the
+// proxy waits at most 1 ms for the host's reply signal, and each wait
+// counts by the time it took (wait_seam.h's clock), so a call that gets no
+// answer ends after 100 seconds of waiting, whatever the timer makes of a
+// 1 ms wait.
+constexpr int64_t kReplyBudgetMs = 100000;
 
 extern RequestBlock g_block;
 
@@ -26,13 +28,13 @@ enum CallOutcome {
 
 // Makes sure the host program runs, sends the block with a fresh request
 // number and waits for the answer to that very request, with what is left
-// of the call's budget of kReplyReads after `reads_spent` (its wait for the
+// of the call's budget of kReplyBudgetMs after `spent_us` (its wait for the
 // caller's turn). When the host ends while the call waits, one new host is
 // started and the request sent again with a whole budget; a host that runs
 // but does not answer meets the time-out, the request is withdrawn from
 // the section, and the next call replaces that host. Runs inside the
 // caller's turn (caller_turn.h).
-CallOutcome callfn(int32_t reads_spent = 0);
+CallOutcome callfn(int64_t spent_us = 0);
 
 // The time-out's log line and its line on standard output.
 void ReportTimeOut();

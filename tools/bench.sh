@@ -4,8 +4,10 @@
 #    DISPLAYDLL_Write through the chain, signalled and poll-only, with the
 #    shipped timer and with a 15.6 ms timer model, beside the floors of the
 #    same run and the 1 ms waits that ran out on each side;
-#  - here: what an idle host program costs in CPU, counting the wineserver
-#    beside it, beside a bare 1 ms sleep loop.
+#  - here, "staying ready": what the host program costs in CPU, counting
+#    the wineserver beside it, while a caller makes one call a second,
+#    beside a bare 1 ms sleep loop and a process blocked on an event, and
+#    how often the host wakes up between the calls.
 #   tools/bench.sh [calls per function, default 2000, at least 200]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
@@ -16,25 +18,27 @@ trap vorn_stop_wineserver EXIT
 
 wine "$VORN_BUILD/win32/bin/proxy_bench.exe" "${1:-2000}"
 
-# ---- idle cost ----
+# ---- staying ready ----
+bin32="$VORN_BUILD/win32/bin"
 bin64="$VORN_BUILD/win64/bin"
-window=10
+window=30
 hz=$(getconf CLK_TCK)
 server=$(pgrep -f -n '^/[^ ]*wineserver' || true)
 work=$(mktemp -d)
 trap 'vorn_stop_wineserver; rm -rf "$work"' EXIT
 
 cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
-percent() { awk -v t="$1" -v hz="$hz" -v s="$window" 'BEGIN { printf "%5.1f", 100 * t / (hz * s) }'; }
+percent() { awk -v t="$1" -v hz="$hz" -v s="$window" 'BEGIN { printf "%5.2f", 100 * t / (hz * s) }'; }
+sum_of_window=0
 
-# idle_window <label> <settle s> <exe name> <command...>: starts the command
-# under Wine in a folder of its own, waits, then counts the CPU of its
-# process and of the wineserver over the window.
-idle_window() {
+# cpu_window <label> <settle s> <exe name> <command...>: starts the command
+# under Wine in a folder of its own, waits, then counts the CPU of the
+# process running <exe name> and of the wineserver over the window.
+cpu_window() {
     local label=$1 settle=$2 exe=$3; shift 3
     local dir="$work/$RANDOM"
     mkdir -p "$dir"
-    (cd "$dir" && exec "$@" </dev/null >/dev/null 2>&1) &
+    (cd "$dir" && exec "$@" </dev/null >"$dir/out.txt" 2>&1) &
     local started=$!
     sleep "$settle"
     local pid
@@ -43,24 +47,33 @@ idle_window() {
     p0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server")
     sleep "$window"
     p1=$(cpu_ticks "$pid"); s1=$(cpu_ticks "$server")
-    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
     wait "$started" 2>/dev/null || true
-    printf '  %-50s %s %s %s\n' "$label" "$(percent $((p1 - p0)))" "$(percent $((s1 - s0)))" \
-        "$(percent $((p1 - p0 + s1 - s0)))"
+    [ -n "$pid" ] && kill "$pid" 2>/dev/null || true
+    sum_of_window=$((p1 - p0 + s1 - s0))
+    printf '  %-52s %s %s %s\n' "$label" "$(percent $((p1 - p0)))" "$(percent $((s1 - s0)))" \
+        "$(percent "$sum_of_window")"
+    grep -h "wake-ups" "$dir/out.txt" | sed 's/^/      /' || true
 }
 
 echo
-echo "An idle process under Wine, CPU over ${window} s in percent of one core:"
-printf '  %-50s %5s %5s %5s\n' "" "proc" "server" "sum"
+echo "Staying ready: CPU over ${window} s in percent of one core, under Wine:"
+printf '  %-52s %5s %5s %5s\n' "" "proc" "server" "sum"
 s0=$(cpu_ticks "$server"); sleep "$window"; s1=$(cpu_ticks "$server")
-printf '  %-50s %5s %s %s\n' "nothing running (the wineserver alone)" "" "$(percent $((s1 - s0)))" "$(percent $((s1 - s0)))"
-idle_window "bare Sleep(1) loop" 2 floor_peer.exe wine "$bin64/floor_peer.exe" idle 60
-# The benchmark's host with its events switched off polls as the host did
-# before it had them; the shipped host waits on the request event for its
-# first 10000 idle polls, then sleeps.
-idle_window "host polling with 1 ms sleeps (no events)" 2 Vorn64BitInterface.exe \
-    env VORN_BENCH_SIGNALS=off sh -c "cp '$bin64/vorn_bench_host.exe' Vorn64BitInterface.exe && exec wine Vorn64BitInterface.exe"
-idle_window "shipped host, first ${window} s (waits on the event)" 1 Vorn64BitInterface.exe \
-    sh -c "cp '$bin64/Vorn64BitInterface.exe' . && exec wine Vorn64BitInterface.exe"
-idle_window "shipped host after its quiet spell (sleeps)" 14 Vorn64BitInterface.exe \
-    sh -c "cp '$bin64/Vorn64BitInterface.exe' . && exec wine Vorn64BitInterface.exe"
+printf '  %-52s %5s %s %s\n' "nothing running (the wineserver alone)" "" "$(percent $((s1 - s0)))" "$(percent $((s1 - s0)))"
+cpu_window "bare Sleep(1) loop" 2 floor_peer.exe wine "$bin64/floor_peer.exe" idle $((window + 5))
+sleep_loop=$sum_of_window
+cpu_window "a process blocked on an event" 2 floor_peer.exe wine "$bin64/floor_peer.exe" block $((window + 5))
+# The benchmark's host (the host's core with counting waits) under the
+# host's name, started by the benchmark's proxy; the caller makes one call
+# a second through it and counts the host's wake-ups.
+cpu_window "host, a caller making one call a second" 4 Vorn64BitInterface.exe \
+    wine "$bin32/proxy_bench.exe" --paced $((window + 4))
+ready=$sum_of_window
+cpu_window "host, a caller that only polls, one call a second" 4 Vorn64BitInterface.exe \
+    wine "$bin32/proxy_bench.exe" --paced $((window + 4)) poll
+echo
+echo "targets"
+awk -v r="$ready" -v f="$sleep_loop" 'BEGIN {
+    printf "  host and wineserver, one call a second / bare Sleep(1) loop: %.2f; target at most 0.25\n",
+           f > 0 ? r / f : -1 }'
+echo "  host wake-ups a second between calls: see the row above; target at most 20"

@@ -101,3 +101,34 @@ TEST(BoundedWait, WaitsRightAfterASignalledOneStillRunOut) {
     ASSERT_FALSE(BoundedWait(event.handle, 1));
   }
 }
+
+// With the real sleep and the real clock, a wait that nothing ends takes
+// its time, with or without an event: a host that only polls counts its
+// idle exit by these waits, and a wait that returned at once would end it
+// in a tenth of a second.
+TEST(WaitSeam, AWaitThatNothingEndsTakesItsTimeByTheRealClock) {
+  AutoResetEvent event;
+  for (HANDLE waited_on : {static_cast<HANDLE>(nullptr), event.handle}) {
+    for (uint32_t ms : {1u, 30u}) {
+      const int64_t before = VornNowUs();
+      EXPECT_FALSE(VornWait(waited_on, ms));
+      const int64_t took = VornNowUs() - before;
+      // High-resolution 1 ms waits may end after half their time (wait_seam.cpp).
+      EXPECT_GE(took, ms == 1 ? 400 : 29000) << ms << " ms, event " << (waited_on != nullptr);
+    }
+  }
+}
+
+TEST(WaitSeam, TheVirtualClockMovesOnlyByTheWaitsThatRanOut) {
+  AutoResetEvent event;
+  SetSleepFunction(vt::SleepLog::Record);
+  SetVirtualClock(true);
+  VornSleep(7);
+  EXPECT_FALSE(VornWait(event.handle, 20));
+  SetEvent(event.handle);
+  EXPECT_TRUE(VornWait(event.handle, 20));  // ended by the signal: no time
+  AdvanceVirtualClock(5);
+  EXPECT_EQ(VornNowUs(), 27005);
+  SetVirtualClock(false);
+  SetSleepFunction(nullptr);
+}

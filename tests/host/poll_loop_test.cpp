@@ -5,9 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <cstring>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "channel.h"
 #include "host_harness.h"
@@ -18,13 +21,23 @@
 
 namespace {
 
+// The waits of the loop as the seam sees them (each passes through the
+// sleep, as the default wait does with a replaced sleep), and the virtual
+// time at which each began.
 uint64_t g_sleeps;
-std::function<void(uint64_t)> g_on_sleep;
+std::vector<uint32_t> g_wait_ms;
+std::vector<int64_t> g_wait_at_us;
+std::function<void(int64_t)> g_on_sleep;  // with the virtual time, before the wait
+// How long a wait of r ms lasts: r rounded up to the timer's granularity.
+double g_granularity_ms = 1;
 
 void CountingSleep(uint32_t ms) {
-  EXPECT_EQ(ms, 1u);
   ++g_sleeps;
-  if (g_on_sleep) g_on_sleep(g_sleeps);
+  g_wait_ms.push_back(ms);
+  g_wait_at_us.push_back(VornNowUs());
+  if (g_on_sleep) g_on_sleep(VornNowUs());
+  const double lasts = std::ceil(ms / g_granularity_ms) * g_granularity_ms;
+  AdvanceVirtualClock(static_cast<int64_t>(lasts * 1000) - 1000LL * ms);  // the seam adds the ms asked for
 }
 
 RequestBlock Section() {
@@ -33,15 +46,36 @@ RequestBlock Section() {
   return b;
 }
 
+// A request in the section, announced by the request signal or not; once
+// per number (a wait that the signal ended takes no time, so the next one
+// begins at the same virtual time).
+void SendRequest(int32_t request_id, bool signal) {
+  static std::vector<int32_t> sent;
+  if (std::find(sent.begin(), sent.end(), request_id) != sent.end()) return;
+  sent.push_back(request_id);
+  RequestBlock request = {};
+  request.opcode = request.pending_opcode = kRequestGetFirstDevicePosition;
+  request.request_id = request_id;
+  CommsSend(kRequestSlot, &request, kBlockSize);
+  if (signal) CommsSignal(kRequestSlot, kRequestEvent);
+}
+
+size_t WaitsOf(uint32_t ms) { return static_cast<size_t>(std::count(g_wait_ms.begin(), g_wait_ms.end(), ms)); }
+
 class PollLoop : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(vt::InstallVendorLibrary(vt::ProgramDirectory() + "KHALAPI.dll"));
     g_sleeps = 0;
+    g_wait_ms.clear();
+    g_wait_at_us.clear();
     g_on_sleep = nullptr;
+    g_granularity_ms = 1;
     SetSleepFunction(CountingSleep);
+    SetVirtualClock(true);
   }
   void TearDown() override {
+    SetVirtualClock(false);
     SetSleepFunction(nullptr);
     vt::RemoveVendorLibrary();
   }
@@ -54,40 +88,66 @@ class PollLoop : public ::testing::Test {
 
 }  // namespace
 
-TEST_F(PollLoop, EndsAfter100002IdlePollsWithStatusZero) {
+// Between requests from callers that signal, the host blocks on the
+// request event in long waits, and ends after 100002 ms of them.
+TEST_F(PollLoop, EndsAfterItsIdleTimeInLongWaitsWithStatusZero) {
   EXPECT_EQ(RunPollLoop(), 0);
-  EXPECT_EQ(g_sleeps, 100002u);
   EXPECT_EQ(LastLogLine(), "Got Bored");
+  EXPECT_EQ(WaitsOf(kQuietWaitMs), g_sleeps);
+  EXPECT_GE(VornNowUs(), kIdleExitMs * 1000);
+  EXPECT_LT(VornNowUs(), (kIdleExitMs + kQuietWaitMs) * 1000);
 }
 
-TEST_F(PollLoop, ARequestAfter100001IdlePollsIsServedAndRestartsTheCount) {
-  g_on_sleep = [](uint64_t n) {
-    if (n != 100001) return;
-    RequestBlock request = {};
-    request.opcode = request.pending_opcode = kRequestGetNextDevicePosition;
-    request.request_id = 5;
-    CommsSend(kRequestSlot, &request, kBlockSize);
+// Each wait counts by the time it took: the idle exit comes after the same
+// time whether a wait lasts what it asked for or up to a timer's tick of
+// 15.6 ms or 50 ms, in long waits and (below) in 1 ms polls alike.
+TEST_F(PollLoop, TheIdleExitComesAfterTheSameTimeWhateverTheWaitsLast) {
+  for (double granularity : {1.0, 15.625, 50.0}) {
+    SetVirtualClock(true);
+    g_granularity_ms = granularity;
+    EXPECT_EQ(RunPollLoop(), 0);
+    const double longest = std::ceil(kQuietWaitMs / granularity) * granularity;
+    EXPECT_GE(VornNowUs(), kIdleExitMs * 1000) << granularity;
+    EXPECT_LT(VornNowUs(), static_cast<int64_t>((kIdleExitMs + longest) * 1000)) << granularity;
+  }
+}
+
+TEST_F(PollLoop, WithoutEventsItPollsEveryMillisecondWhateverTheWaitsLast) {
+  CommsDisableSignals();
+  for (double granularity : {1.0, 15.625, 50.0}) {
+    SetVirtualClock(true);
+    g_granularity_ms = granularity;
+    g_sleeps = 0;
+    g_wait_ms.clear();
+    EXPECT_EQ(RunPollLoop(), 0);
+    EXPECT_EQ(WaitsOf(kPollingWaitMs), g_sleeps);
+    EXPECT_GE(VornNowUs(), kIdleExitMs * 1000) << granularity;
+    EXPECT_LT(VornNowUs(), static_cast<int64_t>((kIdleExitMs + granularity) * 1000)) << granularity;
+  }
+}
+
+TEST_F(PollLoop, ARequestLateInTheIdleTimeIsServedAndRestartsTheCount) {
+  g_on_sleep = [](int64_t now_us) {
+    if (now_us == 100000 * 1000) SendRequest(5, true);
   };
   EXPECT_EQ(RunPollLoop(), 0);
-  EXPECT_EQ(g_sleeps, 100001u + 100002u);
   RequestBlock answered = Section();
   EXPECT_EQ(answered.done, 1);
   EXPECT_EQ(answered.request_id, 5);
   EXPECT_EQ(answered.result, 0);
-  EXPECT_EQ(answered.args[0], 0x4D500000);  // the first pad, low word
-  EXPECT_EQ(g_device_handle, 0x000000014D500000ull);
+  EXPECT_GE(VornNowUs(), (100000 + kIdleExitMs) * 1000);
   EXPECT_EQ(LastLogLine(), "Got Bored");
 }
 
 TEST_F(PollLoop, BlocksWithoutARequestOrAlreadyAnsweredCountAsIdle) {
-  g_on_sleep = [](uint64_t n) {
+  g_on_sleep = [](int64_t now_us) {
     RequestBlock block;
     memset(&block, 0x5c, sizeof block);
     block.lock = 0;
-    if (n == 10) {
+    if (now_us == 1000 * 1000) {
       block.opcode = 0;  // whatever else it holds, no request
       CommsSend(kRequestSlot, &block, kBlockSize);
-    } else if (n == 20) {
+    } else if (now_us == 2000 * 1000) {
       block.opcode = block.pending_opcode = kRequestGetFirstDevicePosition;
       block.done = 1;  // an answer left in the section
       block.result = 1234;
@@ -95,82 +155,60 @@ TEST_F(PollLoop, BlocksWithoutARequestOrAlreadyAnsweredCountAsIdle) {
     }
   };
   EXPECT_EQ(RunPollLoop(), 0);
-  EXPECT_EQ(g_sleeps, 100002u);
+  EXPECT_LT(VornNowUs(), (kIdleExitMs + kQuietWaitMs) * 1000);
   RequestBlock left = Section();
   EXPECT_EQ(left.result, 1234);
   EXPECT_EQ(left.args[0], 0x5c5c5c5c);
 }
 
-namespace {
-
-// Waits of the poll loop as the seam sees them; each also passes through
-// the counting sleep, as the default wait does with a replaced sleep.
-struct PollWaits {
-  static uint64_t on_event;  // waits given the request event
-  static bool end_early;     // pretend every wait was ended by a signal
-  static bool Wait(HANDLE event, uint32_t ms) {
-    if (event) {
-      EXPECT_EQ(event, g_channel[kRequestSlot].events[kRequestEvent]);
-      ++on_event;
-    }
-    CountingSleep(ms);
-    return end_early || (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
-  }
-};
-uint64_t PollWaits::on_event;
-bool PollWaits::end_early;
-
-void SendRequestAt(uint64_t poll, uint64_t n) {
-  if (n != poll) return;
-  RequestBlock request = {};
-  request.opcode = request.pending_opcode = kRequestGetFirstDevicePosition;
-  request.request_id = 9;
-  CommsSend(kRequestSlot, &request, kBlockSize);
-}
-
-}  // namespace
-
-TEST_F(PollLoop, WaitsOnTheRequestEventForAQuietSpellThenSleeps) {
-  SetWaitFunction(PollWaits::Wait);
+// A request that no signal announced comes from a caller that only polls:
+// the host then looks every millisecond until a minute after the last such
+// request, and goes back to long waits after it. Signalled requests do not
+// change the waits.
+TEST_F(PollLoop, AnUnsignalledRequestSwitchesToMillisecondPollsForAWhile) {
+  g_on_sleep = [](int64_t now_us) {
+    if (now_us == 3000 * 1000) SendRequest(1, true);
+    if (now_us == 5000 * 1000) SendRequest(2, false);
+  };
   EXPECT_EQ(RunPollLoop(), 0);
-  SetWaitFunction(nullptr);
-  EXPECT_EQ(g_sleeps, 100002u);
-  EXPECT_EQ(PollWaits::on_event, static_cast<uint64_t>(kSignalledIdlePolls));
-}
-
-TEST_F(PollLoop, PollsThatASignalEndsEarlyStillCountOneEach) {
-  PollWaits::end_early = true;
-  SetWaitFunction(PollWaits::Wait);
-  EXPECT_EQ(RunPollLoop(), 0);
-  SetWaitFunction(nullptr);
-  EXPECT_EQ(g_sleeps, 100002u);
   EXPECT_EQ(LastLogLine(), "Got Bored");
+  // Found at the end of a long wait, served, then 1 ms polls for 60 s.
+  size_t first_poll = 0;
+  while (first_poll < g_wait_ms.size() && g_wait_ms[first_poll] != kPollingWaitMs) ++first_poll;
+  ASSERT_LT(first_poll, g_wait_ms.size());
+  EXPECT_EQ(g_wait_at_us[first_poll], 5000 * 1000 + kQuietWaitMs * 1000);
+  EXPECT_EQ(WaitsOf(kPollingWaitMs), static_cast<size_t>(kPollingSpellMs));
+  for (size_t i = first_poll; i < first_poll + kPollingSpellMs; ++i) ASSERT_EQ(g_wait_ms[i], kPollingWaitMs) << i;
+  for (size_t i = first_poll + kPollingSpellMs; i < g_wait_ms.size(); ++i) ASSERT_EQ(g_wait_ms[i], kQuietWaitMs) << i;
+  EXPECT_EQ(Section().request_id, 2);
+  EXPECT_EQ(Section().done, 1);
+  // The signalled request at 3 s was answered with the reply signal; the
+  // idle time counts from the last request.
+  EXPECT_GE(VornNowUs(), (5100 + kIdleExitMs) * 1000);
 }
 
-// A request after the quiet spell is served at the next sleep's end, it is
-// answered with the reply signal, and the waits on the event start again.
-TEST_F(PollLoop, ARequestAfterTheQuietSpellIsSignalledBackAndWakesTheWaitsAgain) {
-  g_on_sleep = [](uint64_t n) { SendRequestAt(50000, n); };
-  SetWaitFunction(PollWaits::Wait);
+// The reply signal follows every answer.
+TEST_F(PollLoop, EveryAnswerIsSignalledBack) {
+  g_on_sleep = [](int64_t now_us) {
+    if (now_us == 200 * 1000) SendRequest(3, true);
+  };
   EXPECT_EQ(RunPollLoop(), 0);
-  SetWaitFunction(nullptr);
-  EXPECT_EQ(g_sleeps, 50000u + 100002u);
-  EXPECT_EQ(PollWaits::on_event, 2u * kSignalledIdlePolls);
   EXPECT_EQ(Section().done, 1);
   HANDLE reply = g_channel[kRequestSlot].events[kReplyEvent];
   ASSERT_NE(reply, nullptr);
   EXPECT_EQ(WaitForSingleObject(reply, 0), WAIT_OBJECT_0);
 }
 
-TEST_F(PollLoop, WithoutEventsEveryPollIsAPlainSleep) {
+TEST_F(PollLoop, WithoutEventsARequestIsFoundByTheNextMillisecondPoll) {
   CommsDisableSignals();
-  g_on_sleep = [](uint64_t n) { SendRequestAt(10, n); };
-  SetWaitFunction(PollWaits::Wait);
+  g_on_sleep = [](int64_t now_us) {
+    if (now_us == 10 * 1000) SendRequest(4, false);
+  };
   EXPECT_EQ(RunPollLoop(), 0);
-  SetWaitFunction(nullptr);
   EXPECT_EQ(g_channel[kRequestSlot].events[kRequestEvent], nullptr);
   EXPECT_EQ(g_channel[kRequestSlot].events[kReplyEvent], nullptr);
-  EXPECT_EQ(PollWaits::on_event, 0u);
-  EXPECT_EQ(g_sleeps, 10u + 100002u);
+  EXPECT_EQ(WaitsOf(kPollingWaitMs), g_sleeps);
   EXPECT_EQ(Section().done, 1);
+  EXPECT_EQ(g_wait_at_us[11], 11 * 1000);  // the wait after the request's is the next millisecond's
+  EXPECT_GE(VornNowUs(), (11 + kIdleExitMs) * 1000);
 }

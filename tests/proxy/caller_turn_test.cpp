@@ -57,7 +57,7 @@ OtherCaller* g_other;
 
 }  // namespace
 
-// The turn's waits count as reads of the call's budget: a caller behind a
+// The wait for the turn is paid from the call's budget: a caller behind a
 // stuck one gets -1 in the same bounded time, having sent nothing.
 TEST_F(ProxyTest, ACallerBehindAStuckOneTimesOutWithinItsOwnBudget) {
   FakeHost::serve = Answer;
@@ -67,27 +67,29 @@ TEST_F(ProxyTest, ACallerBehindAStuckOneTimesOutWithinItsOwnBudget) {
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
   EXPECT_EQ(position, 7);
-  EXPECT_EQ(FakeHost::polls, kReplyReads);
+  EXPECT_EQ(VornNowUs(), kReplyBudgetMs * 1000);
+  EXPECT_EQ(FakeHost::long_sleeps.size(), static_cast<size_t>(kReplyBudgetMs / kTurnWaitMs));
   EXPECT_TRUE(FakeHost::served.empty());
   EXPECT_EQ(FakeHost::Section().opcode, kNoRequest);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"callfn timed out"});
 }
 
-// A call that waited 300 reads for its turn has that much less to wait
-// for its answer: the whole call still ends after the one budget.
+// A call that waited 300 ms for its turn has that much less to wait for
+// its answer: the whole call still ends after the one budget.
 TEST_F(ProxyTest, TheWaitForTheTurnCountsAgainstTheCallsBudget) {
   OtherCaller other(false);
   g_other = &other;
-  FakeHost::before_poll = [](int poll) {
-    if (poll == 300) g_other->LetGo();
+  // Let go during the wait after six that ran out: that one ends at the
+  // release, and takes no time.
+  FakeHost::before_long_sleep = [](int n) {
+    if ((n - 1) * kTurnWaitMs == 300) g_other->LetGo();
   };
   StdoutCapture out;
   const int32_t header[6] = {24, 0, 0, 0, 0, 0};
   EXPECT_EQ(LD_DeviceControl(1, 2, header), -1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
-  // As a call that had its turn at once: one wait before the first read
-  // and one after each of the budget's reads.
-  EXPECT_EQ(FakeHost::polls, kReplyReads + 1);
+  // One wait before the first read, then 1 ms waits for what was left.
+  EXPECT_EQ(FakeHost::polls, kReplyBudgetMs - 300 + 1);
   g_other = nullptr;
 }
 

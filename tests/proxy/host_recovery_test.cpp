@@ -96,10 +96,10 @@ TEST_F(ProxyTest, AHostThatRunsButNeverAnswersStillTimesOutWithoutALookAtEveryRe
   const int before = system_.waits;
   EXPECT_EQ(OneCall(), -1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
-  EXPECT_EQ(FakeHost::polls, kReplyReads + 1);
+  EXPECT_EQ(FakeHost::polls, kReplyBudgetMs + 1);
   EXPECT_TRUE(system_.started.empty());
   // One look when the launcher finds it, then one in kHostCheckReads reads.
-  EXPECT_EQ(system_.waits - before, 1 + kReplyReads / kHostCheckReads);
+  EXPECT_EQ(system_.waits - before, 1 + kReplyBudgetMs / kHostCheckReads);
   EXPECT_EQ(g_host_state, kHostWatched);
 }
 
@@ -234,7 +234,7 @@ TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetLeavesTheNewHostAWholeBudget) {
   static int started_at;
   started_at = -1;
   FakeHost::before_poll = [](int poll) {
-    if (poll == kReplyReads - 40) EndTheFirstHost();
+    if (poll == kReplyBudgetMs - 40) EndTheFirstHost();
     if (!System().started.empty() && started_at < 0) started_at = poll;
     if (started_at >= 0 && poll == started_at + 500) FakeHost::serve = Answer;
   };
@@ -242,5 +242,5 @@ TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetLeavesTheNewHostAWholeBudget) {
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), 0);
   EXPECT_EQ(position, 2);
   EXPECT_EQ(system_.started.size(), 1u);
-  EXPECT_GT(FakeHost::polls, kReplyReads + 400);
+  EXPECT_GT(FakeHost::polls, kReplyBudgetMs + 400);
 }

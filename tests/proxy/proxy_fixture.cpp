@@ -4,6 +4,7 @@
 
 FakeHost::Serve FakeHost::serve;
 FakeHost::BeforePoll FakeHost::before_poll;
+FakeHost::BeforePoll FakeHost::before_long_sleep;
 std::vector<RequestBlock> FakeHost::served;
 int FakeHost::polls;
 int FakeHost::signalled_requests;
@@ -17,6 +18,7 @@ void FakeHost::Sleep(uint32_t ms) {
   if (FakeSystem::current) FakeSystem::current->now += ms;
   if (ms != 1) {
     long_sleeps.push_back(ms);
+    if (before_long_sleep) before_long_sleep(static_cast<int>(long_sleeps.size()));
     return;
   }
   if (before_poll) before_poll(polls);
@@ -46,6 +48,7 @@ bool FakeHost::Wait(HANDLE event, uint32_t ms) {
 void FakeHost::Reset() {
   serve = nullptr;
   before_poll = nullptr;
+  before_long_sleep = nullptr;
   served.clear();
   polls = 0;
   signalled_requests = 0;
@@ -67,12 +70,14 @@ void ProxyTest::SetUp() {
   FakeHost::Reset();
   SetSleepFunction(FakeHost::Sleep);
   SetWaitFunction(FakeHost::Wait);
+  SetVirtualClock(true);
   // A section of the test's own; the launcher then finds the slot started.
   CommsStart(0, kMapAllAccess, vt::UniqueName("VornProxyTest").c_str(), kSectionSize);
   LogSetLevel(1);
 }
 
 void ProxyTest::TearDown() {
+  SetVirtualClock(false);
   SetSleepFunction(nullptr);
   SetWaitFunction(nullptr);
   FakeSystem::Uninstall();

@@ -4,7 +4,9 @@
 // launcher's flags, the host it watches and the block are module state.
 // The fake host: every 1 ms sleep of the proxy is one poll of the fake host,
 // which serves the section's request with the test's own function. The
-// launcher sees a fake system in which the host program already runs.
+// launcher sees a fake system in which the host program already runs. Time
+// is the seam's virtual clock, which each sleep or wait moves on by its
+// milliseconds.
 
 #include <gtest/gtest.h>
 
@@ -24,6 +26,9 @@ struct FakeHost {
   using BeforePoll = void (*)(int poll);
   static Serve serve;  // null: the host never answers
   static BeforePoll before_poll;
+  // Runs after each longer sleep (a launcher's wait, a wait for the turn),
+  // with the number of them so far.
+  static BeforePoll before_long_sleep;
   static std::vector<RequestBlock> served;  // as they arrived
   static int polls;                         // 1 ms sleeps
   static int signalled_requests;            // requests whose event the host found set

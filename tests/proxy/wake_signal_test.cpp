@@ -68,7 +68,7 @@ TEST_F(ProxyTest, WaitsThatRunOutStillCountOneReadEach) {
   // The request was signalled once; no answer, so no wait ended early.
   EXPECT_EQ(FakeHost::signalled_requests, 1);
   EXPECT_EQ(Waits::ended_by_signal, 0);
-  EXPECT_EQ(Waits::events.size(), static_cast<size_t>(kReplyReads) + 1);
+  EXPECT_EQ(Waits::events.size(), static_cast<size_t>(kReplyBudgetMs) + 1);
 }
 
 TEST_F(ProxyTest, WithoutEventsTheProxyPollsAsBefore) {
@@ -114,4 +114,24 @@ TEST_F(ProxyTest, ATakenEventNameLeavesOnlyThatSidePolled) {
   ASSERT_FALSE(lines.empty());
   EXPECT_EQ(lines.back(), "CommsStart Could not open event " + name + ".Reply error:6; that side is polled only");
   CloseHandle(squatter);
+}
+
+// A call's time-out counts the time its waits took, not the waits: with
+// every 1 ms wait stretched to a 15.6 ms timer tick, the call still ends
+// after 100 s of waiting, in a sixteenth of the waits.
+TEST_F(ProxyTest, TheTimeOutCountsTimeNotWaits) {
+  SetWaitFunction([](HANDLE event, uint32_t ms) {
+    const bool signalled = FakeHost::Wait(event, ms);
+    if (!signalled) AdvanceVirtualClock(15625 - 1000LL * ms);
+    return signalled;
+  });
+  StdoutCapture out;
+  int32_t position = 3;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  const int64_t launcher_us = 1000 * 1000;  // the launcher's wait after finding the host
+  const int64_t waited_us = VornNowUs() - launcher_us;
+  EXPECT_GE(waited_us, kReplyBudgetMs * 1000);
+  EXPECT_LT(waited_us, kReplyBudgetMs * 1000 + 2 * 15625);  // the budget's last wait and the uncounted first one
+  EXPECT_EQ(FakeHost::polls, static_cast<int>(kReplyBudgetMs * 1000 / 15625) + 1);
 }
