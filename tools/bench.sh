@@ -27,13 +27,26 @@ server=$(pgrep -f -n '^/[^ ]*wineserver' || true)
 work=$(mktemp -d)
 trap 'vorn_stop_wineserver; rm -rf "$work"' EXIT
 
-cpu_ticks() { awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+cpu_ticks() { [ -n "$1" ] && awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
+
+# The host program that a proxy starts has " " for its whole command line,
+# which leaves Wine's process title blank: it is the newest Wine process
+# whose command line holds nothing but zero bytes.
+blank_wine_pid() {
+    local found="" d
+    for d in $(ls -d /proc/[0-9]* | sort -t/ -k3 -n); do
+        case "$(readlink "$d/exe" 2>/dev/null)" in */wine*) ;; *) continue ;; esac
+        [ -z "$(tr -d '\0' < "$d/cmdline" 2>/dev/null)" ] && found=${d#/proc/}
+    done
+    echo "$found"
+}
 percent() { awk -v t="$1" -v hz="$hz" -v s="$window" 'BEGIN { printf "%5.2f", 100 * t / (hz * s) }'; }
 sum_of_window=0
 
 # cpu_window <label> <settle s> <exe name> <command...>: starts the command
 # under Wine in a folder of its own, waits, then counts the CPU of the
-# process running <exe name> and of the wineserver over the window.
+# process running <exe name> (@blank: the host program that a proxy
+# started) and of the wineserver over the window.
 cpu_window() {
     local label=$1 settle=$2 exe=$3; shift 3
     local dir="$work/$RANDOM"
@@ -42,7 +55,11 @@ cpu_window() {
     local started=$!
     sleep "$settle"
     local pid
-    pid=$(pgrep -f -n "^[A-Za-z]:.*\\\\$exe" || true)
+    if [ "$exe" = "@blank" ]; then
+        pid=$(blank_wine_pid)
+    else
+        pid=$(pgrep -f -n "^[A-Za-z]:.*\\\\$exe" || true)
+    fi
     local p0 s0 p1 s1
     p0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server")
     sleep "$window"
@@ -66,10 +83,10 @@ cpu_window "a process blocked on an event" 2 floor_peer.exe wine "$bin64/floor_p
 # The benchmark's host (the host's core with counting waits) under the
 # host's name, started by the benchmark's proxy; the caller makes one call
 # a second through it and counts the host's wake-ups.
-cpu_window "host, a caller making one call a second" 4 Vorn64BitInterface.exe \
+cpu_window "host, a caller making one call a second" 4 @blank \
     wine "$bin32/proxy_bench.exe" --paced $((window + 4))
 ready=$sum_of_window
-cpu_window "host, a caller that only polls, one call a second" 4 Vorn64BitInterface.exe \
+cpu_window "host, a caller that only polls, one call a second" 4 @blank \
     wine "$bin32/proxy_bench.exe" --paced $((window + 4)) poll
 echo
 echo "targets"
