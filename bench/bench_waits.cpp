@@ -40,6 +40,25 @@ bool BenchWait(HANDLE event, uint32_t milliseconds) {
   return signalled;
 }
 
+// The shipped path (one call that signals and waits), counted; under the
+// tick model, the signal and the model's wait.
+bool BenchSignalAndWait(HANDLE to_signal, HANDLE event, uint32_t milliseconds) {
+  if (!to_signal || !event) {
+    if (to_signal) SetEvent(to_signal);
+    return BenchWait(event, milliseconds);
+  }
+  bool signalled;
+  if (g_tick_model) {
+    SetEvent(to_signal);
+    signalled = TickWait(event, milliseconds);
+  } else {
+    signalled = SignalObjectAndWait(to_signal, event, milliseconds, FALSE) == WAIT_OBJECT_0;
+  }
+  if (!signalled) Count(milliseconds);
+  CountWakeUp();
+  return signalled;
+}
+
 bool Variable(const char* name, const char* value) {
   char text[16];
   const DWORD n = GetEnvironmentVariableA(name, text, sizeof text);
@@ -54,6 +73,7 @@ void InstallBenchWaits(volatile LONG* run_out, volatile LONG* wake_ups) {
   g_tick_model = Variable("VORN_BENCH_TIMER", "tick");
   SetSleepFunction(BenchSleep);
   SetWaitFunction(BenchWait);
+  SetSignalAndWaitFunction(BenchSignalAndWait);
 }
 
 bool BenchSignalsOff() { return Variable("VORN_BENCH_SIGNALS", "off"); }

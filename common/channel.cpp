@@ -222,3 +222,9 @@ bool CommsTakeSignal(int32_t slot, ChannelEvent event) {
   if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].events[event]) return false;
   return WaitForSingleObject(g_channel[slot].events[event], 0) == WAIT_OBJECT_0;
 }
+
+bool CommsSignalAndWait(int32_t slot, ChannelEvent signal, ChannelEvent event, uint32_t milliseconds) {
+  const bool known = slot >= 0 && slot < kChannelSlots;
+  return VornSignalAndWait(known ? g_channel[slot].events[signal] : nullptr,
+                           known ? g_channel[slot].events[event] : nullptr, milliseconds);
+}

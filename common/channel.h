@@ -124,6 +124,9 @@ void CommsSignal(int32_t slot, ChannelEvent event);
 // One poll interval: waits at most `milliseconds` for `event`, or sleeps
 // them through without it. True when the other side's signal ended it.
 bool CommsWait(int32_t slot, ChannelEvent event, uint32_t milliseconds);
+// CommsSignal of `signal`, then CommsWait on `event`, in one call to the
+// system where both events are there (VornSignalAndWait).
+bool CommsSignalAndWait(int32_t slot, ChannelEvent signal, ChannelEvent event, uint32_t milliseconds);
 // Takes a signal that is already there, without waiting; false without one
 // (or without that event).
 bool CommsTakeSignal(int32_t slot, ChannelEvent event);

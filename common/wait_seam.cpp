@@ -73,6 +73,9 @@ bool ArmTimer(HANDLE timer, uint32_t milliseconds) {
   return true;
 }
 
+bool DefaultSignalAndWait(HANDLE to_signal, HANDLE event, uint32_t milliseconds);
+SignalAndWaitFunction g_signal_and_wait = DefaultSignalAndWait;
+
 bool g_virtual_clock;
 int64_t g_virtual_us;
 
@@ -126,6 +129,23 @@ bool VornAcquire(HANDLE mutex, uint32_t milliseconds) {
   if (!acquired) MoveVirtualClock(milliseconds);
   return acquired;
 }
+
+namespace {
+
+bool DefaultSignalAndWait(HANDLE to_signal, HANDLE event, uint32_t milliseconds) {
+  if (to_signal && event && g_sleep == RealSleep && g_wait == DefaultWait)
+    return SignalObjectAndWait(to_signal, event, milliseconds, FALSE) == WAIT_OBJECT_0;
+  if (to_signal) SetEvent(to_signal);
+  return VornWait(event, milliseconds);
+}
+
+}  // namespace
+
+bool VornSignalAndWait(HANDLE to_signal, HANDLE event, uint32_t milliseconds) {
+  return g_signal_and_wait(to_signal, event, milliseconds);
+}
+
+void SetSignalAndWaitFunction(SignalAndWaitFunction fn) { g_signal_and_wait = fn ? fn : DefaultSignalAndWait; }
 
 void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
 

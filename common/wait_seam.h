@@ -16,6 +16,17 @@ void VornSleep(uint32_t milliseconds);
 // it a plain VornSleep that returns false.
 bool VornWait(HANDLE event, uint32_t milliseconds);
 
+// Sets `to_signal`, then waits at most `milliseconds` for `event`, as
+// SetEvent and VornWait would. The shipped one does both in one call to the
+// system (SignalObjectAndWait): under Wine every such call is a round trip
+// to the wineserver. That wait is a plain timed wait, without the
+// high-resolution timer. With a replaced sleep or wait, or without both
+// events, it is SetEvent and VornWait.
+bool VornSignalAndWait(HANDLE to_signal, HANDLE event, uint32_t milliseconds);
+using SignalAndWaitFunction = bool (*)(HANDLE to_signal, HANDLE event, uint32_t milliseconds);
+// Replaces it (for counting wrappers); null restores the shipped one.
+void SetSignalAndWaitFunction(SignalAndWaitFunction fn);
+
 // Waits at most `milliseconds` to own a mutex. True when it is now owned,
 // also when its previous owner ended without releasing it (abandoned).
 // Under a replaced sleep: the sleep, then one look that does not wait.

@@ -52,6 +52,13 @@ int64_t AwaitReply() {
   return VornNowUs() - before;
 }
 
+// A request's first write: the host's wake-up and the first wait for its
+// answer go to the system as one call.
+void SendRequestAndAwaitReply(const RequestBlock& request) {
+  CommsSend(kRequestSlot, &request, kBlockSize);
+  CommsSignalAndWait(kRequestSlot, kRequestEvent, kReplyEvent, 1);
+}
+
 // The host remembers the device that its last LD_GetNextDevicePosition
 // found, and passes it to every control and information call; a new host
 // starts without one. This is the request that gave the host its device
@@ -84,8 +91,7 @@ bool GiveNewHostTheDevice() {
 CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int64_t spent_us) {
   request.opcode = request.pending_opcode;
   request.request_id = NextRequestNumber();
-  SendRequest(request);
-  AwaitReply();
+  SendRequestAndAwaitReply(request);
   // Read into a copy: the request must stay at hand to be sent again, and a
   // block that answers another request is never taken for it.
   RequestBlock seen;

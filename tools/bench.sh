@@ -92,5 +92,5 @@ echo
 echo "targets"
 awk -v r="$ready" -v f="$sleep_loop" 'BEGIN {
     printf "  host and wineserver, one call a second / bare Sleep(1) loop: %.2f; target at most 0.25\n",
-           f > 0 ? r / f : -1 }'
+           (f > 0 ? r / f : -1) }'
 echo "  host wake-ups a second between calls: see the row above; target at most 20"
