@@ -2,15 +2,20 @@
 // program file), it walks the display chain link by link and says in plain
 // words which link is broken and what to do about it. One line per link;
 // exit status 0 when every link is OK, 1 when one is broken, 2 when there
-// are warnings only. No step waits more than a few seconds.
+// are warnings only. With --patch-layer <file> it makes the patched layer
+// instead (patch_layer_step.h).
 #include <windows.h>
+// after windows.h, on which it builds
+#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
 #include <string>
 
 #include "bounded_call.h"
+#include "console_pause.h"
 #include "file_facts.h"
+#include "patch_layer_step.h"
 #include "patch_marks.h"
 #include "request_block.h"
 #include "typed_export.h"
@@ -18,14 +23,22 @@
 
 namespace {
 
-// The launcher waits a second after a start; the host then loads the
-// vendor library. Calls through the chain get this long.
-constexpr DWORD kCallBoundMs = 8000;
+// The tool is one more caller of the proxy beside a running display host,
+// and the proxy serves its callers one at a time. At the worst a call here
+// waits for its turn behind a call that is stuck in the host program, until
+// that call's time-out (about 100 s); the host program is then ended and
+// replaced for this call (about 2 s), or started for the first time (the
+// launcher's 1 s wait). A call that has not returned after all of that,
+// with some slack, will not return at all.
+constexpr DWORD kProxyTimeOutMs = 100000;
+constexpr DWORD kCallBoundMs = kProxyTimeOutMs + 2000 + 1000 + 5000;
+constexpr DWORD kCallBoundSeconds = kCallBoundMs / 1000;
 
 constexpr char kPlugin[] = "displays\\QX20481.dll";
 constexpr char kProxy[] = "VornApx.dll";
 constexpr char kHostProgram[] = "Vorn64BitInterface.exe";
 constexpr char kLayer[] = "MediaPadLayer.dll";
+constexpr char kDisplayHost[] = "LCDSmartie.exe";
 
 class Report {
  public:
@@ -94,6 +107,21 @@ bool CheckProgramFile(Report& report, const char* link, const std::string& path,
   *version = FileVersion(path);
   report.Ok(link, std::string(shown) + ", " + MachineText(machine) + ", " + VersionText(*version));
   return true;
+}
+
+// A 64-bit display host cannot load the 32-bit plug-in: it fails to load it
+// without a word, and the display stays dark.
+void CheckDisplayHost(Report& report, const Chain& chain) {
+  const Machine machine = FileMachine(chain.folder + kDisplayHost);
+  if (machine == Machine::kMissing) return report.Skip("display host", "no LCDSmartie.exe in this folder");
+  if (machine == Machine::kX64) {
+    return report.Fault("display host",
+                        "LCDSmartie.exe is the 64-bit build, which cannot load the 32-bit plug-in QX20481.dll: "
+                        "install the 32-bit build of LCD Smartie.");
+  }
+  if (machine != Machine::kX86)
+    return report.Warn("display host", std::string(kDisplayHost) + " is " + MachineText(machine) + ".");
+  report.Ok("display host", std::string(kDisplayHost) + ", " + MachineText(machine));
 }
 
 void CheckPlugin(Report& report, Chain& chain) {
@@ -171,9 +199,25 @@ std::string HostBindingFailure(const std::string& folder) {
   return found.size() > 13 && found[2] == ':' && found[8] == '.' ? found.substr(13) : found;
 }
 
-// One request through the real proxy: it finds or starts the host program,
-// as it does in the display host. The section then shows whether a host
-// answered.
+bool HostProgramRuns() {
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return false;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  bool found = false;
+  for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
+    found = _stricmp(entry.szExeFile, kHostProgram) == 0;
+  CloseHandle(snapshot);
+  return found;
+}
+
+// One request through the real proxy: it takes its turn like any caller
+// and finds or starts the host program, as it does in the display host.
+// Only this call's own answer counts: the section may hold another
+// caller's block by the time it returns. A position call is answered by a
+// host with the vendor library with something other than -1, which the
+// proxy gives for no answer; a host without the vendor library answers -1
+// too, and says why in its log.
 void CheckHost(Report& report, Chain& chain) {
   if (!chain.proxy_present) return report.Skip("host", "needs VornApx.dll");
   using PositionFn = int32_t(__cdecl*)(int32_t*);
@@ -182,35 +226,28 @@ void CheckHost(Report& report, Chain& chain) {
   if (!first)
     return report.Fault("host", "VornApx.dll does not export LD_GetFirstDevicePosition. Take it from the release zip.");
   int32_t position = 0;
-  int32_t result = 0;
+  int32_t result = -1;
   const DWORD start = GetTickCount();
-  if (!CallWithin(kCallBoundMs, [&] { result = first(&position); })) {
-    return report.Fault("host",
-                        "no answer within 8 s: a host program runs but does not answer. End "
-                        "Vorn64BitInterface.exe in the Task Manager and run this check again.");
-  }
+  const bool returned = CallWithin(kCallBoundMs, [&] { result = first(&position); });
   const DWORD took = GetTickCount() - start;
-  HANDLE mapping = OpenFileMappingA(FILE_MAP_READ, FALSE, kSectionName);
-  const void* view = mapping ? MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, kBlockSize) : nullptr;
-  if (!view) {
-    char text[160];
-    snprintf(text, sizeof text, "the section %s cannot be opened (error %lu).", kSectionName, GetLastError());
+  if (!returned || (result == -1 && took >= kProxyTimeOutMs / 2)) {
+    char text[200];
+    snprintf(text, sizeof text,
+             "no answer within %lu s: a host program runs but does not answer. End Vorn64BitInterface.exe "
+             "in the Task Manager and run this check again.",
+             static_cast<unsigned long>(took / 1000));
     return report.Fault("host", text);
   }
-  RequestBlock block;
-  memcpy(&block, view, sizeof block);
-  chain.host_answers = block.done == 1 && block.pending_opcode == kRequestGetFirstDevicePosition;
-  if (!chain.host_answers) {
+  if (result == -1) {
+    const std::string failure = HostProgramRuns() ? HostBindingFailure(chain.folder) : "";
+    if (!failure.empty())
+      return report.Fault("host", "the host program answers but has no vendor library: \"" + failure + "\"");
     return report.Fault("host", chain.host_present
                                     ? "no host program answered: it could not be started. If the files came from "
                                       "the internet, Unblock them in their Properties; check the antivirus."
                                     : "no host program answered, and none can be started (see above).");
   }
-  const std::string failure = result != 0 ? HostBindingFailure(chain.folder) : "";
-  if (!failure.empty()) {
-    chain.host_answers = false;
-    return report.Fault("host", "the host program answers but has no vendor library: \"" + failure + "\"");
-  }
+  chain.host_answers = true;
   char text[160];
   snprintf(text, sizeof text, "a host program answered through the section %s (%lu ms)", kSectionName, took);
   report.Ok("host", text);
@@ -222,8 +259,9 @@ void CheckPad(Report& report, const Chain& chain) {
   using GetUidFn = double(__cdecl*)(void* uid);
   auto get_uid = LookupExport<GetUidFn>(chain.layer, "getMediapadUID");
   uint64_t uid = 0;  // the layer fills in 8 bytes; they are never handled as a number here
-  if (!CallWithin(kCallBoundMs, [&] { get_uid(&uid); }))
-    return report.Fault("pad", "no answer from the pad within 8 s.");
+  if (!CallWithin(kCallBoundMs, [&] { get_uid(&uid); })) {
+    return report.Fault("pad", "no answer from the pad within " + std::to_string(kCallBoundSeconds) + " s.");
+  }
   if ((uid << 1) == 0)
     return report.Fault("pad",
                         "the pad did not answer (no UID). Plug the MediaPad in, and check that the vendor's "
@@ -243,10 +281,7 @@ void CheckVersions(Report& report, const Chain& chain) {
                               ": they were not released together. Install all three from one release zip.");
 }
 
-}  // namespace
-
-int main() {
-  setvbuf(stdout, nullptr, _IONBF, 0);
+int RunChecks() {
   Chain chain;
   chain.folder = OwnFolder();
   // The display host runs in its own folder; so does everything it starts.
@@ -255,6 +290,7 @@ int main() {
   GetModuleFileNameA(nullptr, own, MAX_PATH);
   printf("vorn-check %s: the MediaPad display chain in %s\n", FileVersion(own).c_str(), chain.folder.c_str());
   Report report;
+  CheckDisplayHost(report, chain);
   CheckPlugin(report, chain);
   CheckLayer(report, chain);
   CheckProxyAndHostFiles(report, chain);
@@ -263,7 +299,27 @@ int main() {
   CheckPad(report, chain);
   CheckVersions(report, chain);
   report.Summary();
+  return report.ExitStatus();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  setvbuf(stdout, nullptr, _IONBF, 0);
+  int status;
+  if (argc == 1) {
+    status = RunChecks();
+  } else if (argc == 3 && strcmp(argv[1], "--patch-layer") == 0) {
+    status = PatchLayerStep(argv[2], OwnFolder());
+  } else {
+    printf(
+        "usage: vorn-check.exe                    checks the display chain in this program's folder\n"
+        "       vorn-check.exe --patch-layer <the vendor's MediaPadLayer.dll>\n"
+        "                                         writes its patched copy into this program's folder\n");
+    status = 1;
+  }
+  PauseIfAloneOnConsole();
   fflush(stdout);
   // Ends a call that is still stuck in the proxy, too.
-  ExitProcess(static_cast<UINT>(report.ExitStatus()));
+  ExitProcess(static_cast<UINT>(status));
 }

@@ -28,6 +28,7 @@ class CheckTool : public ::testing::Test {
          {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe", "INSTALL.txt"})
       ASSERT_TRUE(CopyFileA((ReleaseFolder() + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
     PlaceLayer("MediaPadLayer");
+    PlaceDisplayHost(vt::ProgramDirectory() + "display_host.exe");
     ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
   }
   void TearDown() override {
@@ -37,6 +38,9 @@ class CheckTool : public ::testing::Test {
   void PlaceLayer(const char* variant) {
     ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "layers\\" + variant + ".dll").c_str(),
                           (folder_ + "MediaPadLayer.dll").c_str(), FALSE));
+  }
+  void PlaceDisplayHost(const std::string& program) {
+    ASSERT_TRUE(CopyFileA(program.c_str(), (folder_ + "LCDSmartie.exe").c_str(), FALSE));
   }
   // Runs the tool in the folder; its exit status, and its lines in `lines_`.
   int Run() {
@@ -67,7 +71,8 @@ class CheckTool : public ::testing::Test {
   }
 };
 
-const char* const kLinks[] = {"plug-in", "layer", "proxy", "host program", "vendor library", "host", "pad", "versions"};
+const char* const kLinks[] = {"display host",   "plug-in", "layer", "proxy",   "host program",
+                              "vendor library", "host",    "pad",   "versions"};
 
 }  // namespace
 
@@ -79,7 +84,28 @@ TEST_F(CheckTool, EveryLinkIsOkAndThePadsUidIsRead) {
   EXPECT_NE(Text("pad").find(uid), std::string::npos) << Text("pad");
   EXPECT_EQ(Text("versions"),
             std::string("the plug-in, the proxy and the host program are all version ") + VORN_VERSION_FULL);
+  EXPECT_EQ(Text("display host"), "LCDSmartie.exe, 32-bit");
   EXPECT_EQ(lines_.back(), "every link is OK.");
+}
+
+TEST_F(CheckTool, A64BitDisplayHostIsItsOwnFaultAndNamesTheBuildNeeded) {
+  PlaceDisplayHost(vt::Win64BinDirectory() + "Vorn64BitInterface.exe");
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("display host"), "FAULT");
+  EXPECT_EQ(Text("display host"),
+            "LCDSmartie.exe is the 64-bit build, which cannot load the 32-bit plug-in QX20481.dll: install the 32-bit "
+            "build of LCD Smartie.");
+  int lines = 0;
+  for (const std::string& line : lines_) lines += line.find("LCDSmartie.exe") != std::string::npos;
+  EXPECT_EQ(lines, 1) << Output();
+  for (const char* link : {"plug-in", "layer", "host", "pad"}) EXPECT_EQ(Verdict(link), "OK") << link;
+}
+
+TEST_F(CheckTool, WithoutADisplayHostProgramThatLinkIsNotChecked) {
+  ASSERT_TRUE(DeleteFileA((folder_ + "LCDSmartie.exe").c_str()));
+  EXPECT_EQ(Run(), 0) << Output();
+  EXPECT_EQ(Verdict("display host"), "--");
+  EXPECT_EQ(Text("display host"), "not checked: no LCDSmartie.exe in this folder");
 }
 
 TEST_F(CheckTool, AMissingLayerIsItsOwnFault) {
