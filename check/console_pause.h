@@ -6,9 +6,10 @@
 
 #include <windows.h>
 
-// How many processes are attached to this process's console, 0 without
-// one. The seam of the decision: the tool links console_count.cpp, a test
-// build links a count of its own choosing.
+// How many processes are attached to this process's console; 0 without
+// one, or when the standard input is not that console. The seam of the
+// decision: the tool links console_count.cpp, a test build links a count
+// of its own choosing.
 DWORD ConsoleProcessCount();
 
 // Waits for a line (or the end) of the standard input when this process is

@@ -3,10 +3,9 @@
 // words which link is broken and what to do about it. One line per link;
 // exit status 0 when every link is OK, 1 when one is broken, 2 when there
 // are warnings only. With --patch-layer <file> it makes the patched layer
-// instead (patch_layer_step.h).
+// instead (patch_layer_step.h); with --end-host <folder> it ends a running
+// host program of that folder (host_processes.h).
 #include <windows.h>
-// after windows.h, on which it builds
-#include <tlhelp32.h>
 
 #include <cstdio>
 #include <cstring>
@@ -15,6 +14,7 @@
 #include "bounded_call.h"
 #include "console_pause.h"
 #include "file_facts.h"
+#include "host_processes.h"
 #include "patch_layer_step.h"
 #include "patch_marks.h"
 #include "request_block.h"
@@ -199,18 +199,6 @@ std::string HostBindingFailure(const std::string& folder) {
   return found.size() > 13 && found[2] == ':' && found[8] == '.' ? found.substr(13) : found;
 }
 
-bool HostProgramRuns() {
-  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
-  if (snapshot == INVALID_HANDLE_VALUE) return false;
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  bool found = false;
-  for (BOOL more = Process32First(snapshot, &entry); more && !found; more = Process32Next(snapshot, &entry))
-    found = _stricmp(entry.szExeFile, kHostProgram) == 0;
-  CloseHandle(snapshot);
-  return found;
-}
-
 // One request through the real proxy: it takes its turn like any caller
 // and finds or starts the host program, as it does in the display host.
 // Only this call's own answer counts: the section may hold another
@@ -239,7 +227,7 @@ void CheckHost(Report& report, Chain& chain) {
     return report.Fault("host", text);
   }
   if (result == -1) {
-    const std::string failure = HostProgramRuns() ? HostBindingFailure(chain.folder) : "";
+    const std::string failure = RunningHostPrograms().empty() ? "" : HostBindingFailure(chain.folder);
     if (!failure.empty())
       return report.Fault("host", "the host program answers but has no vendor library: \"" + failure + "\"");
     return report.Fault("host", chain.host_present
@@ -311,6 +299,8 @@ int main(int argc, char** argv) {
     status = RunChecks();
   } else if (argc == 3 && strcmp(argv[1], "--patch-layer") == 0) {
     status = PatchLayerStep(argv[2], OwnFolder());
+  } else if (argc == 3 && strcmp(argv[1], "--end-host") == 0) {
+    status = EndHostStep(argv[2]);
   } else {
     printf(
         "usage: vorn-check.exe                    checks the display chain in this program's folder\n"

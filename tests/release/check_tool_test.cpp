@@ -193,3 +193,18 @@ TEST(ReleaseVersions, EveryProgramOfTheZipCarriesTheProjectVersion) {
     EXPECT_FALSE(VersionString(info, "FileDescription").empty());
   }
 }
+
+TEST(ReleaseVersions, TheSetupProgramCarriesTheReleaseVersion) {
+  std::string path = vt::WindowsDirectory(VORN_SETUP_PROGRAM);
+  path.pop_back();
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  ASSERT_GT(size, 0u);
+  std::vector<char> info(size);
+  ASSERT_TRUE(GetFileVersionInfoA(path.c_str(), 0, size, info.data()));
+  EXPECT_EQ(VersionString(info, "FileVersion"), VORN_VERSION_FULL);
+  EXPECT_EQ(VersionString(info, "ProductVersion"), VORN_VERSION_FULL);
+  EXPECT_EQ(VersionString(info, "ProductName"), VORN_PRODUCT_NAME);
+  EXPECT_EQ(VersionString(info, "CompanyName"), "Vorn");
+  EXPECT_EQ(VersionString(info, "OriginalFilename"), path.substr(path.find_last_of('\\') + 1));
+}

@@ -1,0 +1,68 @@
+#include "host_processes.h"
+
+#include <tlhelp32.h>
+
+#include <cstdio>
+
+namespace {
+
+constexpr char kHostProgram[] = "Vorn64BitInterface.exe";
+constexpr DWORD kEndWaitMs = 5000;
+
+std::string ProgramPath(DWORD pid) {
+  HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
+  if (!process) return "";
+  char path[MAX_PATH] = {};
+  DWORD size = MAX_PATH;
+  const bool found = QueryFullProcessImageNameA(process, 0, path, &size);
+  CloseHandle(process);
+  return found ? path : "";
+}
+
+std::string FullPath(const std::string& path) {
+  char full[MAX_PATH] = {};
+  const DWORD n = GetFullPathNameA(path.c_str(), MAX_PATH, full, nullptr);
+  return n > 0 && n < MAX_PATH ? full : path;
+}
+
+}  // namespace
+
+std::vector<RunningProgram> RunningHostPrograms() {
+  std::vector<RunningProgram> found;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return found;
+  PROCESSENTRY32 entry = {};
+  entry.dwSize = sizeof entry;
+  for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
+    if (_stricmp(entry.szExeFile, kHostProgram) == 0)
+      found.push_back({entry.th32ProcessID, ProgramPath(entry.th32ProcessID)});
+  }
+  CloseHandle(snapshot);
+  return found;
+}
+
+int EndHostStep(const std::string& folder) {
+  std::string file = FullPath(folder);
+  if (!file.empty() && file.back() != '\\') file += '\\';
+  file += kHostProgram;
+  int ended = 0;
+  for (const RunningProgram& program : RunningHostPrograms()) {
+    if (_stricmp(program.path.c_str(), file.c_str()) != 0) continue;
+    HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, program.pid);
+    const bool gone =
+        process && TerminateProcess(process, 1) && WaitForSingleObject(process, kEndWaitMs) == WAIT_OBJECT_0;
+    const DWORD error = GetLastError();
+    if (process) CloseHandle(process);
+    if (!gone) {
+      printf("could not end %s (process %lu, error %lu).\n", file.c_str(), program.pid, error);
+      return 1;
+    }
+    ++ended;
+  }
+  if (ended == 0) {
+    printf("no host program of %s runs.\n", file.c_str());
+  } else {
+    printf("ended %s (%d process%s).\n", file.c_str(), ended, ended == 1 ? "" : "es");
+  }
+  return 0;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The running host programs (Vorn64BitInterface.exe), and the step
+// vorn-check.exe --end-host <folder>, which the setup program and its
+// uninstaller run before they replace or remove the host program's file.
+// Ending it costs nothing lasting: the proxy starts it again when it is
+// next needed.
+
+#include <windows.h>
+
+#include <string>
+#include <vector>
+
+struct RunningProgram {
+  DWORD pid;
+  std::string path;  // empty when it cannot be asked for
+};
+
+std::vector<RunningProgram> RunningHostPrograms();
+
+// Ends the host programs started from `folder`'s Vorn64BitInterface.exe and
+// waits for their end. Prints one line; the exit status, 0 or 1 (one could
+// not be ended).
+int EndHostStep(const std::string& folder);

@@ -1,0 +1,479 @@
+; The setup program of the release, vorn-mediapad-<version>-setup.exe, made
+; by tools/make-setup.sh from the files of the release zip. It installs into
+; the folder of LCDSmartie.exe, makes the patched MediaPadLayer.dll from the
+; vendor's with vorn-check.exe --patch-layer, runs the check and registers an
+; uninstaller that removes exactly what it put there.
+;
+; Defines from make-setup.sh: VERSION, VERSION_FULL, FILES (the unpacked
+; zip), OUTFILE, SIZE_KB (the zip's files).
+;
+; Silent use: setup.exe /S [/LAYER=<the vendor's MediaPadLayer.dll>]
+;   [/LOG=<file>] /D=<folder of LCDSmartie.exe>
+; Every step goes into the log (default %TEMP%\vorn-mediapad-setup.log); a
+; refusal is its last line and the exit status is 2.
+
+Unicode true
+!include MUI2.nsh
+!include LogicLib.nsh
+!include FileFunc.nsh
+!include TextFunc.nsh
+!include WordFunc.nsh
+!include nsDialogs.nsh
+
+!define PRODUCT "Vorn MediaPad display chain"
+!define UNINSTALLER "vorn-mediapad-uninstall.exe"
+!define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VornMediaPad"
+!define HOST_PROGRAM "Vorn64BitInterface.exe"
+!define REFUSED_STATUS 2
+
+Name "${PRODUCT} ${VERSION}"
+OutFile "${OUTFILE}"
+RequestExecutionLevel admin
+ShowInstDetails show
+ShowUninstDetails show
+SetOverwrite try
+AllowSkipFiles off
+
+VIProductVersion ${VERSION_FULL}
+VIFileVersion ${VERSION_FULL}
+VIAddVersionKey /LANG=1033 ProductName "${PRODUCT}"
+VIAddVersionKey /LANG=1033 CompanyName "Vorn"
+VIAddVersionKey /LANG=1033 FileDescription "Setup of the ${PRODUCT}"
+VIAddVersionKey /LANG=1033 FileVersion ${VERSION_FULL}
+VIAddVersionKey /LANG=1033 ProductVersion ${VERSION_FULL}
+VIAddVersionKey /LANG=1033 OriginalFilename "vorn-mediapad-${VERSION}-setup.exe"
+VIAddVersionKey /LANG=1033 LegalCopyright "Vorn"
+
+Var Layer      ; the vendor's MediaPadLayer.dll that the patch step reads
+Var LogFile
+Var LogHandle
+Var KeptLayer  ; the name under which the patch step kept the layer it replaced
+Var LayerField
+
+; ---- pages ----
+!define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION} into the folder of LCD Smartie, so that LCD Smartie can show its screens on the MediaPad's display.$\r$\n$\r$\nYou need the 32-bit build of LCD Smartie, the vendor's MediaPad software, and the vendor's own MediaPadLayer.dll: the setup makes the patched copy from it.$\r$\n$\r$\nClose LCD Smartie before you go on."
+!insertmacro MUI_PAGE_WELCOME
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the folder of LCD Smartie: the folder that holds LCDSmartie.exe. The plug-in goes into its displays folder, the other files beside LCDSmartie.exe."
+!define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Folder of LCDSmartie.exe"
+!define MUI_PAGE_CUSTOMFUNCTION_LEAVE FolderPageLeave
+!insertmacro MUI_PAGE_DIRECTORY
+Page custom LayerPageShow LayerPageLeave
+!insertmacro MUI_PAGE_INSTFILES
+Page custom ReportPageShow
+!define MUI_FINISHPAGE_TEXT "The ${PRODUCT} is installed.$\r$\n$\r$\nIn LCD Smartie's Setup choose QX20481.dll as the display plug-in and the size 2x16. INSTALL.txt in the folder of LCD Smartie says more; vorn-check.exe there checks the chain again at any time."
+!define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\INSTALL.txt"
+!define MUI_FINISHPAGE_SHOWREADME_TEXT "Show INSTALL.txt"
+!define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
+!insertmacro MUI_PAGE_FINISH
+
+!insertmacro MUI_UNPAGE_CONFIRM
+!insertmacro MUI_UNPAGE_INSTFILES
+
+!insertmacro MUI_LANGUAGE "English"
+
+; ---- the log ----
+!macro Log TEXT
+  DetailPrint "${TEXT}"
+  FileWrite $LogHandle "${TEXT}$\r$\n"
+!macroend
+
+; Ends a silent setup with the reason as the log's last line and a non-zero
+; exit status. Otherwise the caller's Abort follows: in a page's leave
+; function the user stays on the page, in the section the setup stops.
+!macro Stop TEXT
+  !insertmacro Log "refused: ${TEXT}"
+  ${If} ${Silent}
+    FileClose $LogHandle
+    SetErrorLevel ${REFUSED_STATUS}
+    Quit
+  ${EndIf}
+!macroend
+
+; The same, said to the user in a message box first.
+!macro Refuse TEXT
+  ${IfNot} ${Silent}
+    MessageBox MB_OK|MB_ICONSTOP "${TEXT}"
+  ${EndIf}
+  !insertmacro Stop "${TEXT}"
+!macroend
+
+Function .onInit
+  ${GetParameters} $R0
+  ClearErrors
+  ${GetOptions} $R0 "/LAYER=" $Layer
+  ${GetOptions} $R0 "/LOG=" $LogFile
+  ${If} $LogFile == ""
+    StrCpy $LogFile "$TEMP\vorn-mediapad-setup.log"
+  ${EndIf}
+  FileOpen $LogHandle $LogFile w
+  FileWrite $LogHandle "${PRODUCT} ${VERSION} setup$\r$\n"
+  InitPluginsDir
+  File "/oname=$PLUGINSDIR\vorn-check.exe" "${FILES}/vorn-check.exe"
+  ${If} $INSTDIR == ""
+    Call ProposeFolder
+  ${EndIf}
+FunctionEnd
+
+Function .onGUIEnd
+  ${If} $LogHandle != ""
+    FileClose $LogHandle
+  ${EndIf}
+FunctionEnd
+
+; ---- the folder ----
+; $R0: the folder of a running LCDSmartie.exe, or "".
+Function RunningDisplayHostFolder
+  StrCpy $R0 ""
+  System::Call 'kernel32::CreateToolhelp32Snapshot(i 2, i 0) p .r0'
+  ${If} $0 = -1
+    Return
+  ${EndIf}
+  System::Alloc 556  ; PROCESSENTRY32W
+  Pop $1
+  System::Call '*$1(i 556)'
+  System::Call 'kernel32::Process32FirstW(p r0, p r1) i .r2'
+  ${DoWhile} $2 <> 0
+    System::Call '*$1(i, i, i .r3, p, i, i, i, i, i, &w260 .r4)'
+    ${If} $4 == "LCDSmartie.exe"
+      System::Call 'kernel32::OpenProcess(i 0x1000, i 0, i r3) p .r5'
+      ${If} $5 <> 0
+        System::Call 'kernel32::QueryFullProcessImageNameW(p r5, i 0, w .r6, *i ${NSIS_MAX_STRLEN}) i .r7'
+        System::Call 'kernel32::CloseHandle(p r5)'
+        ${If} $7 <> 0
+          ${GetParent} $6 $R0
+          ${Break}
+        ${EndIf}
+      ${EndIf}
+    ${EndIf}
+    System::Call 'kernel32::Process32NextW(p r0, p r1) i .r2'
+  ${Loop}
+  System::Free $1
+  System::Call 'kernel32::CloseHandle(p r0)'
+FunctionEnd
+
+; The folder of a running LCDSmartie.exe, else the first of its usual
+; install places that holds one.
+Function ProposeFolder
+  Call RunningDisplayHostFolder
+  ${If} $R0 != ""
+    StrCpy $INSTDIR $R0
+    Return
+  ${EndIf}
+  ${ForEach} $R1 1 6 + 1
+    ${Select} $R1
+      ${Case} 1
+        StrCpy $R0 "$PROGRAMFILES32\LCD Smartie"
+      ${Case} 2
+        StrCpy $R0 "$PROGRAMFILES32\LCDSmartie"
+      ${Case} 3
+        StrCpy $R0 "$PROGRAMFILES64\LCD Smartie"
+      ${Case} 4
+        StrCpy $R0 "$PROGRAMFILES64\LCDSmartie"
+      ${Case} 5
+        StrCpy $R0 "C:\LCD Smartie"
+      ${Case} 6
+        StrCpy $R0 "C:\LCDSmartie"
+    ${EndSelect}
+    ${If} ${FileExists} "$R0\LCDSmartie.exe"
+      StrCpy $INSTDIR $R0
+      Return
+    ${EndIf}
+  ${Next}
+  StrCpy $INSTDIR "$PROGRAMFILES32\LCD Smartie"
+FunctionEnd
+
+; $R9: why $INSTDIR cannot take the chain, or "" when it can. The machine
+; type is read from LCDSmartie.exe's PE header.
+Function FolderProblem
+  StrCpy $R9 ""
+  ${IfNot} ${FileExists} "$INSTDIR\LCDSmartie.exe"
+    StrCpy $R9 "$INSTDIR holds no LCDSmartie.exe. Choose the folder of LCD Smartie."
+    Return
+  ${EndIf}
+  ClearErrors
+  FileOpen $0 "$INSTDIR\LCDSmartie.exe" r
+  FileSeek $0 60 SET
+  FileReadByte $0 $1
+  FileReadByte $0 $2
+  FileReadByte $0 $3
+  FileReadByte $0 $4
+  IntOp $5 $2 << 8
+  IntOp $5 $5 | $1
+  IntOp $6 $3 << 16
+  IntOp $5 $5 | $6
+  IntOp $6 $4 << 24
+  IntOp $5 $5 | $6
+  IntOp $5 $5 + 4
+  FileSeek $0 $5 SET
+  FileReadByte $0 $1
+  FileReadByte $0 $2
+  FileClose $0
+  IntOp $2 $2 << 8
+  IntOp $1 $1 | $2
+  ${If} ${Errors}
+  ${OrIf} $1 = 0
+    StrCpy $R9 "$INSTDIR\LCDSmartie.exe cannot be read as a Windows program."
+  ${ElseIf} $1 = 0x8664
+    StrCpy $R9 "$INSTDIR\LCDSmartie.exe is the 64-bit build of LCD Smartie, which cannot load the 32-bit plug-in QX20481.dll. Install the 32-bit build of LCD Smartie and run this setup again."
+  ${ElseIf} $1 <> 0x14C
+    StrCpy $R9 "$INSTDIR\LCDSmartie.exe is not a 32-bit Windows program."
+  ${EndIf}
+FunctionEnd
+
+Function FolderPageLeave
+  Call FolderProblem
+  ${If} $R9 != ""
+    !insertmacro Refuse "$R9"
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; ---- the layer ----
+; The patch step run in the plug-ins folder, where its copy is thrown away:
+; $R8 its exit status, $R7 its line.
+Function TryPatch
+  nsExec::ExecToStack '"$PLUGINSDIR\vorn-check.exe" --patch-layer "$Layer"'
+  Pop $R8
+  Pop $R7
+  ${TrimNewLines} $R7 $R7
+  ; A refusal is passed on as the setup's own.
+  StrCpy $0 $R7 9
+  ${If} $0 == "refused: "
+    StrCpy $R7 $R7 "" 9
+  ${EndIf}
+  Delete "$PLUGINSDIR\MediaPadLayer.dll"
+FunctionEnd
+
+; An unpatched layer beside LCDSmartie.exe, or the one an earlier setup kept.
+Function ProposeLayer
+  ${ForEach} $R1 1 2 + 1
+    ${If} $R1 = 1
+      StrCpy $Layer "$INSTDIR\MediaPadLayer.dll"
+    ${Else}
+      StrCpy $Layer "$INSTDIR\MediaPadLayer.dll.orig"
+    ${EndIf}
+    ${If} ${FileExists} $Layer
+      Call TryPatch
+      StrCpy $R7 $R7 8
+      ${If} $R7 == "patched:"
+        Return
+      ${EndIf}
+    ${EndIf}
+  ${Next}
+  StrCpy $Layer ""
+FunctionEnd
+
+Function LayerPageShow
+  ${If} $Layer == ""
+    Call ProposeLayer
+  ${EndIf}
+  !insertmacro MUI_HEADER_TEXT "The MediaPad layer" "The setup makes the patched MediaPadLayer.dll from the vendor's own."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 36u "Choose the vendor's MediaPadLayer.dll, as the vendor's MediaPad software installed it. The setup writes a patched copy beside LCDSmartie.exe that hands the pad's calls to VornApx.dll; the file you choose is not changed."
+  Pop $0
+  ${NSD_CreateText} 0 40u 80% 12u $Layer
+  Pop $LayerField
+  ${NSD_CreateBrowseButton} 82% 39u 18% 14u "Browse..."
+  Pop $0
+  ${NSD_OnClick} $0 BrowseLayer
+  ${NSD_CreateLabel} 0 60u 100% 36u "A MediaPadLayer.dll that is already beside LCDSmartie.exe is kept as MediaPadLayer.dll.orig (or the next free name); uninstalling puts it back."
+  Pop $0
+  nsDialogs::Show
+FunctionEnd
+
+Function BrowseLayer
+  ${NSD_GetText} $LayerField $0
+  nsDialogs::SelectFileDialog open $0 "MediaPad layer|MediaPadLayer.dll*|DLL files|*.dll|All files|*.*"
+  Pop $0
+  ${If} $0 != ""
+    ${NSD_SetText} $LayerField $0
+  ${EndIf}
+FunctionEnd
+
+Function LayerPageLeave
+  ${NSD_GetText} $LayerField $Layer
+  Call TryPatch
+  ${If} $R8 <> 0
+    !insertmacro Refuse "$R7"
+    Abort
+  ${EndIf}
+FunctionEnd
+
+; ---- installing ----
+; Places one file of the zip (SOURCE, in the zip's folder) as DEST under
+; $INSTDIR. A file the display host has loaded cannot be replaced: the user
+; is asked to close it and try again.
+!macro PlaceFile SOURCE DEST
+  ${Do}
+    ClearErrors
+    File "/oname=${DEST}" "${FILES}/${SOURCE}"
+    ${IfNot} ${Errors}
+      !insertmacro Log "placed ${DEST}"
+      ${Break}
+    ${EndIf}
+    ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$INSTDIR\${DEST} cannot be replaced: LCD Smartie has it loaded. Close LCD Smartie, then press Retry." /SD IDCANCEL IDCANCEL`
+      !insertmacro Stop "$INSTDIR\${DEST} cannot be replaced: it is in use. Close LCD Smartie and run the setup again."
+      Abort
+    ${EndIf}
+  ${Loop}
+!macroend
+
+; Ends the folder's host program with the check tool at TOOL, so that its
+; file can be replaced or removed; the next call through the chain starts
+; it again.
+!macro EndHostProgram TOOL
+  nsExec::ExecToStack '"${TOOL}" --end-host "$INSTDIR"'
+  Pop $0
+  Pop $1
+!macroend
+
+Section "Install"
+  !insertmacro Log "folder: $INSTDIR"
+  Call FolderProblem
+  ${If} $R9 != ""
+    !insertmacro Refuse "$R9"
+    Abort
+  ${EndIf}
+  ${If} $Layer == ""
+    Call ProposeLayer
+  ${EndIf}
+  ${If} $Layer == ""
+    !insertmacro Refuse "no vendor's MediaPadLayer.dll to patch: name it (silently: /LAYER=<file>)."
+    Abort
+  ${EndIf}
+  !insertmacro Log "vendor's layer: $Layer"
+  Call TryPatch
+  ${If} $R8 <> 0
+    !insertmacro Refuse "$R7"
+    Abort
+  ${EndIf}
+
+  !insertmacro EndHostProgram "$PLUGINSDIR\vorn-check.exe"
+  ${TrimNewLines} $1 $1
+  !insertmacro Log $1
+  SetOutPath "$INSTDIR\displays"
+  SetOutPath $INSTDIR
+  !insertmacro PlaceFile "displays/QX20481.dll" "displays\QX20481.dll"
+  !insertmacro PlaceFile "VornApx.dll" "VornApx.dll"
+  !insertmacro PlaceFile "${HOST_PROGRAM}" "${HOST_PROGRAM}"
+  !insertmacro PlaceFile "vorn-check.exe" "vorn-check.exe"
+  !insertmacro PlaceFile "INSTALL.txt" "INSTALL.txt"
+
+  nsExec::ExecToStack '"$INSTDIR\vorn-check.exe" --patch-layer "$Layer"'
+  Pop $0
+  Pop $1
+  ${TrimNewLines} $1 $1
+  !insertmacro Log "$1"
+  ${If} $0 <> 0
+    !insertmacro Refuse "the patched MediaPadLayer.dll could not be made."
+    Abort
+  ${EndIf}
+  ; The line ends with the kept layer's name when one was kept.
+  ${WordFind} $1 " is kept as " "+1}" $KeptLayer
+  ${If} $KeptLayer == $1
+    StrCpy $KeptLayer ""
+    ; Nothing kept this time (the copy was in place): an earlier setup's
+    ; kept layer is still the one to put back.
+    ReadRegStr $2 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+    ${If} $2 == $INSTDIR
+      ReadRegStr $KeptLayer HKLM "${UNINSTALL_KEY}" "KeptLayer"
+    ${EndIf}
+  ${EndIf}
+
+  WriteUninstaller "$INSTDIR\${UNINSTALLER}"
+  ${GetSize} $INSTDIR "/M=MediaPadLayer.dll /S=0K /G=0" $2 $3 $4
+  IntOp $2 $2 + ${SIZE_KB}
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Vorn"
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "EstimatedSize" $2
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "InstallLocation" $INSTDIR
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "UninstallString" '"$INSTDIR\${UNINSTALLER}"'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "QuietUninstallString" '"$INSTDIR\${UNINSTALLER}" /S'
+  WriteRegStr HKLM "${UNINSTALL_KEY}" "KeptLayer" $KeptLayer
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
+  WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
+  !insertmacro Log "uninstaller: $INSTDIR\${UNINSTALLER}"
+
+  ; The check's report, through a file: it is longer than one string may be.
+  !insertmacro Log "vorn-check.exe:"
+  nsExec::Exec '"$SYSDIR\cmd.exe" /c ""$INSTDIR\vorn-check.exe" > "$PLUGINSDIR\check.txt" 2>&1"'
+  Pop $0
+  FileOpen $2 "$PLUGINSDIR\check.txt" r
+  ${Do}
+    ClearErrors
+    FileRead $2 $3
+    ${If} ${Errors}
+      ${Break}
+    ${EndIf}
+    ${TrimNewLines} $3 $3
+    !insertmacro Log "  $3"
+  ${Loop}
+  FileClose $2
+  !insertmacro Log "installed; the check's exit status: $0"
+  FileClose $LogHandle
+  StrCpy $LogHandle ""
+SectionEnd
+
+Function ReportPageShow
+  !insertmacro MUI_HEADER_TEXT "The check" "vorn-check.exe walked the chain link by link."
+  nsDialogs::Create 1018
+  Pop $0
+  nsDialogs::CreateControl LISTBOX ${DEFAULT_STYLES}|${WS_TABSTOP}|${WS_VSCROLL}|${WS_HSCROLL} ${WS_EX_CLIENTEDGE} 0 0 100% 100% ""
+  Pop $1
+  SendMessage $1 ${LB_SETHORIZONTALEXTENT} 2000 0
+  FileOpen $2 "$PLUGINSDIR\check.txt" r
+  ${Do}
+    ClearErrors
+    FileRead $2 $3
+    ${If} ${Errors}
+      ${Break}
+    ${EndIf}
+    ${TrimNewLines} $3 $3
+    SendMessage $1 ${LB_ADDSTRING} 0 "STR:$3"
+  ${Loop}
+  FileClose $2
+  nsDialogs::Show
+FunctionEnd
+
+; ---- uninstalling ----
+!macro RemoveFile NAME
+  ${Do}
+    ClearErrors
+    Delete "$INSTDIR\${NAME}"
+    ${IfNot} ${Errors}
+      ${Break}
+    ${EndIf}
+    ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$INSTDIR\${NAME} cannot be removed: LCD Smartie has it loaded. Close LCD Smartie, then press Retry." /SD IDCANCEL IDCANCEL`
+      SetErrorLevel ${REFUSED_STATUS}
+      Abort
+    ${EndIf}
+  ${Loop}
+!macroend
+
+Section "Uninstall"
+  !insertmacro EndHostProgram "$INSTDIR\vorn-check.exe"
+  DetailPrint $1
+  !insertmacro RemoveFile "displays\QX20481.dll"
+  !insertmacro RemoveFile "VornApx.dll"
+  !insertmacro RemoveFile "${HOST_PROGRAM}"
+  !insertmacro RemoveFile "vorn-check.exe"
+  !insertmacro RemoveFile "INSTALL.txt"
+  !insertmacro RemoveFile "MediaPadLayer.dll"
+  Delete "$INSTDIR\Vorn64BitInterface.log"
+  Delete "$INSTDIR\logs\QX20481.log"
+  Delete "$INSTDIR\logs\VornApx.log"
+  RMDir "$INSTDIR\logs"
+  ; Only the layer this very install kept.
+  ReadRegStr $0 HKLM "${UNINSTALL_KEY}" "InstallLocation"
+  ReadRegStr $1 HKLM "${UNINSTALL_KEY}" "KeptLayer"
+  ${If} $0 == $INSTDIR
+    ${If} $1 != ""
+    ${AndIf} ${FileExists} "$INSTDIR\$1"
+      Rename "$INSTDIR\$1" "$INSTDIR\MediaPadLayer.dll"
+    ${EndIf}
+    DeleteRegKey HKLM "${UNINSTALL_KEY}"
+  ${EndIf}
+  Delete "$INSTDIR\${UNINSTALLER}"
+SectionEnd

@@ -1,0 +1,246 @@
+// The setup program run silently under Wine, as IT staff would run it, into
+// a folder laid out like LCD Smartie's install, with the stand-in for the
+// vendor's original layer; then its uninstaller.
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <string>
+#include <vector>
+
+#include "host_harness.h"
+#include "patch_marks.h"
+#include "test_support.h"
+
+namespace {
+
+// What the setup program places, as the zip holds it.
+const char* const kPlaced[] = {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe",
+                               "INSTALL.txt"};
+constexpr char kUninstaller[] = "vorn-mediapad-uninstall.exe";
+
+// WindowsDirectory gives folders; the setup program is a file.
+std::string SetupProgramPath() {
+  const std::string path = vt::WindowsDirectory(VORN_SETUP_PROGRAM);
+  return path.substr(0, path.size() - 1);
+}
+std::string ReleaseFile(const char* name) { return vt::WindowsDirectory(VORN_RELEASE_FOLDER) + name; }
+std::string Layer(const char* variant) { return vt::ProgramDirectory() + "layers\\" + variant + ".dll"; }
+
+bool PassesPatchCheck(const std::string& path) {
+  HMODULE layer = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
+  if (!layer) return false;
+  const bool passed =
+      LayerIsPatched(ReadPatchMarks(layer, reinterpret_cast<uintptr_t>(GetProcAddress(layer, "getMediapadUID"))));
+  FreeLibrary(layer);
+  return passed;
+}
+
+class SetupProgram : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vt::KillProcesses(vt::kHostTail);
+    folder_ = dir_.path() + "\\LCDSmartie";
+    vendor_ = dir_.path() + "\\vendor\\MediaPadLayer.dll";
+    log_ = dir_.path() + "\\setup.log";
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA(In("displays").c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((dir_.path() + "\\vendor").c_str(), nullptr));
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "display_host.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE));
+    ASSERT_TRUE(vt::WriteFileBytes(In("config.ini"), "[General Settings]\r\nSize=6\r\n"));
+    original_ = vt::ReadFileBytes(Layer("MediaPadLayer_original"));
+    ASSERT_TRUE(vt::WriteFileBytes(vendor_, original_));
+    ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
+  }
+  void TearDown() override {
+    vt::KillProcesses(vt::kHostTail);
+    vt::RemoveVendorLibrary();
+    RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornMediaPad");
+  }
+  std::string In(const std::string& name) const { return folder_ + "\\" + name; }
+  // Runs the setup program silently into the folder; its exit status, its
+  // log in `log_lines_`.
+  int Install(const std::string& options) { return RunSetup(options + " /D=" + folder_); }
+  int RunSetup(const std::string& arguments) {
+    const vt::ChildRun run = vt::RunChild("\"" + SetupProgramPath() + "\" /S /LOG=" + log_ + " " + arguments,
+                                          dir_.path(), dir_.path() + "\\setup.txt", 120000);
+    log_lines_ = vt::FileLines(log_);
+    return run.exit_code;
+  }
+  std::string Log() const { return testing::PrintToString(log_lines_); }
+  // The uninstaller runs on from a copy of itself; it removes its own file last.
+  void Uninstall() {
+    const vt::ChildRun run =
+        vt::RunChild("\"" + In(kUninstaller) + "\" /S", dir_.path(), dir_.path() + "\\un.txt", 60000);
+    ASSERT_EQ(run.exit_code, 0);
+    for (int i = 0; i < 600 && vt::FileExists(In(kUninstaller)); ++i) Sleep(50);
+    ASSERT_FALSE(vt::FileExists(In(kUninstaller)));
+    Sleep(500);  // its process may still be ending
+  }
+
+  vt::ScopedTempDir dir_;
+  std::string folder_, vendor_, log_, original_;
+  std::vector<std::string> log_lines_;
+};
+
+}  // namespace
+
+TEST_F(SetupProgram, SilentInstallPlacesEveryFilePatchesTheLayerKeepsTheOldOneAndChecks) {
+  const std::string previous = vt::ReadFileBytes(Layer("MediaPadLayer_recording"));
+  ASSERT_TRUE(vt::WriteFileBytes(In("MediaPadLayer.dll"), previous));
+  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  for (const char* file : kPlaced) EXPECT_EQ(vt::ReadFileBytes(In(file)), vt::ReadFileBytes(ReleaseFile(file))) << file;
+  EXPECT_TRUE(PassesPatchCheck(In("MediaPadLayer.dll")));
+  EXPECT_EQ(vt::ReadFileBytes(In("MediaPadLayer.dll.orig")), previous);
+  EXPECT_EQ(vt::ReadFileBytes(vendor_), original_);
+  EXPECT_TRUE(vt::FileExists(In(kUninstaller)));
+  ASSERT_GE(log_lines_.size(), 3u) << Log();
+  EXPECT_EQ(log_lines_.end()[-2], "  every link is OK.") << Log();
+  EXPECT_EQ(log_lines_.back(), "installed; the check's exit status: 0") << Log();
+
+  // The check tool, run again in the folder, agrees.
+  vt::KillProcesses(vt::kHostTail);
+  const vt::ChildRun check =
+      vt::RunChild("\"" + In("vorn-check.exe") + "\"", folder_, dir_.path() + "\\check.txt", 60000);
+  EXPECT_EQ(check.exit_code, 0) << check.output;
+  EXPECT_NE(check.output.find("OK     pad             the pad answered through the layer"), std::string::npos)
+      << check.output;
+}
+
+TEST_F(SetupProgram, SilentUninstallRemovesExactlyWhatTheSetupPutThereAndRestoresTheKeptLayer) {
+  // Without /LAYER the unpatched layer beside LCDSmartie.exe is the vendor's.
+  ASSERT_TRUE(vt::WriteFileBytes(In("MediaPadLayer.dll"), original_));
+  ASSERT_TRUE(CreateDirectoryA(In("logs").c_str(), nullptr));
+  ASSERT_TRUE(vt::WriteFileBytes(In("logs\\LCDSmartie.log"), "the display host's own log"));
+  ASSERT_EQ(Install(""), 0) << Log();
+  EXPECT_EQ(vt::ReadFileBytes(In("MediaPadLayer.dll.orig")), original_);
+  EXPECT_TRUE(PassesPatchCheck(In("MediaPadLayer.dll")));
+  EXPECT_TRUE(vt::FileExists(In("Vorn64BitInterface.log")));
+  EXPECT_TRUE(vt::FileExists(In("logs\\VornApx.log")));
+  // A host program of the folder runs (the setup's check started it); the
+  // uninstaller must end it.
+  vt::KillProcesses(vt::kHostTail);
+  vt::ChildProcess host = vt::StartChild("\"" + In("Vorn64BitInterface.exe") + "\"", folder_);
+  ASSERT_TRUE(host.process);
+
+  Uninstall();
+  EXPECT_EQ(WaitForSingleObject(host.process, 5000), static_cast<DWORD>(WAIT_OBJECT_0)) << "the host program runs on";
+  CloseHandle(host.process);
+  for (const char* file : kPlaced) EXPECT_FALSE(vt::FileExists(In(file))) << file;
+  for (const char* log : {"Vorn64BitInterface.log", "logs\\VornApx.log", "logs\\QX20481.log"})
+    EXPECT_FALSE(vt::FileExists(In(log))) << log;
+  EXPECT_EQ(vt::ReadFileBytes(In("MediaPadLayer.dll")), original_);
+  EXPECT_FALSE(vt::FileExists(In("MediaPadLayer.dll.orig")));
+  // Everything else is as it was.
+  EXPECT_EQ(vt::ReadFileBytes(In("config.ini")), "[General Settings]\r\nSize=6\r\n");
+  EXPECT_EQ(vt::ReadFileBytes(In("logs\\LCDSmartie.log")), "the display host's own log");
+  EXPECT_EQ(vt::ReadFileBytes(In("LCDSmartie.exe")), vt::ReadFileBytes(vt::ProgramDirectory() + "display_host.exe"));
+  EXPECT_TRUE(vt::FileExists(In("displays")));
+  HKEY key = nullptr;
+  EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornMediaPad",
+                          0, KEY_READ, &key),
+            ERROR_SUCCESS);
+}
+
+TEST_F(SetupProgram, TheUninstallEntryNamesTheProductVersionPublisherAndSize) {
+  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  HKEY key = nullptr;
+  ASSERT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornMediaPad",
+                          0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  auto text = [&](const char* name) {
+    char value[512] = {};
+    DWORD size = sizeof value;
+    return RegQueryValueExA(key, name, nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size) == ERROR_SUCCESS
+               ? std::string(value)
+               : "<none>";
+  };
+  EXPECT_EQ(text("DisplayName"), "Vorn MediaPad display chain");
+  EXPECT_EQ(text("DisplayVersion"), VORN_VERSION);
+  EXPECT_EQ(text("Publisher"), "Vorn");
+  EXPECT_EQ(text("InstallLocation"), folder_);
+  EXPECT_EQ(text("UninstallString"), "\"" + In(kUninstaller) + "\"");
+  DWORD size_kb = 0, size = sizeof size_kb;
+  ASSERT_EQ(RegQueryValueExA(key, "EstimatedSize", nullptr, nullptr, reinterpret_cast<BYTE*>(&size_kb), &size),
+            ERROR_SUCCESS);
+  uint64_t bytes = 0;
+  for (const char* file : kPlaced) bytes += vt::ReadFileBytes(In(file)).size();
+  bytes += original_.size();
+  EXPECT_GE(size_kb, bytes / 1024);
+  EXPECT_LE(size_kb, bytes / 1024 + 8);
+  RegCloseKey(key);
+}
+
+// Each refusal: exit status 2, the reason as the log's last line, and
+// nothing of the chain in the folder.
+TEST_F(SetupProgram, SilentRefusalsExitNonZeroWithALineInTheLog) {
+  struct Case {
+    const char* what;
+    std::function<void()> arrange;
+    std::string options;
+    std::string line;
+  };
+  const std::string folder = folder_;
+  const Case cases[] = {
+      {"no LCDSmartie.exe", [&] { DeleteFileA(In("LCDSmartie.exe").c_str()); }, "/LAYER=" + vendor_,
+       "refused: " + folder + " holds no LCDSmartie.exe. Choose the folder of LCD Smartie."},
+      {"a 64-bit LCDSmartie.exe",
+       [&] {
+         CopyFileA((vt::Win64BinDirectory() + "Vorn64BitInterface.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE);
+       },
+       "/LAYER=" + vendor_,
+       "refused: " + folder +
+           "\\LCDSmartie.exe is the 64-bit build of LCD Smartie, which cannot load the 32-bit plug-in QX20481.dll. "
+           "Install the 32-bit build of LCD Smartie and run this setup again."},
+      {"no vendor layer", [] {}, "",
+       "refused: no vendor's MediaPadLayer.dll to patch: name it (silently: /LAYER=<file>)."},
+      {"a layer the patch step refuses", [] {}, "/LAYER=" + vt::ProgramDirectory() + "VornApx.dll",
+       "refused: " + vt::ProgramDirectory() + "VornApx.dll: it does not export getMediapadUID. Nothing was written."},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    CopyFileA((vt::ProgramDirectory() + "display_host.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE);
+    c.arrange();
+    EXPECT_EQ(Install(c.options), 2) << Log();
+    ASSERT_FALSE(log_lines_.empty());
+    EXPECT_EQ(log_lines_.back(), c.line) << Log();
+    for (const char* file : kPlaced) EXPECT_FALSE(vt::FileExists(In(file))) << file;
+    EXPECT_FALSE(vt::FileExists(In("MediaPadLayer.dll")));
+    EXPECT_FALSE(vt::FileExists(In(kUninstaller)));
+  }
+}
+
+// A file the display host has open cannot be replaced: silently, that is a
+// refusal too, and the file stays as it was.
+TEST_F(SetupProgram, AFileInUseStopsTheSilentSetup) {
+  ASSERT_TRUE(vt::WriteFileBytes(In("displays\\QX20481.dll"), "an older plug-in"));
+  HANDLE held = CreateFileA(In("displays\\QX20481.dll").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  ASSERT_NE(held, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(Install("/LAYER=" + vendor_), 2) << Log();
+  CloseHandle(held);
+  ASSERT_FALSE(log_lines_.empty());
+  EXPECT_EQ(log_lines_.back(), "refused: " + folder_ +
+                                   "\\displays\\QX20481.dll cannot be replaced: it is in use. Close LCD Smartie and "
+                                   "run the setup again.")
+      << Log();
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481.dll")), "an older plug-in");
+  EXPECT_FALSE(vt::FileExists(In(kUninstaller)));
+}
+
+// Without /D the setup program looks for the folder itself, first that of
+// a running LCDSmartie.exe. Any 32-bit program that keeps running will do
+// as that: Windows' ping, renamed.
+TEST_F(SetupProgram, ProposesTheFolderOfARunningLCDSmartie) {
+  char system[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+  ASSERT_TRUE(CopyFileA((std::string(system) + "\\ping.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE));
+  vt::ChildProcess running = vt::StartChild("\"" + In("LCDSmartie.exe") + "\" -n 60 127.0.0.1", folder_);
+  ASSERT_TRUE(running.process);
+  Sleep(500);
+  const int status = RunSetup("/LAYER=" + vendor_);
+  TerminateProcess(running.process, 0);
+  vt::WaitChild(running, 5000);
+  ASSERT_EQ(status, 0) << Log();
+  EXPECT_EQ(log_lines_.at(1), "folder: " + folder_);
+  EXPECT_TRUE(vt::FileExists(In("displays\\QX20481.dll")));
+}
