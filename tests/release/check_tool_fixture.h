@@ -1,0 +1,72 @@
+#pragma once
+// The check tool in a folder laid out from the unpacked release zip, with
+// the stand-in layer and a stand-in LCDSmartie.exe beside it and the
+// stand-in device library at the vendor's path.
+
+#include <gtest/gtest.h>
+
+#include <string>
+#include <vector>
+
+#include "host_harness.h"
+#include "test_support.h"
+
+namespace vt {
+
+inline std::string ReleaseFolder() { return vt::WindowsDirectory(VORN_RELEASE_FOLDER); }
+
+class CheckTool : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    vt::KillProcesses(vt::kHostTail);
+    folder_ = dir_.path() + "\\LCDSmartie\\";
+    ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "displays").c_str(), nullptr));
+    for (const char* file :
+         {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe", "INSTALL.txt"})
+      ASSERT_TRUE(CopyFileA((ReleaseFolder() + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
+    PlaceLayer("MediaPadLayer");
+    PlaceDisplayHost(vt::ProgramDirectory() + "display_host.exe");
+    ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
+  }
+  void TearDown() override {
+    vt::KillProcesses(vt::kHostTail);
+    vt::RemoveVendorLibrary();
+  }
+  void PlaceLayer(const char* variant) {
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "layers\\" + variant + ".dll").c_str(),
+                          (folder_ + "MediaPadLayer.dll").c_str(), FALSE));
+  }
+  void PlaceDisplayHost(const std::string& program) {
+    ASSERT_TRUE(CopyFileA(program.c_str(), (folder_ + "LCDSmartie.exe").c_str(), FALSE));
+  }
+  // Runs the tool in the folder; its exit status, and its lines in `lines_`.
+  int Run(DWORD timeout_ms = 60000) {
+    const vt::ChildRun run =
+        vt::RunChild("\"" + folder_ + "vorn-check.exe\"", folder_, dir_.path() + "\\check.txt", timeout_ms);
+    lines_ = vt::Lines(run.output);
+    return run.exit_code;
+  }
+  // The verdict ("OK", "FAULT", ...) and the text of the line of one link.
+  std::string Verdict(const std::string& link) const { return Field(link, 0, 6); }
+  std::string Text(const std::string& link) const { return Field(link, 23, std::string::npos); }
+  std::string Output() const { return testing::PrintToString(lines_); }
+
+  vt::ScopedTempDir dir_;
+  std::string folder_;
+  std::vector<std::string> lines_;
+
+ private:
+  static std::string Trimmed(std::string text) {
+    while (!text.empty() && text.back() == ' ') text.pop_back();
+    return text;
+  }
+  std::string Field(const std::string& link, size_t from, size_t length) const {
+    for (const std::string& line : lines_) {
+      if (line.size() > 23 && Trimmed(line.substr(7, 15)) == link) return Trimmed(line.substr(from, length));
+    }
+    return "<no line for " + link + ">";
+  }
+};
+
+}  // namespace vt
