@@ -53,6 +53,8 @@ Var LayerField
 ; ---- pages ----
 !define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION} into the folder of LCD Smartie, so that LCD Smartie can show its screens on the MediaPad's display.$\r$\n$\r$\nYou need the 32-bit build of LCD Smartie, the vendor's MediaPad software, and the vendor's own MediaPadLayer.dll: the setup makes the patched copy from it.$\r$\n$\r$\nClose LCD Smartie before you go on."
 !insertmacro MUI_PAGE_WELCOME
+!define MUI_PAGE_HEADER_TEXT "The folder of LCD Smartie"
+!define MUI_PAGE_HEADER_SUBTEXT "The chain goes where LCDSmartie.exe is."
 !define MUI_DIRECTORYPAGE_TEXT_TOP "Choose the folder of LCD Smartie: the folder that holds LCDSmartie.exe. The plug-in goes into its displays folder, the other files beside LCDSmartie.exe."
 !define MUI_DIRECTORYPAGE_TEXT_DESTINATION "Folder of LCDSmartie.exe"
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE FolderPageLeave
@@ -60,12 +62,14 @@ Var LayerField
 Page custom LayerPageShow LayerPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 Page custom ReportPageShow
-!define MUI_FINISHPAGE_TEXT "The ${PRODUCT} is installed.$\r$\n$\r$\nIn LCD Smartie's Setup choose QX20481.dll as the display plug-in and the size 2x16. INSTALL.txt in the folder of LCD Smartie says more; vorn-check.exe there checks the chain again at any time."
+!define MUI_FINISHPAGE_TEXT_LARGE
+!define MUI_FINISHPAGE_TEXT "The ${PRODUCT} is installed. In LCD Smartie's Setup choose QX20481.dll as the display plug-in and the size 2x16.$\r$\n$\r$\nIf the check showed FAULT lines, do what they say and run vorn-check.exe again. INSTALL.txt says more."
 !define MUI_FINISHPAGE_SHOWREADME "$INSTDIR\INSTALL.txt"
 !define MUI_FINISHPAGE_SHOWREADME_TEXT "Show INSTALL.txt"
 !define MUI_FINISHPAGE_SHOWREADME_NOTCHECKED
 !insertmacro MUI_PAGE_FINISH
 
+!define MUI_UNCONFIRMPAGE_TEXT_TOP "This removes the files and logs that the setup put into the folder of LCD Smartie, ends the host program if it runs, and puts back the MediaPadLayer.dll that the setup kept. Nothing else in the folder is touched. Close LCD Smartie first."
 !insertmacro MUI_UNPAGE_CONFIRM
 !insertmacro MUI_UNPAGE_INSTFILES
 
@@ -422,7 +426,10 @@ Function ReportPageShow
   Pop $0
   nsDialogs::CreateControl LISTBOX ${DEFAULT_STYLES}|${WS_TABSTOP}|${WS_VSCROLL}|${WS_HSCROLL} ${WS_EX_CLIENTEDGE} 0 0 100% 100% ""
   Pop $1
-  SendMessage $1 ${LB_SETHORIZONTALEXTENT} 2000 0
+  ; The report's columns line up in a fixed-width font.
+  CreateFont $2 "Courier New" 8
+  SendMessage $1 ${WM_SETFONT} $2 1
+  SendMessage $1 ${LB_SETHORIZONTALEXTENT} 1200 0
   FileOpen $2 "$PLUGINSDIR\check.txt" r
   ${Do}
     ClearErrors
