@@ -27,6 +27,20 @@ LayerPatch Patch(const Bytes& file) {
 
 LayerPatchVerdict Verdict(const Bytes& file) { return Patch(file).verdict; }
 
+// The vendor-like layer with `text` in UTF-16LE at `at`.
+Bytes With(uint32_t at, const std::string& text) {
+  Bytes file = vt::VendorLikeLayer();
+  vt::PutUtf16(file, at, text);
+  return file;
+}
+
+// The vendor-like layer with one byte changed.
+Bytes WithByte(uint32_t at, uint8_t value) {
+  Bytes file = vt::VendorLikeLayer();
+  file[at] = value;
+  return file;
+}
+
 }  // namespace
 
 TEST(LayerPatch, ChangesExactlyTheNameAndTheMark) {
@@ -87,30 +101,20 @@ TEST(LayerPatch, RefusesPlacesOutsideTheSections) {
 
 TEST(LayerPatch, RefusesAnythingButTheVendorsNameAtTheFirstPlace) {
   for (const char* name : {"KHALAPI.dlx", "khalapi.dll", "KHALAPI.dl"}) {
-    Bytes file = vt::VendorLikeLayer();
-    vt::PutUtf16(file, kNameAt, name);
-    const LayerPatch patch = Patch(file);
+    const LayerPatch patch = Patch(With(kNameAt, name));
     EXPECT_EQ(patch.verdict, LayerPatchVerdict::kNotVendorName) << name;
     EXPECT_NE(patch.detail.find("where the vendor's holds \"KHALAPI.dll\""), std::string::npos) << patch.detail;
   }
-  Bytes longer = vt::VendorLikeLayer();
-  vt::PutUtf16(longer, kNameAt, "KHALAPI.dlls");
-  EXPECT_EQ(Verdict(longer), LayerPatchVerdict::kNotVendorName);
-  Bytes wide_unit = vt::VendorLikeLayer();
-  wide_unit[kNameAt + 1] = 0x01;  // 'K' with a high byte
-  EXPECT_EQ(Verdict(wide_unit), LayerPatchVerdict::kNotVendorName);
+  EXPECT_EQ(Verdict(With(kNameAt, "KHALAPI.dlls")), LayerPatchVerdict::kNotVendorName);
+  EXPECT_EQ(Verdict(WithByte(kNameAt + 1, 0x01)), LayerPatchVerdict::kNotVendorName);  // 'K' with a high byte
 }
 
 TEST(LayerPatch, RefusesAnythingButFourLettersAndAZeroAtTheMark) {
   for (const char* mark : {"Pat1", "Pa x", "Pat"}) {
     EXPECT_EQ(Verdict(vt::VendorLikeLayer(mark)), LayerPatchVerdict::kNotFourLetters) << mark;
   }
-  Bytes unended = vt::VendorLikeLayer();
-  vt::PutUtf16(unended, kMarkAt, "Origx");
-  EXPECT_EQ(Verdict(unended), LayerPatchVerdict::kNotFourLetters);
-  Bytes wide_unit = vt::VendorLikeLayer();
-  wide_unit[kMarkAt + 3] = 0x04;  // 'r' with a high byte
-  EXPECT_EQ(Verdict(wide_unit), LayerPatchVerdict::kNotFourLetters);
+  EXPECT_EQ(Verdict(With(kMarkAt, "Origx")), LayerPatchVerdict::kNotFourLetters);
+  EXPECT_EQ(Verdict(WithByte(kMarkAt + 3, 0x04)), LayerPatchVerdict::kNotFourLetters);  // 'r' with a high byte
   // An already patched name does not excuse the mark.
   Bytes half = vt::VendorLikeLayer("Or1g");
   vt::PutUtf16(half, kNameAt, "VornApx.dll");

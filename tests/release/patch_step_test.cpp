@@ -8,24 +8,13 @@
 #include <string>
 #include <vector>
 
-#include "patch_marks.h"
+#include "layer_files.h"
 #include "pe_builder.h"
 #include "test_support.h"
 
 namespace {
 
-std::string Layer(const char* variant) { return vt::ProgramDirectory() + "layers\\" + variant + ".dll"; }
-
 bool Copy(const std::string& from, const std::string& to) { return CopyFileA(from.c_str(), to.c_str(), FALSE); }
-
-bool PassesPatchCheck(const std::string& path) {
-  HMODULE layer = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-  if (!layer) return false;
-  const bool passed =
-      LayerIsPatched(ReadPatchMarks(layer, reinterpret_cast<uintptr_t>(GetProcAddress(layer, "getMediapadUID"))));
-  FreeLibrary(layer);
-  return passed;
-}
 
 class PatchStep : public ::testing::Test {
  protected:
@@ -35,7 +24,7 @@ class PatchStep : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA(vendor_.c_str(), nullptr));
     ASSERT_TRUE(Copy(vt::ProgramDirectory() + "vorn-check.exe", folder_ + "vorn-check.exe"));
-    original_ = vt::ReadFileBytes(Layer("MediaPadLayer_original"));
+    original_ = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_original"));
     ASSERT_FALSE(original_.empty());
     ASSERT_TRUE(vt::WriteFileBytes(vendor_ + "MediaPadLayer.dll", original_));
   }
@@ -93,8 +82,8 @@ TEST_F(PatchStep, WritesThePatchedCopyBesideTheToolAndLeavesTheSourceAsItWas) {
                            "; it loads VornApx.dll instead of KHALAPI.dll.");
   EXPECT_EQ(vt::ReadFileBytes(source), original_);
   EXPECT_EQ(Files(), (std::set<std::string>{"vorn-check.exe", "MediaPadLayer.dll"}));
-  EXPECT_TRUE(PassesPatchCheck(folder_ + "MediaPadLayer.dll"));
-  EXPECT_FALSE(PassesPatchCheck(source));
+  EXPECT_TRUE(vt::PassesPatchCheck(folder_ + "MediaPadLayer.dll"));
+  EXPECT_FALSE(vt::PassesPatchCheck(source));
   const size_t name = original_.find(kVendorName), mark = original_.find(kVendorMark);
   ASSERT_NE(name, std::string::npos);
   ASSERT_NE(mark, std::string::npos);
@@ -102,7 +91,7 @@ TEST_F(PatchStep, WritesThePatchedCopyBesideTheToolAndLeavesTheSourceAsItWas) {
 }
 
 TEST_F(PatchStep, KeepsTheLayerItReplacesUnderAFreeName) {
-  const std::string other = vt::ReadFileBytes(Layer("MediaPadLayer_recording"));
+  const std::string other = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_recording"));
   ASSERT_TRUE(vt::WriteFileBytes(folder_ + "MediaPadLayer.dll", other));
   ASSERT_EQ(Run(vendor_ + "MediaPadLayer.dll"), 0) << Output();
   ASSERT_EQ(lines_.size(), 1u) << Output();
@@ -110,7 +99,7 @@ TEST_F(PatchStep, KeepsTheLayerItReplacesUnderAFreeName) {
             std::string::npos)
       << lines_[0];
   EXPECT_EQ(Bytes("MediaPadLayer.dll.orig"), other);
-  EXPECT_TRUE(PassesPatchCheck(folder_ + "MediaPadLayer.dll"));
+  EXPECT_TRUE(vt::PassesPatchCheck(folder_ + "MediaPadLayer.dll"));
 
   // .orig is taken now: the next layer replaced goes by another name.
   ASSERT_TRUE(vt::WriteFileBytes(folder_ + "MediaPadLayer.dll", "not a layer"));
@@ -126,12 +115,12 @@ TEST_F(PatchStep, TheFoldersOwnLayerIsKeptAndReplaced) {
   ASSERT_TRUE(vt::WriteFileBytes(folder_ + "MediaPadLayer.dll", original_));
   ASSERT_EQ(Run(folder_ + "MediaPadLayer.dll"), 0) << Output();
   EXPECT_EQ(Bytes("MediaPadLayer.dll.orig"), original_);
-  EXPECT_TRUE(PassesPatchCheck(folder_ + "MediaPadLayer.dll"));
+  EXPECT_TRUE(vt::PassesPatchCheck(folder_ + "MediaPadLayer.dll"));
   EXPECT_EQ(Files(), (std::set<std::string>{"vorn-check.exe", "MediaPadLayer.dll", "MediaPadLayer.dll.orig"}));
 }
 
 TEST_F(PatchStep, AnAlreadyPatchedLayerIsCopiedAsItIsAndNotKeptTwice) {
-  const std::string patched = vt::ReadFileBytes(Layer("MediaPadLayer"));
+  const std::string patched = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer"));
   ASSERT_TRUE(vt::WriteFileBytes(vendor_ + "patched.dll", patched));
   ASSERT_EQ(Run(vendor_ + "patched.dll"), 0) << Output();
   EXPECT_EQ(lines_, (std::vector<std::string>{"already patched: copied " + folder_ + "MediaPadLayer.dll from " +
@@ -146,7 +135,7 @@ TEST_F(PatchStep, AnAlreadyPatchedLayerIsCopiedAsItIsAndNotKeptTwice) {
 std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.begin(), bytes.end()); }
 
 TEST_F(PatchStep, EachRefusalIsOneLineAndWritesNothing) {
-  const std::string present = vt::ReadFileBytes(Layer("MediaPadLayer_recording"));
+  const std::string present = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_recording"));
   ASSERT_TRUE(vt::WriteFileBytes(folder_ + "MediaPadLayer.dll", present));
   vt::PeSpec late_entry;
   late_entry.entry_rva = vt::kSectionRva + late_entry.section_size - 100;

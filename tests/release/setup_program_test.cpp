@@ -8,7 +8,7 @@
 #include <vector>
 
 #include "host_harness.h"
-#include "patch_marks.h"
+#include "layer_files.h"
 #include "test_support.h"
 
 namespace {
@@ -24,16 +24,6 @@ std::string SetupProgramPath() {
   return path.substr(0, path.size() - 1);
 }
 std::string ReleaseFile(const char* name) { return vt::WindowsDirectory(VORN_RELEASE_FOLDER) + name; }
-std::string Layer(const char* variant) { return vt::ProgramDirectory() + "layers\\" + variant + ".dll"; }
-
-bool PassesPatchCheck(const std::string& path) {
-  HMODULE layer = LoadLibraryExA(path.c_str(), nullptr, DONT_RESOLVE_DLL_REFERENCES);
-  if (!layer) return false;
-  const bool passed =
-      LayerIsPatched(ReadPatchMarks(layer, reinterpret_cast<uintptr_t>(GetProcAddress(layer, "getMediapadUID"))));
-  FreeLibrary(layer);
-  return passed;
-}
 
 class SetupProgram : public ::testing::Test {
  protected:
@@ -47,7 +37,7 @@ class SetupProgram : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryA((dir_.path() + "\\vendor").c_str(), nullptr));
     ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "display_host.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE));
     ASSERT_TRUE(vt::WriteFileBytes(In("config.ini"), "[General Settings]\r\nSize=6\r\n"));
-    original_ = vt::ReadFileBytes(Layer("MediaPadLayer_original"));
+    original_ = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_original"));
     ASSERT_TRUE(vt::WriteFileBytes(vendor_, original_));
     ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
   }
@@ -85,11 +75,11 @@ class SetupProgram : public ::testing::Test {
 }  // namespace
 
 TEST_F(SetupProgram, SilentInstallPlacesEveryFilePatchesTheLayerKeepsTheOldOneAndChecks) {
-  const std::string previous = vt::ReadFileBytes(Layer("MediaPadLayer_recording"));
+  const std::string previous = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_recording"));
   ASSERT_TRUE(vt::WriteFileBytes(In("MediaPadLayer.dll"), previous));
   ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
   for (const char* file : kPlaced) EXPECT_EQ(vt::ReadFileBytes(In(file)), vt::ReadFileBytes(ReleaseFile(file))) << file;
-  EXPECT_TRUE(PassesPatchCheck(In("MediaPadLayer.dll")));
+  EXPECT_TRUE(vt::PassesPatchCheck(In("MediaPadLayer.dll")));
   EXPECT_EQ(vt::ReadFileBytes(In("MediaPadLayer.dll.orig")), previous);
   EXPECT_EQ(vt::ReadFileBytes(vendor_), original_);
   EXPECT_TRUE(vt::FileExists(In(kUninstaller)));
@@ -113,7 +103,7 @@ TEST_F(SetupProgram, SilentUninstallRemovesExactlyWhatTheSetupPutThereAndRestore
   ASSERT_TRUE(vt::WriteFileBytes(In("logs\\LCDSmartie.log"), "the display host's own log"));
   ASSERT_EQ(Install(""), 0) << Log();
   EXPECT_EQ(vt::ReadFileBytes(In("MediaPadLayer.dll.orig")), original_);
-  EXPECT_TRUE(PassesPatchCheck(In("MediaPadLayer.dll")));
+  EXPECT_TRUE(vt::PassesPatchCheck(In("MediaPadLayer.dll")));
   EXPECT_TRUE(vt::FileExists(In("Vorn64BitInterface.log")));
   EXPECT_TRUE(vt::FileExists(In("logs\\VornApx.log")));
   // A host program of the folder runs (the setup's check started it); the
