@@ -66,33 +66,33 @@ TEST(LayerPatch, RefusesWhatIsNotA32BitDll) {
   EXPECT_EQ(Verdict(Bytes()), LayerPatchVerdict::kNotA32BitDll);
   const std::string text = "this is a text file, not a layer\r\n";
   EXPECT_EQ(Verdict(Bytes(text.begin(), text.end())), LayerPatchVerdict::kNotA32BitDll);
-  vt::PeSpec spec;
-  spec.machine = 0x8664;
-  spec.pe32_plus = true;
-  const LayerPatch wide = Patch(vt::BuildPe(spec));
+  vt::PeShape shape;
+  shape.machine = 0x8664;
+  shape.pe32_plus = true;
+  const LayerPatch wide = Patch(vt::BuildPe(shape));
   EXPECT_EQ(wide.verdict, LayerPatchVerdict::kNotA32BitDll);
   EXPECT_EQ(wide.detail, "it is a 64-bit file");
-  spec = vt::PeSpec();
-  spec.dll = false;
-  EXPECT_EQ(Patch(vt::BuildPe(spec)).detail, "it is a program, not a DLL");
+  shape = vt::PeShape();
+  shape.dll = false;
+  EXPECT_EQ(Patch(vt::BuildPe(shape)).detail, "it is a program, not a DLL");
 }
 
 TEST(LayerPatch, RefusesALayerWithoutTheUidEntry) {
-  vt::PeSpec spec;
-  spec.exports = {"getMediapadUIDx", "makeBeep"};
-  EXPECT_EQ(Verdict(vt::BuildPe(spec)), LayerPatchVerdict::kNoUidEntry);
+  vt::PeShape shape;
+  shape.exports = {"getMediapadUIDx", "makeBeep"};
+  EXPECT_EQ(Verdict(vt::BuildPe(shape)), LayerPatchVerdict::kNoUidEntry);
   // An export that forwards to another DLL points into the export table.
-  spec = vt::PeSpec();
-  spec.entry_rva = vt::kSectionRva + 8;
-  EXPECT_EQ(Verdict(vt::BuildPe(spec)), LayerPatchVerdict::kNoUidEntry);
+  shape = vt::PeShape();
+  shape.entry_rva = vt::kSectionRva + 8;
+  EXPECT_EQ(Verdict(vt::BuildPe(shape)), LayerPatchVerdict::kNoUidEntry);
 }
 
 TEST(LayerPatch, RefusesPlacesOutsideTheSections) {
-  vt::PeSpec spec;
-  spec.entry_rva = vt::kSectionRva + spec.section_size - 78672;  // the name fits, the mark does not
-  EXPECT_EQ(Verdict(vt::BuildPe(spec)), LayerPatchVerdict::kOutsideSections);
-  spec.entry_rva = 0xFFFFFF00;  // the sums would wrap around
-  EXPECT_EQ(Verdict(vt::BuildPe(spec)), LayerPatchVerdict::kOutsideSections);
+  vt::PeShape shape;
+  shape.entry_rva = vt::kSectionRva + shape.section_size - 78672;  // the name fits, the mark does not
+  EXPECT_EQ(Verdict(vt::BuildPe(shape)), LayerPatchVerdict::kOutsideSections);
+  shape.entry_rva = 0xFFFFFF00;  // the sums would wrap around
+  EXPECT_EQ(Verdict(vt::BuildPe(shape)), LayerPatchVerdict::kOutsideSections);
   // A section that claims more data than the file holds.
   Bytes cut = vt::VendorLikeLayer();
   cut.resize(kMarkAt + 4);

@@ -137,10 +137,10 @@ std::string Text(const std::vector<uint8_t>& bytes) { return std::string(bytes.b
 TEST_F(PatchStep, EachRefusalIsOneLineAndWritesNothing) {
   const std::string present = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_recording"));
   ASSERT_TRUE(vt::WriteFileBytes(folder_ + "MediaPadLayer.dll", present));
-  vt::PeSpec late_entry;
+  vt::PeShape late_entry;
   late_entry.entry_rva = vt::kSectionRva + late_entry.section_size - 100;
   std::vector<uint8_t> wrong_name = vt::VendorLikeLayer();
-  vt::PutUtf16(wrong_name, vt::FileOffsetOf(vt::PeSpec().entry_rva + 78644), "KERNEL3.dll");
+  vt::PutUtf16(wrong_name, vt::FileOffsetOf(vt::PeShape().entry_rva + 78644), "KERNEL3.dll");
   const struct {
     std::string source;
     std::string bytes;  // written as the source when not empty

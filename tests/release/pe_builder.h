@@ -10,7 +10,7 @@
 
 namespace vt {
 
-struct PeSpec {
+struct PeShape {
   uint16_t machine = 0x14C;  // x86
   bool pe32_plus = false;    // the 64-bit optional header
   bool dll = true;
@@ -26,7 +26,7 @@ constexpr uint32_t kExportDirectoryOffset = kSectionFileOffset;
 constexpr uint32_t kNameCountOffset = kExportDirectoryOffset + 24;
 constexpr uint32_t kNamesTableRvaOffset = kExportDirectoryOffset + 32;
 
-std::vector<uint8_t> BuildPe(const PeSpec& spec);
+std::vector<uint8_t> BuildPe(const PeShape& shape);
 // The file offset of an address inside the section.
 inline uint32_t FileOffsetOf(uint32_t rva) { return rva - kSectionRva + kSectionFileOffset; }
 void PutU32(std::vector<uint8_t>& file, uint32_t offset, uint32_t value);
