@@ -35,6 +35,16 @@ namespace {
 constexpr DWORD kProxyTimeOutMs = 125000;
 constexpr DWORD kCallBoundMs = kProxyTimeOutMs + 1000 + 2000 + 5000;
 
+// What the bounded calls write. Static, not on the stack: a call left
+// behind after its bound may still return and write them while the tool
+// goes on with its other steps.
+struct BoundedCallOutputs {
+  int32_t position;
+  int32_t result;
+  uint64_t uid;  // the layer fills in 8 bytes; they are never handled as a number here
+};
+BoundedCallOutputs g_outputs;
+
 constexpr char kPlugin[] = "displays\\QX20481.dll";
 constexpr char kProxy[] = "VornApx.dll";
 constexpr char kHostProgram[] = "Vorn64BitInterface.exe";
@@ -220,15 +230,16 @@ void CheckHost(Report& report, Chain& chain) {
   bool timed_out = false, replaced = false;
   for (int attempt = 0; attempt < 2 && (attempt == 0 || timed_out); ++attempt) {
     replaced = attempt == 1;
-    int32_t position = 0;
+    g_outputs.position = 0;
     const DWORD start = GetTickCount();
-    const bool returned = CallWithin(kCallBoundMs, [&] { result = first(&position); });
+    const bool returned = CallWithin(kCallBoundMs, [first] { g_outputs.result = first(&g_outputs.position); });
     took = GetTickCount() - start;
     if (!returned) {
       return report.Fault("host", "no answer within " + std::to_string(took / 1000) +
                                       " s: the call is stuck. End Vorn64BitInterface.exe in the Task Manager, "
                                       "unplug and replug the pad, and run this check again.");
     }
+    result = g_outputs.result;
     // Anything else comes back at once: no host to start, or its answer.
     timed_out = result == -1 && took >= kProxyTimeOutMs / 2;
   }
@@ -262,10 +273,11 @@ void CheckPad(Report& report, const Chain& chain) {
   if (!chain.host_answers) return report.Skip("pad", "needs a host program that answers");
   using GetUidFn = double(__cdecl*)(void* uid);
   auto get_uid = LookupExport<GetUidFn>(chain.layer, "getMediapadUID");
-  uint64_t uid = 0;  // the layer fills in 8 bytes; they are never handled as a number here
-  if (!CallWithin(kCallBoundMs, [&] { get_uid(&uid); })) {
+  g_outputs.uid = 0;
+  if (!CallWithin(kCallBoundMs, [get_uid] { get_uid(&g_outputs.uid); })) {
     return report.Fault("pad", "no answer from the pad within " + std::to_string(kCallBoundMs / 1000) + " s.");
   }
+  const uint64_t uid = g_outputs.uid;
   if ((uid << 1) == 0)
     return report.Fault("pad",
                         "the pad did not answer (no UID). Plug the MediaPad in, and check that the vendor's "
