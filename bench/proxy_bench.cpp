@@ -145,6 +145,21 @@ int RunSession(int calls, int writes) {
   return 0;
 }
 
+// The benchmark's host program under the host's name in the current
+// folder, the stand-in device library without a state file at the
+// vendor's path, and the counters (kept for the life of the process); null
+// when a build output is missing.
+BenchCounters* PlaceBenchHost() {
+  const std::string bin64 = vt::Win64BinDirectory();
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
+  auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+  if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
+      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
+    return nullptr;
+  return counters;
+}
+
 // ---- one of several callers side by side, in a child process ----
 
 constexpr int kSideBySideCallers = 3;
@@ -169,15 +184,11 @@ int RunCaller(int calls) {
 // ---- one call a second, for the cost of staying ready ----
 
 int RunPaced(int seconds, bool caller_polls) {
-  const std::string bin = vt::ProgramDirectory(), bin64 = vt::Win64BinDirectory();
+  const std::string bin = vt::ProgramDirectory();
   vt::KillProcesses(vt::kHostTail);
   vt::ScopedTempDir dir;
-  HANDLE mapping =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
-  auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
-  if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
-      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
-    return 1;
+  BenchCounters* counters = PlaceBenchHost();
+  if (!counters) return 1;
   // A caller that only polls: its proxy opens no events, the host keeps its own.
   if (caller_polls) SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "off");
   ProxyExports proxy;
@@ -235,15 +246,11 @@ struct SideBySideRow {
 // find no host, so they also show how many hosts get started.
 SideBySideRow SideBySide(int calls) {
   SideBySideRow row;
-  const std::string bin = vt::ProgramDirectory(), bin64 = vt::Win64BinDirectory();
+  const std::string bin = vt::ProgramDirectory();
   vt::KillProcesses(vt::kHostTail);
   vt::ScopedTempDir dir;
-  HANDLE mapping =
-      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
-  auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
-  if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
-      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
-    return row;
+  BenchCounters* counters = PlaceBenchHost();
+  if (!counters) return row;
   InterlockedExchange(&counters->device_calls, 0);
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "on");
   SetEnvironmentVariableA("VORN_BENCH_TIMER", "real");
@@ -268,8 +275,6 @@ SideBySideRow SideBySide(int calls) {
       static_cast<double>(counters->device_calls) / (kSideBySideCallers * (calls + kCallerSetUpRequests));
   vt::KillProcesses(vt::kHostTail);
   vt::RemoveVendorLibrary();
-  UnmapViewOfFile(counters);
-  CloseHandle(mapping);
   return row;
 }
 
