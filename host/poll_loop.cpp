@@ -54,23 +54,25 @@ int RunPollLoop() {
   const bool signals = g_channel[kRequestSlot].events[kRequestEvent] != nullptr;
   int64_t idle_us = 0;
   int64_t polling_since = INT64_MIN / 2;  // when the last request came that no signal announced
-  bool woken = false;                     // the last wait was ended by the request signal
+  bool ran_out = false;                   // the last wait ran out: no signal ended it
   for (;;) {
     CommsRecv(kRequestSlot, &g_host_block, kBlockSize);
     if (g_host_block.opcode != kNoRequest && g_host_block.done == 0) {
-      // The signal follows the request's write: it may come while this one
-      // is served, so it is looked for once more afterwards.
-      bool announced = woken || CommsTakeSignal(kRequestSlot, kRequestEvent);
+      // Judged only when found at the end of a wait that ran out: a request
+      // found right after the last answer may simply not have been
+      // signalled yet. Its signal follows the request's write, so it may
+      // also come while the request is served, and is looked for then.
+      bool announced = !ran_out || CommsTakeSignal(kRequestSlot, kRequestEvent);
       ServeAndAnswer();
       announced = announced || CommsTakeSignal(kRequestSlot, kRequestEvent);
       if (!announced) polling_since = VornNowUs();
       idle_us = 0;
-      woken = false;
+      ran_out = false;
       continue;
     }
     const int64_t before = VornNowUs();
     const bool polling = !signals || before - polling_since < kPollingSpellMs * 1000;
-    woken = CommsWait(kRequestSlot, kRequestEvent, polling ? kPollingWaitMs : kQuietWaitMs);
+    ran_out = !CommsWait(kRequestSlot, kRequestEvent, polling ? kPollingWaitMs : kQuietWaitMs);
     idle_us += VornNowUs() - before;
     if (idle_us >= kIdleExitMs * 1000) {
       LogWrite("Got", "Bored");
