@@ -23,7 +23,16 @@ bin32="$VORN_BUILD/win32/bin"
 bin64="$VORN_BUILD/win64/bin"
 window=30
 hz=$(getconf CLK_TCK)
-server=$(pgrep -f -n '^/[^ ]*wineserver' || true)
+# The wineserver of this prefix (another prefix's may run beside it): its
+# working directory is named after the prefix's device and inode.
+prefix_server() {
+    local tail p
+    tail=$(printf 'server-%x-%x' "$(stat -c %d "$WINEPREFIX")" "$(stat -c %i "$WINEPREFIX")")
+    for p in $(pgrep -f '^/[^ ]*wineserver'); do
+        case "$(readlink "/proc/$p/cwd")" in */"$tail") echo "$p"; return ;; esac
+    done
+}
+server=$(prefix_server)
 work=$(mktemp -d)
 trap 'vorn_stop_wineserver; rm -rf "$work"' EXIT
 
@@ -34,7 +43,7 @@ cpu_ticks() { [ -n "$1" ] && awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/nu
 # whose command line holds nothing but zero bytes.
 blank_wine_pid() {
     local found="" d
-    for d in $(ls -d /proc/[0-9]* | sort -t/ -k3 -n); do
+    for d in $(ls -d /proc/[0-9]* 2>/dev/null | sort -t/ -k3 -n); do
         case "$(readlink "$d/exe" 2>/dev/null)" in */wine*) ;; *) continue ;; esac
         [ -z "$(tr -d '\0' < "$d/cmdline" 2>/dev/null)" ] && found=${d#/proc/}
     done
