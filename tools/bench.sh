@@ -36,6 +36,9 @@ server=$(prefix_server)
 work=$(mktemp -d)
 trap 'vorn_stop_wineserver; rm -rf "$work"' EXIT
 
+# Processes of this prefix only: another prefix's may run the same programs.
+ours() { grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$1/environ" 2>/dev/null; }
+
 cpu_ticks() { [ -n "$1" ] && awk '{ print $14 + $15 }' "/proc/$1/stat" 2>/dev/null || echo 0; }
 
 # The host program that a proxy starts has " " for its whole command line,
@@ -45,7 +48,7 @@ blank_wine_pid() {
     local found="" d
     for d in $(ls -d /proc/[0-9]* 2>/dev/null | sort -t/ -k3 -n); do
         case "$(readlink "$d/exe" 2>/dev/null)" in */wine*) ;; *) continue ;; esac
-        [ -z "$(tr -d '\0' < "$d/cmdline" 2>/dev/null)" ] && found=${d#/proc/}
+        [ -z "$(tr -d '\0' < "$d/cmdline" 2>/dev/null)" ] && ours "${d#/proc/}" && found=${d#/proc/}
     done
     echo "$found"
 }
@@ -67,7 +70,8 @@ cpu_window() {
     if [ "$exe" = "@blank" ]; then
         pid=$(blank_wine_pid)
     else
-        pid=$(pgrep -f -n "^[A-Za-z]:.*\\\\$exe" || true)
+        pid=""
+        for p in $(pgrep -f "^[A-Za-z]:.*\\\\$exe" | sort -n); do ours "$p" && pid=$p; done
     fi
     local p0 s0 p1 s1
     p0=$(cpu_ticks "$pid"); s0=$(cpu_ticks "$server")
