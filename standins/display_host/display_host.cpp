@@ -141,6 +141,11 @@ int main(int argc, char** argv) {
     return 2;
   }
   const std::string defaults = SetupDialogLoad(options.plugin_path);
+  if (options.setup_only) {
+    Sleep(options.hold_ms);
+    printf("Done\n");
+    return 0;
+  }
   const std::string parameters = options.parameters_given ? options.parameters : defaults;
 
   Plugin plugin = LoadPlugin(options.plugin_path);
@@ -170,5 +175,6 @@ int main(int argc, char** argv) {
   if (plugin.done) plugin.done();  // also after a failed Init
   FreeLibrary(plugin.module);
   printf("Done\n");
+  Sleep(options.linger_ms);
   return status;
 }

@@ -13,6 +13,8 @@ struct DisplayHostOptions {
   unsigned hold_ms = 0;       // after Init, before the first refresh
   unsigned screen_ms = 2000;  // how long each screen is shown
   unsigned interval_ms = 75;  // refresh tick
+  bool setup_only = false;    // only the setup dialog's load, then --hold
+  unsigned linger_ms = 0;     // after the plug-in is freed, before the program ends
 };
 
 // False (with a message on standard error) when the command line is wrong.

@@ -38,6 +38,19 @@ std::string PadLine(const std::map<std::string, std::string>& state, int line) {
   return it->second.substr(1, it->second.size() - 2);  // without the bars
 }
 
+void PadObserver::Look() {
+  auto state = PadState();
+  if (state.empty()) return;
+  std::string seen = PadLine(state, 0) + "|" + PadLine(state, 1) + " led=" + state["led"] + " mode=" + state["mode"];
+  if (screens.empty() || screens.back() != seen) screens.push_back(seen);
+}
+
+size_t PadObserver::Find(size_t from, const std::string& prefix) const {
+  for (size_t i = from; i < screens.size(); ++i)
+    if (screens[i].rfind(prefix, 0) == 0) return i;
+  return screens.size();
+}
+
 void ChainTest::SetUp() {
   vt::KeepStandardHandlesPrivate();  // before anything can start the host program
   vt::KillProcesses(kHostTail);

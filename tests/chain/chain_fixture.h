@@ -11,6 +11,7 @@
 #include <functional>
 #include <map>
 #include <string>
+#include <vector>
 
 #include "host_harness.h"
 #include "test_support.h"
@@ -23,6 +24,15 @@ using vt::kHostTail;
 // pad writes them to mediapad.state; empty when there is no such file.
 std::map<std::string, std::string> PadState();
 std::string PadLine(const std::map<std::string, std::string>& state, int line);
+
+// The distinct states the pad went through, as "top|bottom led=L mode=M".
+struct PadObserver {
+  std::vector<std::string> screens;
+  void Look();
+  // Index of the first state from `from` on that starts with `prefix`;
+  // screens.size() when there is none.
+  size_t Find(size_t from, const std::string& prefix) const;
+};
 
 class ChainTest : public ::testing::Test {
  protected:

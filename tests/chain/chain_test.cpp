@@ -2,7 +2,6 @@
 // VornApx.dll, Vorn64BitInterface.exe and the emulated pad.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cstdio>
 #include <string>
 #include <vector>
@@ -145,25 +144,10 @@ TEST_F(Chain, AfterTheHostProgramHasBeenEndedTheNextWriteReachesThePad) {
   EXPECT_EQ(state["mode"], "3");
 }
 
-namespace {
-
-struct Observed {
-  std::vector<std::string> screens;  // distinct "top|bottom led mode" states, in order
-  void Look() {
-    auto state = pt::PadState();
-    if (state.empty()) return;
-    std::string seen =
-        pt::PadLine(state, 0) + "|" + pt::PadLine(state, 1) + " led=" + state["led"] + " mode=" + state["mode"];
-    if (screens.empty() || screens.back() != seen) screens.push_back(seen);
-  }
-};
-
-}  // namespace
-
 TEST_F(Chain, StandInDisplayHostDrivesThePadFromStartToShutdown) {
   ASSERT_TRUE(CreateDirectoryA("displays", nullptr));
   ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "QX20481.dll").c_str(), "displays\\QX20481.dll", FALSE));
-  Observed observed;
+  pt::PadObserver observed;
   vt::ChildRun run = RunChild("\"" + vt::ProgramDirectory() +
                                   "display_host.exe\" displays\\QX20481.dll --params Log --hold 1500 "
                                   "--show \"  first screen  |$Tick\" --screen-ms 1500 --shutdown \"bye|\"",
@@ -173,14 +157,10 @@ TEST_F(Chain, StandInDisplayHostDrivesThePadFromStartToShutdown) {
   EXPECT_NE(run.output.find("Init: MediaPad Display v1.2.201.1126"), std::string::npos) << run.output;
   // In order: the start-up text (after the set-up sequence's cleared
   // screen), the screen shown, the shutdown message.
-  auto find = [&](size_t from, const std::string& prefix) {
-    auto it = std::find_if(observed.screens.begin() + from, observed.screens.end(),
-                           [&](const std::string& s) { return StartsWith(s, prefix); });
-    return static_cast<size_t>(it - observed.screens.begin());
-  };
-  const size_t startup = find(0, "   LCDSmartie   | MediaPad plugin led=1 mode=1");
+  const size_t startup = observed.Find(0, "   LCDSmartie   | MediaPad plugin led=1 mode=1");
   ASSERT_LT(startup, observed.screens.size()) << testing::PrintToString(observed.screens);
-  ASSERT_LT(find(startup, "  first screen  |"), observed.screens.size()) << testing::PrintToString(observed.screens);
+  ASSERT_LT(observed.Find(startup, "  first screen  |"), observed.screens.size())
+      << testing::PrintToString(observed.screens);
   EXPECT_EQ(observed.screens.back().substr(0, 17), "bye             |");
   EXPECT_EQ(observed.screens.back().substr(33), " led=0 mode=3") << testing::PrintToString(observed.screens);
   EXPECT_TRUE(vt::FileExists("logs\\QX20481.log"));

@@ -1,0 +1,20 @@
+#pragma once
+// The bridge's section, on the channel of common/ (slot kBridgeSlot), and
+// the two writes that must look at what the section holds first.
+
+#include <string>
+
+#include "bridge_record.h"
+
+// "QX20481Bridge.<process id>": the section of the display host process `pid`.
+std::string BridgeSectionName(unsigned long pid);
+
+// Opens (or creates) the section and its two events; false without a view.
+bool BridgeOpen(const char* section_name);
+
+// Written back only while the section still holds that very request
+// unanswered (same opcode and number): a request withdrawn or replaced
+// meanwhile is never answered over.
+bool BridgeSendReply(const BridgeRecord& reply);
+// Takes back a request whose caller gave up: no helper serves it later.
+bool BridgeWithdraw(const BridgeRecord& request);

@@ -1,0 +1,62 @@
+#pragma once
+// The record that crosses between the 64-bit QX20481.dll and its 32-bit
+// helper program, through a section of their own (never the proxy's): its
+// name carries the display host's process id, so every display host has
+// its own helper. The first 16 bytes follow the channel's layout (opcode,
+// the hand-over lock at byte 4, done), so CommsSend and CommsRecv and their
+// lock serve this record as they serve the proxy's block.
+
+#include <cstddef>
+#include <cstdint>
+
+// Folder beside the 64-bit plug-in that holds the helper and the 32-bit
+// plug-in: a subfolder, so the display host's setup dialog (which lists
+// displays\*.dll only) never offers either.
+constexpr char kBridgeFolder[] = "QX20481-32bit";
+constexpr char kHelperProgram[] = "QX20481Bridge32.exe";
+constexpr char kPlugin32File[] = "QX20481.dll";
+constexpr char kBridgeSectionStem[] = "QX20481Bridge.";
+
+// The one slot of the channel table that the bridge uses.
+constexpr int32_t kBridgeSlot = 1;
+
+// Init's parameters, a written text and Init's returned text travel in
+// `text`; a longer written text is sent in pieces.
+constexpr int32_t kBridgeTextSize = 4096;
+
+enum BridgeCall : int32_t {
+  kBridgeNone = 0,
+  kBridgeInit = 1,
+  kBridgeDone = 2,
+  kBridgeWrite = 3,
+  kBridgePowerResume = 4,
+  kBridgeQuit = 5,  // the plug-in is being freed: the helper ends
+};
+
+#pragma pack(push, 1)
+struct BridgeRecord {
+  int32_t opcode;  // the call once sent; 0: no request
+  int32_t lock;    // the channel's hand-over lock; 0 in every record that crosses
+  int32_t done;    // 1 once the helper has served the request
+  int32_t request_id;
+  int32_t x, y;         // Write: the cursor to write at, 1-based, as SetPosition takes it
+  int32_t ok;           // Init's OK byte, as the 32-bit plug-in set it
+  int32_t text_length;  // bytes in text before its terminator; bounded by the reader
+  char text[kBridgeTextSize];
+};
+#pragma pack(pop)
+
+static_assert(offsetof(BridgeRecord, lock) == 4, "lock word where the channel takes it");
+static_assert(offsetof(BridgeRecord, done) == 8, "done flag");
+constexpr int32_t kBridgeRecordSize = static_cast<int32_t>(sizeof(BridgeRecord));
+
+// The text's length as a reader may use it: never past the buffer, and the
+// buffer then holds a terminator behind it.
+inline int32_t BoundedTextLength(BridgeRecord& record) {
+  int32_t n = record.text_length;
+  if (n < 0) n = 0;
+  if (n > kBridgeTextSize - 1) n = kBridgeTextSize - 1;
+  record.text[n] = '\0';
+  record.text_length = n;
+  return n;
+}

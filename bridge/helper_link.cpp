@@ -1,0 +1,169 @@
+#include "helper_link.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <cstring>
+
+#include "bridge_channel.h"
+#include "channel.h"
+#include "debug_log.h"
+#include "module_path.h"
+#include "unique_handle.h"
+#include "wait_seam.h"
+
+namespace {
+
+// A wait for an answer is cut into pieces this long, so that a signal
+// lost between the two processes costs no more than one piece.
+constexpr DWORD kReplyWaitMs = 50;
+constexpr DWORD kQuitWaitMs = 1000;
+
+char g_helper_path[MAX_PATH];
+ScopedHandle g_job;
+ScopedHandle g_helper;
+// The helper did not answer in time: it may be stuck inside a call, so the
+// next call ends it and starts a new one.
+bool g_helper_stuck;
+uint32_t g_last_request_number;
+
+int32_t NextRequestNumber() {
+  if (g_last_request_number == 0) g_last_request_number = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);
+  if (++g_last_request_number == 0) ++g_last_request_number;
+  return static_cast<int32_t>(g_last_request_number);
+}
+
+bool HelperEnded() { return !g_helper || WaitForSingleObject(g_helper.get(), 0) == WAIT_OBJECT_0; }
+
+// A job that ends the helper when its last handle closes, that is when
+// this process ends in any way. The helper's own children (the host
+// program that the proxy starts) break away from it: they serve others too.
+HANDLE KillOnCloseJob() {
+  HANDLE job = CreateJobObjectA(nullptr, nullptr);
+  if (!job) return nullptr;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits = {};
+  limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE | JOB_OBJECT_LIMIT_SILENT_BREAKAWAY_OK;
+  if (!SetInformationJobObject(job, JobObjectExtendedLimitInformation, &limits, sizeof limits)) {
+    LogWritef("Helper", "could not set up the job object, error %lu; the helper watches this process instead",
+              GetLastError());
+    CloseHandle(job);
+    return nullptr;
+  }
+  return job;
+}
+
+bool StartHelper() {
+  if (GetFileAttributesA(HelperPath()) == INVALID_FILE_ATTRIBUTES) {
+    LogWritef("Helper", "%s is missing", HelperPath());
+    return false;
+  }
+  const std::string section = BridgeSectionName(GetCurrentProcessId());
+  if (!BridgeOpen(section.c_str())) return false;
+  if (!g_job) g_job.reset(KillOnCloseJob());
+
+  char command_line[MAX_PATH + 64];
+  snprintf(command_line, sizeof command_line, "\"%s\" %lu %s", HelperPath(),
+           static_cast<unsigned long>(GetCurrentProcessId()), section.c_str());
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  // No handle of the display host is inherited; the helper's current
+  // directory is the display host's, where the 32-bit chain finds logs\,
+  // the layer, the proxy and the host program.
+  if (!CreateProcessA(HelperPath(), command_line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
+                      nullptr, &startup, &process)) {
+    LogWritef("Helper", "could not start %s, error %lu", HelperPath(), GetLastError());
+    return false;
+  }
+  ScopedHandle thread(process.hThread);
+  g_helper.reset(process.hProcess);
+  if (g_job && !AssignProcessToJobObject(g_job.get(), process.hProcess))
+    LogWritef("Helper", "could not put the helper into the job, error %lu; it watches this process instead",
+              GetLastError());
+  ResumeThread(thread.get());
+  LogWritef("Helper", "started %s, process %lu", HelperPath(), static_cast<unsigned long>(process.dwProcessId));
+  return true;
+}
+
+void EndHelper() {
+  if (!g_helper) return;
+  TerminateProcess(g_helper.get(), 0);
+  WaitForSingleObject(g_helper.get(), kQuitWaitMs);
+  g_helper.reset();
+}
+
+bool IsAnswerTo(const BridgeRecord& request, const BridgeRecord& seen) {
+  return seen.done != 0 && seen.opcode == request.opcode && seen.request_id == request.request_id;
+}
+
+// Waits for the reply signal or the helper's end, at most `ms`.
+void AwaitReply(DWORD ms) {
+  HANDLE reply = g_channel[kBridgeSlot].events[kReplyEvent];
+  HANDLE waits[2] = {g_helper.get(), reply};
+  WaitForMultipleObjects(reply ? 2 : 1, waits, FALSE, ms);
+}
+
+}  // namespace
+
+const char* HelperPath() {
+  if (!g_helper_path[0]) {
+    char own[MAX_PATH];
+    if (ThisModulePath(own, sizeof own) == 0) return g_helper_path;
+    if (char* slash = strrchr(own, '\\')) slash[1] = '\0';
+    snprintf(g_helper_path, sizeof g_helper_path, "%s%s\\%s", own, kBridgeFolder, kHelperProgram);
+  }
+  return g_helper_path;
+}
+
+bool HelperNeedsStart() { return g_helper_stuck || HelperEnded(); }
+
+HelperCall HelperRoundTrip(BridgeRecord& record) {
+  if (g_helper_stuck) {
+    LogWrite("Helper", "the helper did not answer the last call; it is replaced");
+    EndHelper();
+    g_helper_stuck = false;
+  }
+  if (HelperEnded()) {
+    if (g_helper) LogWrite("Helper", "the helper has ended; a new one is started");
+    g_helper.reset();
+    if (!StartHelper()) return HelperCall::kNoHelper;
+  }
+  record.lock = 0;
+  record.done = 0;
+  record.request_id = NextRequestNumber();
+  CommsSend(kBridgeSlot, &record, kBridgeRecordSize);
+  CommsSignal(kBridgeSlot, kRequestEvent);
+  static BridgeRecord seen;
+  int64_t spent_us = 0;
+  while (spent_us < kCallBudgetMs * 1000) {
+    const int64_t before = VornNowUs();
+    AwaitReply(kReplyWaitMs);
+    spent_us += VornNowUs() - before;
+    if (CommsRecv(kBridgeSlot, &seen, kBridgeRecordSize) && IsAnswerTo(record, seen)) {
+      memcpy(&record, &seen, sizeof record);
+      return HelperCall::kAnswered;
+    }
+    if (HelperEnded()) {
+      LogWritef("Helper", "the helper ended during call %d", static_cast<int>(record.opcode));
+      return HelperCall::kNoAnswer;
+    }
+  }
+  BridgeWithdraw(record);
+  g_helper_stuck = true;
+  LogWritef("Helper", "no answer to call %d in %lld ms", static_cast<int>(record.opcode),
+            static_cast<long long>(kCallBudgetMs));
+  return HelperCall::kNoAnswer;
+}
+
+void HelperRelease() {
+  if (g_helper && !HelperEnded()) {
+    static BridgeRecord quit;
+    quit.opcode = kBridgeQuit;
+    quit.request_id = NextRequestNumber();
+    CommsSend(kBridgeSlot, &quit, kBridgeRecordSize);
+    CommsSignal(kBridgeSlot, kRequestEvent);
+    WaitForSingleObject(g_helper.get(), kQuitWaitMs);
+  }
+  g_helper.reset();
+  g_job.reset();  // ends a helper that is still there
+}

@@ -1,0 +1,26 @@
+#pragma once
+// The setting of a test that runs the 64-bit chain: the chain test's
+// directory, laid out as the 64-bit display host's folder, with the 64-bit
+// stand-in display host, displays\QX20481.dll (64-bit) and, in
+// displays\QX20481-32bit, the 32-bit plug-in and its helper. The rest of
+// the chain (layer, proxy, host program, emulated pad) is the 32-bit one's.
+
+#include <string>
+
+#include "chain_fixture.h"
+
+namespace pt {
+
+constexpr char kHelperTail[] = "\\QX20481Bridge32.exe";
+
+class BridgeChainTest : public ChainTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // Runs the 64-bit stand-in display host on displays\QX20481.dll with
+  // `arguments`; `during` is called every 10 ms while it runs.
+  vt::ChildRun RunDisplayHost64(const std::string& arguments, DWORD timeout_ms,
+                                const std::function<void()>& during = nullptr);
+};
+
+}  // namespace pt
