@@ -1,4 +1,5 @@
-// Host variant of the log: "Vorn64BitInterface.log" in the current directory.
+// Host variant of the log: "Vorn64BitInterface.log" (the 32-bit build:
+// "Vorn32BitInterface.log") in the current directory.
 
 #include <cstdio>
 #include <cstring>
@@ -17,17 +18,13 @@ struct HostLog {
 };
 HostLog g_log;
 
-constexpr char kBaseName[] = "Vorn64BitInterface";
-
-void LogOpen(const char* base) {
+void LogOpen(const char* path) {
   if (g_log.opened == 1) return;
   g_log.opened = 1;  // the opening line below must not open again
 
   LogTime opening;
   LogNow(&opening);
 
-  char path[128];
-  snprintf(path, sizeof path, "%s.log", base);
   g_log.file = fopen(path, g_log.append ? "a" : "w");
   if (!g_log.file) {
     g_log.opened = 0;  // the next line tries again
@@ -46,7 +43,7 @@ void LogOpen(const char* base) {
 void LogKeepEarlierLines() { g_log.append = true; }
 
 void LogWrite(const char* tag, const char* message) {
-  LogOpen(kBaseName);
+  LogOpen(kHostLogFile);
   if (!g_log.file) return;
 
   LogTime now;

@@ -34,6 +34,7 @@ bool Bound(bool found, const char* name, bool* logged) {
   return false;
 }
 
+#ifdef _WIN64
 void DeviceControl() {
   if (!Bound(g_vendor.device_control != nullptr, "LD_DeviceControl", &g_not_bound_logged.control)) return;
   DeviceControlRecord64 record = {};
@@ -82,6 +83,49 @@ void DeviceInfo() {
   g_host_block.result = g_vendor.get_device_info(g_device_handle, &record);
   memcpy(g_host_block.payload + 4, record.info, sizeof record.info);
 }
+
+#else
+// The 32-bit vendor library takes the caller's own 24-byte record, with the
+// data's address at bytes 16-19: here the data that followed the header in
+// the host's copy of the block.
+void DeviceControl() {
+  if (!Bound(g_vendor.device_control != nullptr, "LD_DeviceControl", &g_not_bound_logged.control)) return;
+  if (PayloadWord(0) == kControlHeaderSize) {
+    const int32_t length = PayloadWord(12);
+    if (length < 0 || length > kMaxControlData) {
+      LogWritef("process_call", "LD_DeviceControl refused: data length %d does not fit the block", length);
+      g_host_block.result = kNotServed;
+      return;
+    }
+    const uint32_t data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(g_host_block.payload + kControlHeaderSize));
+    memcpy(g_host_block.payload + 16, &data, sizeof data);
+  }
+  g_host_block.result =
+      g_vendor.device_control(static_cast<int32_t>(g_device_handle), g_host_block.args[1], g_host_block.payload);
+}
+
+void DevicePosition(GetFirstDevicePositionFn fn, const char* name, bool next) {
+  if (!Bound(fn != nullptr, name, next ? &g_not_bound_logged.next : &g_not_bound_logged.first)) return;
+  int32_t position = g_host_block.args[0];
+  g_host_block.result = fn(&position);
+  g_host_block.args[0] = position;
+  if (next && position != -1) g_device_handle = static_cast<uint32_t>(position);
+}
+
+// The caller's record, its count word first: the vendor may write as many
+// bytes as the count says, so a count that reaches outside the block is
+// refused.
+void DeviceInfo() {
+  if (!Bound(g_vendor.get_device_info != nullptr, "LD_GetDeviceInfo", &g_not_bound_logged.info)) return;
+  const int32_t count = PayloadWord(0);
+  if (count < 0 || count > kMaxInfoBytes) {
+    LogWritef("process_call", "LD_GetDeviceInfo refused: count %d does not fit the block", count);
+    g_host_block.result = kNotServed;
+    return;
+  }
+  g_host_block.result = g_vendor.get_device_info(static_cast<int32_t>(g_device_handle), g_host_block.payload);
+}
+#endif
 
 void InvalidFunction() {
   // The name comes from another process: it may lack its terminator.

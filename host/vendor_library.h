@@ -1,5 +1,6 @@
 #pragma once
-// The vendor's 64-bit device library as the host calls it. Its four
+// The vendor's device library as the host calls it (64-bit, or 32-bit in
+// the 32-bit build). Its four
 // function names are the vendor's; bind_vendor_library is the system's own.
 
 #include <windows.h>
@@ -8,10 +9,19 @@
 
 #include "vendor_path.h"
 
-using GetFirstDevicePositionFn = int32_t (*)(uint64_t* position);
-using GetNextDevicePositionFn = int32_t (*)(uint64_t* position);
-using DeviceControlFn = int32_t (*)(uint64_t device, int32_t code, void* record);
-using GetDeviceInfoFn = int32_t (*)(uint64_t device, void* record);
+#ifdef _WIN64
+using VendorPosition = uint64_t;
+using VendorDevice = uint64_t;
+#else
+// Vorn32BitInterface.exe: the vendor's 32-bit library takes the 32-bit
+// words and records that its 32-bit callers (the layer) hand it.
+using VendorPosition = int32_t;
+using VendorDevice = int32_t;
+#endif
+using GetFirstDevicePositionFn = int32_t (*)(VendorPosition* position);
+using GetNextDevicePositionFn = int32_t (*)(VendorPosition* position);
+using DeviceControlFn = int32_t (*)(VendorDevice device, int32_t code, void* record);
+using GetDeviceInfoFn = int32_t (*)(VendorDevice device, void* record);
 
 struct VendorLibrary {
   HMODULE module;
