@@ -7,7 +7,9 @@
 // the benchmark's VornApx.dll, which starts the benchmark's host program
 // under the host's name against the emulated pad without file I/O, times
 // the four LD_ calls and one DISPLAYDLL_Write through QX20481.dll and the
-// stand-in layer, and counts the 1 ms waits that ran out on each side.
+// stand-in layer, and counts the 1 ms waits that ran out on each side; then
+// the same write through the 64-bit QX20481.dll and its helper
+// (bridge_bench, a 64-bit program), with the same proxy, host and pad.
 // The floors are measured before and after the sessions.
 // Then three callers side by side, each a process of its own, through the
 // same proxy and host: the time of each LD_DeviceControl, and how many
@@ -39,7 +41,7 @@
 namespace {
 
 const char* const kCallNames[] = {"LD_GetFirstDevicePosition", "LD_GetNextDevicePosition", "LD_DeviceControl",
-                                  "LD_GetDeviceInfo", "DISPLAYDLL_Write"};
+                                  "LD_GetDeviceInfo",          "DISPLAYDLL_Write",         "DISPLAYDLL_Write64"};
 
 struct Row {
   double median_us = 0, p99_us = 0, proxy_run_out = 0, host_run_out = 0;
@@ -78,6 +80,28 @@ struct Plugin {
   }
   bool ok() const { return module && init && done && write && set_position; }
 };
+
+// The 64-bit display host's folder around the session's chain: the 64-bit
+// plug-in in displays\, the helper and the 32-bit plug-in beside it, and
+// the session's proxy in the current folder, where the layer finds it.
+// bridge_bench's row is passed on as this session's.
+int MeasureBridgeWrite(const std::string& bin, const std::string& bin64, int writes) {
+  CreateDirectoryA("displays", nullptr);
+  CreateDirectoryA("displays\\QX20481-32bit", nullptr);
+  if (!CopyFileA((bin64 + "QX20481.dll").c_str(), "displays\\QX20481.dll", FALSE) ||
+      !CopyFileA((bin + "QX20481.dll").c_str(), "displays\\QX20481-32bit\\QX20481.dll", FALSE) ||
+      !CopyFileA((bin + "QX20481Bridge32.exe").c_str(), "displays\\QX20481-32bit\\QX20481Bridge32.exe", FALSE) ||
+      !CopyFileA((bin + "bench\\VornApx.dll").c_str(), "VornApx.dll", FALSE)) {
+    fprintf(stderr, "missing build outputs for the 64-bit plug-in\n");
+    return 1;
+  }
+  const vt::ChildRun run =
+      vt::RunChild("\"" + bin64 + "bridge_bench.exe\" " + std::to_string(writes), "", "bridge_bench.txt", 600000);
+  for (const std::string& line : vt::Lines(run.output))
+    if (line.rfind("row ", 0) == 0) printf("%s\n", line.c_str());
+  if (run.exit_code != 0) fprintf(stderr, "bridge_bench failed (%d):\n%s\n", run.exit_code, run.output.c_str());
+  return run.exit_code == 0 ? 0 : 1;
+}
 
 int RunSession(int calls, int writes) {
   const std::string bin = vt::ProgramDirectory();
@@ -140,9 +164,10 @@ int RunSession(int calls, int writes) {
     plugin.write(text);
   });
   plugin.done();
+  const int bridge_status = MeasureBridgeWrite(bin, bin64, writes);
   vt::KillProcesses(vt::kHostTail);
   vt::RemoveVendorLibrary();
-  return 0;
+  return bridge_status;
 }
 
 // The benchmark's host program under the host's name in the current
@@ -337,7 +362,7 @@ double Worst(const Rows& rows, double Row::*field, const char** which) {
   double worst = 0;
   for (const char* name : kCallNames) {
     auto it = rows.find(name);
-    if (it == rows.end() || std::string(name) == "DISPLAYDLL_Write") continue;
+    if (it == rows.end() || std::string(name).rfind("DISPLAYDLL_Write", 0) == 0) continue;
     if (it->second.*field >= worst) {
       worst = it->second.*field;
       *which = name;
@@ -409,6 +434,12 @@ int RunAll(int calls) {
   const Row* write_tick = Find(signalled_tick, "DISPLAYDLL_Write");
   printf("  signalled DISPLAYDLL_Write under the 15.6 ms model: median %.2f ms; target under 2\n",
          write_tick ? write_tick->median_us / 1000 : -1.0);
+  const Row* write32 = Find(signalled, "DISPLAYDLL_Write");
+  const Row* write64 = Find(signalled, "DISPLAYDLL_Write64");
+  printf(
+      "  signalled DISPLAYDLL_Write through the 64-bit plug-in / through the 32-bit one: median %.2f; target at "
+      "most 2\n",
+      write32 && write64 ? write64->median_us / write32->median_us : -1.0);
   const double polled_median = Worst(polled, &Row::median_us, &which);
   printf("  poll-only median / 1 ms sleep floor (%.1f): worst %.2f (%s); target at most 1.15\n", sleep_floor,
          polled_median / sleep_floor, which);

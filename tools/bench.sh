@@ -3,7 +3,9 @@
 #  - bench/proxy_bench.cpp: the round trip of each LD_ call and of one
 #    DISPLAYDLL_Write through the chain, signalled and poll-only, with the
 #    shipped timer and with a 15.6 ms timer model, beside the floors of the
-#    same run and the 1 ms waits that ran out on each side;
+#    same run and the 1 ms waits that ran out on each side; and the same
+#    write through the 64-bit QX20481.dll and its 32-bit helper
+#    (bench/bridge_bench.cpp, row DISPLAYDLL_Write64) in the same session;
 #  - here, "staying ready": what the host program costs in CPU, counting
 #    the wineserver beside it, while a caller makes one call a second,
 #    beside a bare 1 ms sleep loop and a process blocked on an event, and
