@@ -6,7 +6,20 @@
 
 namespace {
 
-constexpr char kHostProgram[] = "Vorn64BitInterface.exe";
+// 64-bit Windows runs the first, 32-bit Windows the second.
+const char* const kHostPrograms[] = {"Vorn64BitInterface.exe", "Vorn32BitInterface.exe"};
+
+bool IsHostProgram(const char* file) {
+  for (const char* name : kHostPrograms)
+    if (_stricmp(file, name) == 0) return true;
+  return false;
+}
+
+// The file name of a path.
+const char* FileName(const std::string& path) {
+  const size_t slash = path.find_last_of('\\');
+  return path.c_str() + (slash == std::string::npos ? 0 : slash + 1);
+}
 constexpr DWORD kEndWaitMs = 5000;
 
 std::string ProgramPath(DWORD pid) {
@@ -34,8 +47,7 @@ std::vector<RunningProgram> RunningHostPrograms() {
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (_stricmp(entry.szExeFile, kHostProgram) == 0)
-      found.push_back({entry.th32ProcessID, ProgramPath(entry.th32ProcessID)});
+    if (IsHostProgram(entry.szExeFile)) found.push_back({entry.th32ProcessID, ProgramPath(entry.th32ProcessID)});
   }
   CloseHandle(snapshot);
   return found;
@@ -44,10 +56,13 @@ std::vector<RunningProgram> RunningHostPrograms() {
 int EndHostStep(const std::string& folder) {
   std::string file = FullPath(folder);
   if (!file.empty() && file.back() != '\\') file += '\\';
-  file += kHostProgram;
+  const std::string folder_path = file;
+  file += kHostPrograms[0];
   int ended = 0;
   for (const RunningProgram& program : RunningHostPrograms()) {
-    if (_stricmp(program.path.c_str(), file.c_str()) != 0) continue;
+    const std::string in_folder = folder_path + FileName(program.path);
+    if (_stricmp(program.path.c_str(), in_folder.c_str()) != 0) continue;
+    file = program.path;
     HANDLE process = OpenProcess(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, program.pid);
     const bool gone =
         process && TerminateProcess(process, 1) && WaitForSingleObject(process, kEndWaitMs) == WAIT_OBJECT_0;

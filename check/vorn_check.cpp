@@ -46,8 +46,10 @@ struct BoundedCallOutputs {
 BoundedCallOutputs g_outputs;
 
 constexpr char kPlugin[] = "displays\\QX20481.dll";
+// The 64-bit plug-in's helper and the 32-bit plug-in that it calls.
+constexpr char kHelper[] = "displays\\QX20481-32bit\\QX20481Bridge32.exe";
+constexpr char kBridgedPlugin[] = "displays\\QX20481-32bit\\QX20481.dll";
 constexpr char kProxy[] = "VornApx.dll";
-constexpr char kHostProgram[] = "Vorn64BitInterface.exe";
 constexpr char kLayer[] = "MediaPadLayer.dll";
 constexpr char kDisplayHost[] = "LCDSmartie.exe";
 
@@ -85,6 +87,10 @@ class Report {
 // What the steps found, for the steps after them.
 struct Chain {
   std::string folder;  // with a trailing backslash
+  Machine display_host = Machine::kMissing;
+  // The host program that the proxy starts on this Windows, and its machine.
+  const char* host_program = "Vorn64BitInterface.exe";
+  Machine host_machine = Machine::kX64;
   HMODULE layer = nullptr;
   bool layer_patched = false;
   bool proxy_present = false;
@@ -120,24 +126,51 @@ bool CheckProgramFile(Report& report, const char* link, const std::string& path,
   return true;
 }
 
-// A 64-bit display host cannot load the 32-bit plug-in: it fails to load it
-// without a word, and the display stays dark.
-void CheckDisplayHost(Report& report, const Chain& chain) {
+// Each build of the display host takes the plug-in of its own machine type:
+// the 32-bit one QX20481.dll itself, the 64-bit one the 64-bit QX20481.dll,
+// which calls the 32-bit one through its helper.
+void CheckDisplayHost(Report& report, Chain& chain) {
   const Machine machine = FileMachine(chain.folder + kDisplayHost);
+  chain.display_host = machine;
   if (machine == Machine::kMissing) return report.Skip("display host", "no LCDSmartie.exe in this folder");
   if (machine == Machine::kX64) {
-    return report.Fault("display host",
-                        "LCDSmartie.exe is the 64-bit build, which cannot load the 32-bit plug-in QX20481.dll: "
-                        "install the 32-bit build of LCD Smartie.");
+    return report.Ok("display host", std::string(kDisplayHost) +
+                                         ", 64-bit: it takes the 64-bit QX20481.dll with its helper in "
+                                         "displays\\QX20481-32bit");
   }
   if (machine != Machine::kX86)
     return report.Warn("display host", std::string(kDisplayHost) + " is " + MachineText(machine) + ".");
   report.Ok("display host", std::string(kDisplayHost) + ", " + MachineText(machine));
 }
 
+const char* ZipFolder(Machine machine) { return machine == Machine::kX64 ? "LCDSmartie-64bit" : "LCDSmartie-32bit"; }
+
+void CheckHelper(Report& report, const Chain& chain) {
+  const std::string take = std::string("Copy the folder displays\\QX20481-32bit from the zip's folder ") +
+                           ZipFolder(Machine::kX64) + ", or run the setup program.";
+  std::string version;
+  CheckProgramFile(report, "helper", chain.folder + kHelper, kHelper, Machine::kX86, take, &version);
+  CheckProgramFile(report, "helper", chain.folder + kBridgedPlugin, kBridgedPlugin, Machine::kX86, take, &version);
+}
+
 void CheckPlugin(Report& report, Chain& chain) {
-  CheckProgramFile(report, "plug-in", chain.folder + kPlugin, kPlugin, Machine::kX86,
-                   "Put QX20481.dll into the folder displays of the display host application.", &chain.plugin_version);
+  const Machine plugin = FileMachine(chain.folder + kPlugin);
+  Machine wanted = chain.display_host;
+  if (wanted != Machine::kX86 && wanted != Machine::kX64) wanted = plugin == Machine::kX64 ? plugin : Machine::kX86;
+  if ((plugin == Machine::kX86 || plugin == Machine::kX64) && plugin != wanted) {
+    // The display host cannot load it: the display stays dark, and no
+    // message says why.
+    report.Fault("plug-in", std::string(kPlugin) + " is " + MachineText(plugin) + ", but LCDSmartie.exe is the " +
+                                MachineText(wanted) +
+                                " build, which cannot load it. Copy the files of the zip's folder " +
+                                ZipFolder(wanted) + ", or run the setup program.");
+  } else {
+    CheckProgramFile(report, "plug-in", chain.folder + kPlugin, kPlugin, wanted,
+                     std::string("Copy the files of the zip's folder ") + ZipFolder(wanted) +
+                         " into the display host application's folder.",
+                     &chain.plugin_version);
+  }
+  if (wanted == Machine::kX64) CheckHelper(report, chain);
   if (FileExists(chain.folder + "displays\\" + kProxy))
     report.Warn("plug-in",
                 "displays\\VornApx.dll does not belong there: the display host's setup lists every DLL "
@@ -177,26 +210,40 @@ void CheckProxyAndHostFiles(Report& report, Chain& chain) {
   chain.proxy_present =
       CheckProgramFile(report, "proxy", chain.folder + kProxy, kProxy, Machine::kX86, beside, &chain.proxy_version);
   chain.host_present = CheckProgramFile(
-      report, "host program", chain.folder + kHostProgram, kHostProgram, Machine::kX64,
+      report, "host program", chain.folder + chain.host_program, chain.host_program, chain.host_machine,
       beside + " If it was there, an antivirus may have quarantined it: restore it and allow it.", &chain.host_version);
 }
 
-void CheckVendorLibrary(Report& report) {
+// The host program, and so the vendor library, have the machine type of
+// Windows itself, whichever build the display host is.
+void ChooseHostProgram(Chain& chain) {
+  BOOL wow64 = FALSE;
+  IsWow64Process(GetCurrentProcess(), &wow64);
+  if (!wow64) {
+    chain.host_program = "Vorn32BitInterface.exe";
+    chain.host_machine = Machine::kX86;
+  }
+}
+
+void CheckVendorLibrary(Report& report, const Chain& chain) {
   const Machine machine = FileMachine(kVendorLibraryPath);
+  const std::string wanted = MachineText(chain.host_machine);
   if (machine == Machine::kMissing) {
     report.Fault("vendor library",
                  std::string(kVendorLibraryPath) + " is missing. Install the vendor's MediaPad software.");
-  } else if (machine != Machine::kX64) {
-    report.Fault("vendor library", std::string(kVendorLibraryPath) + " is " + MachineText(machine) +
-                                       ", not the 64-bit library. Reinstall the vendor's MediaPad software.");
+  } else if (machine != chain.host_machine) {
+    report.Fault("vendor library", std::string(kVendorLibraryPath) + " is " + MachineText(machine) + ", not the " +
+                                       wanted + " library. Reinstall the vendor's MediaPad software.");
   } else {
-    report.Ok("vendor library", std::string(kVendorLibraryPath) + ", 64-bit");
+    report.Ok("vendor library", std::string(kVendorLibraryPath) + ", " + wanted);
   }
 }
 
 // The line of the host's log that says why it has no vendor library, if any.
-std::string HostBindingFailure(const std::string& folder) {
-  FILE* log = fopen((folder + "Vorn64BitInterface.log").c_str(), "r");
+std::string HostBindingFailure(const std::string& folder, const char* host_program) {
+  std::string log_name = host_program;
+  log_name.replace(log_name.size() - 4, 4, ".log");
+  FILE* log = fopen((folder + log_name).c_str(), "r");
   if (!log) return "";
   char line[512];
   std::string found;
@@ -235,9 +282,9 @@ void CheckHost(Report& report, Chain& chain) {
     const bool returned = CallWithin(kCallBoundMs, [first] { g_outputs.result = first(&g_outputs.position); });
     took = GetTickCount() - start;
     if (!returned) {
-      return report.Fault("host", "no answer within " + std::to_string(took / 1000) +
-                                      " s: the call is stuck. End Vorn64BitInterface.exe in the Task Manager, "
-                                      "unplug and replug the pad, and run this check again.");
+      return report.Fault("host", "no answer within " + std::to_string(took / 1000) + " s: the call is stuck. End " +
+                                      chain.host_program +
+                                      " in the Task Manager, unplug and replug the pad, and run this check again.");
     }
     result = g_outputs.result;
     // Anything else comes back at once: no host to start, or its answer.
@@ -249,7 +296,8 @@ void CheckHost(Report& report, Chain& chain) {
                         "does not either. Unplug and replug the pad, and run this check again.");
   }
   if (result == -1) {
-    const std::string failure = RunningHostPrograms().empty() ? "" : HostBindingFailure(chain.folder);
+    const std::string failure =
+        RunningHostPrograms().empty() ? "" : HostBindingFailure(chain.folder, chain.host_program);
     if (!failure.empty())
       return report.Fault("host", "the host program answers but has no vendor library: \"" + failure + "\"");
     return report.Fault("host", chain.host_present
@@ -305,12 +353,13 @@ int RunChecks() {
   char own[MAX_PATH] = {};
   GetModuleFileNameA(nullptr, own, MAX_PATH);
   printf("vorn-check %s: the MediaPad display chain in %s\n", FileVersion(own).c_str(), chain.folder.c_str());
+  ChooseHostProgram(chain);
   Report report;
   CheckDisplayHost(report, chain);
   CheckPlugin(report, chain);
   CheckLayer(report, chain);
   CheckProxyAndHostFiles(report, chain);
-  CheckVendorLibrary(report);
+  CheckVendorLibrary(report, chain);
   CheckHost(report, chain);
   CheckPad(report, chain);
   CheckVersions(report, chain);

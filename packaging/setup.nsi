@@ -2,10 +2,12 @@
 ; by tools/make-setup.sh from the files of the release zip. It installs into
 ; the folder of LCDSmartie.exe, makes the patched MediaPadLayer.dll from the
 ; vendor's with vorn-check.exe --patch-layer, runs the check and registers an
-; uninstaller that removes exactly what it put there.
+; uninstaller that removes exactly what it put there. It installs the files
+; of the zip's folder that fits LCDSmartie.exe's build: LCDSmartie-32bit or
+; LCDSmartie-64bit (the 64-bit plug-in with its 32-bit helper).
 ;
 ; Defines from make-setup.sh: VERSION, VERSION_FULL, FILES (the unpacked
-; zip), OUTFILE, SIZE_KB (the zip's files).
+; zip), OUTFILE, SIZE_KB_32 and SIZE_KB_64 (what the install of each build places).
 ;
 ; Silent use: setup.exe /S [/LAYER=<the vendor's MediaPadLayer.dll>]
 ;   [/LOG=<file>] /D=<folder of LCDSmartie.exe>
@@ -24,6 +26,8 @@ Unicode true
 !define UNINSTALLER "vorn-mediapad-uninstall.exe"
 !define UNINSTALL_KEY "Software\Microsoft\Windows\CurrentVersion\Uninstall\VornMediaPad"
 !define HOST_PROGRAM "Vorn64BitInterface.exe"
+!define HOST_PROGRAM_32 "Vorn32BitInterface.exe"
+!define BRIDGE_FOLDER "displays\QX20481-32bit"
 !define REFUSED_STATUS 2
 
 Name "${PRODUCT} ${VERSION}"
@@ -49,9 +53,10 @@ Var LogFile
 Var LogHandle
 Var KeptLayer  ; the name under which the patch step kept the layer it replaced
 Var LayerField
+Var Build      ; LCDSmartie.exe's build, "32" or "64": which folder of the zip is installed
 
 ; ---- pages ----
-!define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION} into the folder of LCD Smartie, so that LCD Smartie can show its screens on the MediaPad's display.$\r$\n$\r$\nYou need the 32-bit build of LCD Smartie, the vendor's MediaPad software, and the vendor's own MediaPadLayer.dll: the setup makes the patched copy from it.$\r$\n$\r$\nClose LCD Smartie before you go on."
+!define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION} into the folder of LCD Smartie, so that LCD Smartie can show its screens on the MediaPad's display.$\r$\n$\r$\nIt suits the 32-bit and the 64-bit build of LCD Smartie and picks the plug-in that fits. You need the vendor's MediaPad software, and the vendor's own MediaPadLayer.dll: the setup makes the patched copy from it.$\r$\n$\r$\nClose LCD Smartie before you go on."
 !insertmacro MUI_PAGE_WELCOME
 !define MUI_PAGE_HEADER_TEXT "The folder of LCD Smartie"
 !define MUI_PAGE_HEADER_SUBTEXT "The chain goes where LCDSmartie.exe is."
@@ -112,7 +117,7 @@ Function .onInit
   FileOpen $LogHandle $LogFile w
   FileWrite $LogHandle "${PRODUCT} ${VERSION} setup$\r$\n"
   InitPluginsDir
-  File "/oname=$PLUGINSDIR\vorn-check.exe" "${FILES}/vorn-check.exe"
+  File "/oname=$PLUGINSDIR\vorn-check.exe" "${FILES}/LCDSmartie-32bit/vorn-check.exe"
   ${If} $INSTDIR == ""
     Call ProposeFolder
   ${EndIf}
@@ -186,8 +191,8 @@ Function ProposeFolder
   StrCpy $INSTDIR "$PROGRAMFILES32\LCD Smartie"
 FunctionEnd
 
-; $R9: why $INSTDIR cannot take the chain, or "" when it can. The machine
-; type is read from LCDSmartie.exe's PE header.
+; $R9: why $INSTDIR cannot take the chain, or "" when it can; $Build: the
+; build of LCDSmartie.exe. The machine type is read from its PE header.
 Function FolderProblem
   StrCpy $R9 ""
   ${IfNot} ${FileExists} "$INSTDIR\LCDSmartie.exe"
@@ -218,9 +223,11 @@ Function FolderProblem
   ${OrIf} $1 = 0
     StrCpy $R9 "$INSTDIR\LCDSmartie.exe cannot be read as a Windows program."
   ${ElseIf} $1 = 0x8664
-    StrCpy $R9 "$INSTDIR\LCDSmartie.exe is the 64-bit build of LCD Smartie, which cannot load the 32-bit plug-in QX20481.dll. Install the 32-bit build of LCD Smartie and run this setup again."
-  ${ElseIf} $1 <> 0x14C
-    StrCpy $R9 "$INSTDIR\LCDSmartie.exe is not a 32-bit Windows program."
+    StrCpy $Build "64"
+  ${ElseIf} $1 = 0x14C
+    StrCpy $Build "32"
+  ${Else}
+    StrCpy $R9 "$INSTDIR\LCDSmartie.exe is neither a 32-bit nor a 64-bit Windows program."
   ${EndIf}
 FunctionEnd
 
@@ -356,12 +363,26 @@ Section "Install"
   !insertmacro EndHostProgram "$PLUGINSDIR\vorn-check.exe"
   ${TrimNewLines} $1 $1
   !insertmacro Log $1
+  StrCpy $0 $Build
+  !insertmacro Log "LCDSmartie.exe is the $0-bit build: the files of the zip's folder LCDSmartie-$0bit"
   SetOutPath "$INSTDIR\displays"
-  SetOutPath $INSTDIR
-  !insertmacro PlaceFile "displays/QX20481.dll" "displays\QX20481.dll"
-  !insertmacro PlaceFile "VornApx.dll" "VornApx.dll"
-  !insertmacro PlaceFile "${HOST_PROGRAM}" "${HOST_PROGRAM}"
-  !insertmacro PlaceFile "vorn-check.exe" "vorn-check.exe"
+  ${If} $Build == "64"
+    SetOutPath "$INSTDIR\${BRIDGE_FOLDER}"
+    SetOutPath $INSTDIR
+    !insertmacro PlaceFile "LCDSmartie-64bit/displays/QX20481.dll" "displays\QX20481.dll"
+    !insertmacro PlaceFile "LCDSmartie-64bit/displays/QX20481-32bit/QX20481.dll" "${BRIDGE_FOLDER}\QX20481.dll"
+    !insertmacro PlaceFile "LCDSmartie-64bit/displays/QX20481-32bit/QX20481Bridge32.exe" "${BRIDGE_FOLDER}\QX20481Bridge32.exe"
+    !insertmacro PlaceFile "LCDSmartie-64bit/VornApx.dll" "VornApx.dll"
+    !insertmacro PlaceFile "LCDSmartie-64bit/${HOST_PROGRAM}" "${HOST_PROGRAM}"
+    !insertmacro PlaceFile "LCDSmartie-64bit/vorn-check.exe" "vorn-check.exe"
+  ${Else}
+    SetOutPath $INSTDIR
+    !insertmacro PlaceFile "LCDSmartie-32bit/displays/QX20481.dll" "displays\QX20481.dll"
+    !insertmacro PlaceFile "LCDSmartie-32bit/VornApx.dll" "VornApx.dll"
+    !insertmacro PlaceFile "LCDSmartie-32bit/${HOST_PROGRAM}" "${HOST_PROGRAM}"
+    !insertmacro PlaceFile "LCDSmartie-32bit/${HOST_PROGRAM_32}" "${HOST_PROGRAM_32}"
+    !insertmacro PlaceFile "LCDSmartie-32bit/vorn-check.exe" "vorn-check.exe"
+  ${EndIf}
   !insertmacro PlaceFile "INSTALL.txt" "INSTALL.txt"
 
   nsExec::ExecToStack '"$INSTDIR\vorn-check.exe" --patch-layer "$Layer"'
@@ -387,7 +408,11 @@ Section "Install"
 
   WriteUninstaller "$INSTDIR\${UNINSTALLER}"
   ${GetSize} $INSTDIR "/M=MediaPadLayer.dll /S=0K /G=0" $2 $3 $4
-  IntOp $2 $2 + ${SIZE_KB}
+  ${If} $Build == "64"
+    IntOp $2 $2 + ${SIZE_KB_64}
+  ${Else}
+    IntOp $2 $2 + ${SIZE_KB_32}
+  ${EndIf}
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayName" "${PRODUCT}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "DisplayVersion" "${VERSION}"
   WriteRegStr HKLM "${UNINSTALL_KEY}" "Publisher" "Vorn"
@@ -446,7 +471,7 @@ FunctionEnd
 
 ; ---- uninstalling ----
 !macro RemoveFile NAME
-  ${Do}
+  ${DoWhile} ${FileExists} "$INSTDIR\${NAME}"
     ClearErrors
     Delete "$INSTDIR\${NAME}"
     ${IfNot} ${Errors}
@@ -463,13 +488,20 @@ Section "Uninstall"
   !insertmacro EndHostProgram "$INSTDIR\vorn-check.exe"
   DetailPrint $1
   !insertmacro RemoveFile "displays\QX20481.dll"
+  !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481.dll"
+  !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481Bridge32.exe"
+  RMDir "$INSTDIR\${BRIDGE_FOLDER}"
   !insertmacro RemoveFile "VornApx.dll"
   !insertmacro RemoveFile "${HOST_PROGRAM}"
+  !insertmacro RemoveFile "${HOST_PROGRAM_32}"
   !insertmacro RemoveFile "vorn-check.exe"
   !insertmacro RemoveFile "INSTALL.txt"
   !insertmacro RemoveFile "MediaPadLayer.dll"
   Delete "$INSTDIR\Vorn64BitInterface.log"
+  Delete "$INSTDIR\Vorn32BitInterface.log"
   Delete "$INSTDIR\logs\QX20481.log"
+  Delete "$INSTDIR\logs\QX20481.bridge.log"
+  Delete "$INSTDIR\logs\QX20481Bridge32.log"
   Delete "$INSTDIR\logs\VornApx.log"
   RMDir "$INSTDIR\logs"
   ; Only the layer this very install kept.

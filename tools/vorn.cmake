@@ -47,14 +47,22 @@ function(vorn_gtest name)
   endif()
 endfunction()
 
-# vorn_release_program(<target> DESCRIPTION <text> DESTINATION <folder in the zip>)
+# The release zip holds one folder per build of the display host, each
+# laid out as that build's folder: a user unpacking it by hand copies the
+# contents of the one folder that fits LCDSmartie.exe.
+set(VORN_ZIP_32 LCDSmartie-32bit)
+set(VORN_ZIP_64 LCDSmartie-64bit)
+
+# vorn_release_program(<target> DESCRIPTION <text> DESTINATION <folder in the zip>...)
 # A program or DLL of the release zip: its version resource, no symbol
-# tables (they would triple its size), and its place in the zip.
+# tables (they would triple its size), and its places in the zip.
 function(vorn_release_program target)
-  cmake_parse_arguments(R "" "DESCRIPTION;DESTINATION" "" ${ARGN})
+  cmake_parse_arguments(R "" "DESCRIPTION" "DESTINATION" ${ARGN})
   vorn_version_resource(${target} DESCRIPTION "${R_DESCRIPTION}")
   target_link_options(${target} PRIVATE -s)
-  install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${R_DESTINATION} COMPONENT release)
+  foreach(destination ${R_DESTINATION})
+    install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${destination} COMPONENT release)
+  endforeach()
 endfunction()
 
 # vorn_version_resource(<target> DESCRIPTION <text>)

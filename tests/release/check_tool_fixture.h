@@ -1,7 +1,9 @@
 #pragma once
-// The check tool in a folder laid out from the unpacked release zip, with
-// the stand-in layer and a stand-in LCDSmartie.exe beside it and the
-// stand-in device library at the vendor's path.
+// The check tool in a folder laid out from the unpacked release zip (its
+// folder for the 32-bit display host, or with Place64BitBuild the one for
+// the 64-bit display host), with the stand-in layer and a stand-in
+// LCDSmartie.exe beside it and the stand-in device library at the vendor's
+// path.
 
 #include <gtest/gtest.h>
 
@@ -14,6 +16,8 @@
 namespace vt {
 
 inline std::string ReleaseFolder() { return vt::WindowsDirectory(VORN_RELEASE_FOLDER); }
+// The zip's folder for one build of the display host, with a trailing backslash.
+inline std::string ReleaseFolder(int bits) { return ReleaseFolder() + "LCDSmartie-" + std::to_string(bits) + "bit\\"; }
 
 class CheckTool : public ::testing::Test {
  protected:
@@ -22,9 +26,9 @@ class CheckTool : public ::testing::Test {
     folder_ = dir_.path() + "\\LCDSmartie\\";
     ASSERT_TRUE(CreateDirectoryA(folder_.c_str(), nullptr));
     ASSERT_TRUE(CreateDirectoryA((folder_ + "displays").c_str(), nullptr));
-    for (const char* file :
-         {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe", "INSTALL.txt"})
-      ASSERT_TRUE(CopyFileA((ReleaseFolder() + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
+    for (const char* file : {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe"})
+      ASSERT_TRUE(CopyFileA((ReleaseFolder(32) + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
+    ASSERT_TRUE(CopyFileA((ReleaseFolder() + "INSTALL.txt").c_str(), (folder_ + "INSTALL.txt").c_str(), FALSE));
     PlaceLayer("MediaPadLayer");
     PlaceDisplayHost(vt::ProgramDirectory() + "display_host.exe");
     ASSERT_TRUE(vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI.dll"));
@@ -32,6 +36,17 @@ class CheckTool : public ::testing::Test {
   void TearDown() override {
     vt::KillProcesses(vt::kHostTail);
     vt::RemoveVendorLibrary();
+  }
+  // The files of the zip's folder for the 64-bit display host in place of
+  // the 32-bit one's, and a 64-bit LCDSmartie.exe.
+  void Place64BitBuild() {
+    vt::KillProcesses(vt::kHostTail);  // a running one holds its file
+    ASSERT_TRUE(CreateDirectoryA((folder_ + "displays\\QX20481-32bit").c_str(), nullptr));
+    for (const char* file :
+         {"displays\\QX20481.dll", "displays\\QX20481-32bit\\QX20481.dll",
+          "displays\\QX20481-32bit\\QX20481Bridge32.exe", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe"})
+      ASSERT_TRUE(CopyFileA((ReleaseFolder(64) + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
+    PlaceDisplayHost(vt::Win64BinDirectory() + "display_host.exe");
   }
   void PlaceLayer(const char* variant) {
     ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "layers\\" + variant + ".dll").c_str(),

@@ -32,17 +32,48 @@ TEST_F(CheckTool, EveryLinkIsOkAndThePadsUidIsRead) {
   EXPECT_EQ(lines_.back(), "every link is OK.");
 }
 
-TEST_F(CheckTool, A64BitDisplayHostIsItsOwnFaultAndNamesTheBuildNeeded) {
-  PlaceDisplayHost(vt::Win64BinDirectory() + "Vorn64BitInterface.exe");
-  EXPECT_EQ(Run(), 1) << Output();
-  EXPECT_EQ(Verdict("display host"), "FAULT");
+// The 64-bit display host takes the 64-bit plug-in and its helper; the
+// rest of the chain is the same.
+TEST_F(CheckTool, The64BitBuildIsCheckedWithItsHelper) {
+  Place64BitBuild();
+  EXPECT_EQ(Run(), 0) << Output();
+  for (const char* link : kLinks) EXPECT_EQ(Verdict(link), "OK") << link << "\n" << Output();
   EXPECT_EQ(Text("display host"),
-            "LCDSmartie.exe is the 64-bit build, which cannot load the 32-bit plug-in QX20481.dll: install the 32-bit "
-            "build of LCD Smartie.");
-  int lines = 0;
-  for (const std::string& line : lines_) lines += line.find("LCDSmartie.exe") != std::string::npos;
-  EXPECT_EQ(lines, 1) << Output();
-  for (const char* link : {"plug-in", "layer", "host", "pad"}) EXPECT_EQ(Verdict(link), "OK") << link;
+            "LCDSmartie.exe, 64-bit: it takes the 64-bit QX20481.dll with its helper in displays\\QX20481-32bit");
+  EXPECT_EQ(Text("plug-in").rfind("displays\\QX20481.dll, 64-bit, version ", 0), 0u) << Text("plug-in");
+  int helper_lines = 0;
+  for (const std::string& line : lines_)
+    helper_lines += line.rfind("OK     helper          displays\\QX20481-32bit\\", 0) == 0;
+  EXPECT_EQ(helper_lines, 2) << Output();
+}
+
+// Each build of the display host cannot load the other's plug-in, and says
+// nothing: the tool names the folder of the zip to take.
+TEST_F(CheckTool, APluginThatDoesNotMatchTheDisplayHostIsAFaultNamingTheFolderToTake) {
+  PlaceDisplayHost(vt::Win64BinDirectory() + "display_host.exe");
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("plug-in"), "FAULT");
+  EXPECT_EQ(Text("plug-in"),
+            "displays\\QX20481.dll is 32-bit, but LCDSmartie.exe is the 64-bit build, which cannot load it. Copy the "
+            "files of the zip's folder LCDSmartie-64bit, or run the setup program.");
+  for (const char* link : {"layer", "host", "pad"}) EXPECT_EQ(Verdict(link), "OK") << link;
+
+  Place64BitBuild();
+  PlaceDisplayHost(vt::ProgramDirectory() + "display_host.exe");
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Text("plug-in"),
+            "displays\\QX20481.dll is 64-bit, but LCDSmartie.exe is the 32-bit build, which cannot load it. Copy the "
+            "files of the zip's folder LCDSmartie-32bit, or run the setup program.");
+}
+
+TEST_F(CheckTool, AMissingHelperOfThe64BitPluginIsAFault) {
+  Place64BitBuild();
+  ASSERT_TRUE(DeleteFileA((folder_ + "displays\\QX20481-32bit\\QX20481Bridge32.exe").c_str()));
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("helper"), "FAULT");
+  EXPECT_EQ(Text("helper"),
+            "displays\\QX20481-32bit\\QX20481Bridge32.exe is missing. Copy the folder displays\\QX20481-32bit from "
+            "the zip's folder LCDSmartie-64bit, or run the setup program.");
 }
 
 TEST_F(CheckTool, WithoutADisplayHostProgramThatLinkIsNotChecked) {
@@ -113,7 +144,10 @@ std::string VersionString(const std::vector<char>& info, const char* name) {
 TEST(ReleaseVersions, EveryProgramOfTheZipCarriesTheProjectVersion) {
   unsigned parts[4] = {};
   ASSERT_EQ(sscanf(VORN_VERSION_FULL, "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]), 4);
-  for (const char* file : {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe"}) {
+  for (const char* file : {"LCDSmartie-32bit\\displays\\QX20481.dll", "LCDSmartie-32bit\\VornApx.dll",
+                           "LCDSmartie-32bit\\Vorn64BitInterface.exe", "LCDSmartie-32bit\\Vorn32BitInterface.exe",
+                           "LCDSmartie-32bit\\vorn-check.exe", "LCDSmartie-64bit\\displays\\QX20481.dll",
+                           "LCDSmartie-64bit\\displays\\QX20481-32bit\\QX20481Bridge32.exe"}) {
     SCOPED_TRACE(file);
     const std::string path = ReleaseFolder() + file;
     DWORD ignored = 0;

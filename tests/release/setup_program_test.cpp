@@ -13,9 +13,17 @@
 
 namespace {
 
-// What the setup program places, as the zip holds it.
-const char* const kPlaced[] = {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe",
-                               "INSTALL.txt"};
+// What the setup program places for the 32-bit display host, as the zip's
+// folder LCDSmartie-32bit holds it, and for the 64-bit one, from
+// LCDSmartie-64bit; INSTALL.txt for both.
+const char* const kPlaced[] = {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe",
+                               "Vorn32BitInterface.exe", "vorn-check.exe"};
+const char* const kPlaced64[] = {"displays\\QX20481.dll",
+                                 "displays\\QX20481-32bit\\QX20481.dll",
+                                 "displays\\QX20481-32bit\\QX20481Bridge32.exe",
+                                 "VornApx.dll",
+                                 "Vorn64BitInterface.exe",
+                                 "vorn-check.exe"};
 constexpr char kUninstaller[] = "vorn-mediapad-uninstall.exe";
 
 // WindowsDirectory gives folders; the setup program is a file.
@@ -23,7 +31,7 @@ std::string SetupProgramPath() {
   const std::string path = vt::WindowsDirectory(VORN_SETUP_PROGRAM);
   return path.substr(0, path.size() - 1);
 }
-std::string ReleaseFile(const char* name) { return vt::WindowsDirectory(VORN_RELEASE_FOLDER) + name; }
+std::string ReleaseFile(const std::string& name) { return vt::WindowsDirectory(VORN_RELEASE_FOLDER) + name; }
 
 class SetupProgram : public ::testing::Test {
  protected:
@@ -78,7 +86,11 @@ TEST_F(SetupProgram, SilentInstallPlacesEveryFilePatchesTheLayerKeepsTheOldOneAn
   const std::string previous = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_recording"));
   ASSERT_TRUE(vt::WriteFileBytes(In("MediaPadLayer.dll"), previous));
   ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
-  for (const char* file : kPlaced) EXPECT_EQ(vt::ReadFileBytes(In(file)), vt::ReadFileBytes(ReleaseFile(file))) << file;
+  for (const char* file : kPlaced)
+    EXPECT_EQ(vt::ReadFileBytes(In(file)), vt::ReadFileBytes(ReleaseFile(std::string("LCDSmartie-32bit\\") + file)))
+        << file;
+  EXPECT_EQ(vt::ReadFileBytes(In("INSTALL.txt")), vt::ReadFileBytes(ReleaseFile("INSTALL.txt")));
+  EXPECT_FALSE(vt::FileExists(In("displays\\QX20481-32bit")));
   EXPECT_TRUE(vt::PassesPatchCheck(In("MediaPadLayer.dll")));
   EXPECT_EQ(vt::ReadFileBytes(In("MediaPadLayer.dll.orig")), previous);
   EXPECT_EQ(vt::ReadFileBytes(vendor_), original_);
@@ -94,6 +106,23 @@ TEST_F(SetupProgram, SilentInstallPlacesEveryFilePatchesTheLayerKeepsTheOldOneAn
   EXPECT_EQ(check.exit_code, 0) << check.output;
   EXPECT_NE(check.output.find("OK     pad             the pad answered through the layer"), std::string::npos)
       << check.output;
+}
+
+// A 64-bit LCDSmartie.exe gets the zip's folder for it: the 64-bit plug-in
+// with its helper and the 32-bit plug-in beside it; the uninstaller takes
+// all of it away again.
+TEST_F(SetupProgram, The64BitBuildGetsThe64BitPluginAndItsHelper) {
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "display_host.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE));
+  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  for (const char* file : kPlaced64)
+    EXPECT_EQ(vt::ReadFileBytes(In(file)), vt::ReadFileBytes(ReleaseFile(std::string("LCDSmartie-64bit\\") + file)))
+        << file;
+  EXPECT_FALSE(vt::FileExists(In("Vorn32BitInterface.exe")));
+  EXPECT_EQ(log_lines_.end()[-2], "  every link is OK.") << Log();
+  Uninstall();
+  for (const char* file : kPlaced64) EXPECT_FALSE(vt::FileExists(In(file))) << file;
+  EXPECT_FALSE(vt::FileExists(In("displays\\QX20481-32bit")));
+  EXPECT_TRUE(vt::FileExists(In("displays")));
 }
 
 TEST_F(SetupProgram, SilentUninstallRemovesExactlyWhatTheSetupPutThereAndRestoresTheKeptLayer) {
@@ -154,7 +183,7 @@ TEST_F(SetupProgram, TheUninstallEntryNamesTheProductVersionPublisherAndSize) {
             ERROR_SUCCESS);
   uint64_t bytes = 0;
   for (const char* file : kPlaced) bytes += vt::ReadFileBytes(In(file)).size();
-  bytes += original_.size();
+  bytes += vt::ReadFileBytes(In("INSTALL.txt")).size() + original_.size();
   EXPECT_GE(size_kb, bytes / 1024);
   EXPECT_LE(size_kb, bytes / 1024 + 8);
   RegCloseKey(key);
@@ -173,14 +202,9 @@ TEST_F(SetupProgram, SilentRefusalsExitNonZeroWithALineInTheLog) {
   const Case cases[] = {
       {"no LCDSmartie.exe", [&] { DeleteFileA(In("LCDSmartie.exe").c_str()); }, "/LAYER=" + vendor_,
        "refused: " + folder + " holds no LCDSmartie.exe. Choose the folder of LCD Smartie."},
-      {"a 64-bit LCDSmartie.exe",
-       [&] {
-         CopyFileA((vt::Win64BinDirectory() + "Vorn64BitInterface.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE);
-       },
-       "/LAYER=" + vendor_,
-       "refused: " + folder +
-           "\\LCDSmartie.exe is the 64-bit build of LCD Smartie, which cannot load the 32-bit plug-in QX20481.dll. "
-           "Install the 32-bit build of LCD Smartie and run this setup again."},
+      {"an LCDSmartie.exe that is no Windows program",
+       [&] { vt::WriteFileBytes(In("LCDSmartie.exe"), std::string(4096, 'x')); }, "/LAYER=" + vendor_,
+       "refused: " + folder + "\\LCDSmartie.exe cannot be read as a Windows program."},
       {"no vendor layer", [] {}, "",
        "refused: no vendor's MediaPadLayer.dll to patch: name it (silently: /LAYER=<file>)."},
       {"a layer the patch step refuses", [] {}, "/LAYER=" + vt::ProgramDirectory() + "VornApx.dll",

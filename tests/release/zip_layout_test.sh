@@ -6,12 +6,25 @@ set -euo pipefail
 cmake=$1 out=$2 version=$3
 zip="$out/vorn-mediapad-$version.zip"
 files=$("$cmake" -E tar tf "$zip" | grep -v '/$' | LC_ALL=C sort)
-expected=$(printf '%s\n' INSTALL.txt Vorn64BitInterface.exe VornApx.dll displays/QX20481.dll vorn-check.exe |
+# One folder per build of the display host, each mirroring its folder; the
+# 64-bit build's helper and 32-bit plug-in in a subfolder of displays, which
+# the display host's setup dialog does not list.
+expected=$(printf '%s\n' INSTALL.txt \
+           LCDSmartie-32bit/displays/QX20481.dll LCDSmartie-32bit/VornApx.dll \
+           LCDSmartie-32bit/Vorn64BitInterface.exe LCDSmartie-32bit/Vorn32BitInterface.exe \
+           LCDSmartie-32bit/vorn-check.exe \
+           LCDSmartie-64bit/displays/QX20481.dll LCDSmartie-64bit/displays/QX20481-32bit/QX20481.dll \
+           LCDSmartie-64bit/displays/QX20481-32bit/QX20481Bridge32.exe LCDSmartie-64bit/VornApx.dll \
+           LCDSmartie-64bit/Vorn64BitInterface.exe LCDSmartie-64bit/vorn-check.exe |
            LC_ALL=C sort)
 if [ "$files" != "$expected" ]; then
     printf 'the zip holds:\n%s\nexpected:\n%s\n' "$files" "$expected"
     exit 1
 fi
+# Each folder's plug-in is built for its display host.
+machine() { od -An -tx2 -j $(( $(od -An -tu4 -j 60 -N 4 "$1") + 4 )) -N 2 "$1" | tr -d ' '; }
+[ "$(machine "$out/unpacked/LCDSmartie-32bit/displays/QX20481.dll")" = 014c ] || { echo "the 32-bit folder's plug-in is not 32-bit"; exit 1; }
+[ "$(machine "$out/unpacked/LCDSmartie-64bit/displays/QX20481.dll")" = 8664 ] || { echo "the 64-bit folder's plug-in is not 64-bit"; exit 1; }
 text="$out/unpacked/INSTALL.txt"
 if ! awk '!/\r$/ { bad++ } END { exit bad > 0 }' "$text" || [ "$(tail -c 2 "$text" | od -An -c | tr -d ' ')" != '\r\n' ]; then
     echo "INSTALL.txt has line ends other than CR LF"
