@@ -34,6 +34,16 @@ bool Bound(bool found, const char* name, bool* logged) {
   return false;
 }
 
+// The block is written by any process of the user: never hand the vendor
+// a record that reaches outside it. False (the request refused) when the
+// data length does not fit.
+bool ControlDataFits(int32_t length) {
+  if (length >= 0 && length <= kMaxControlData) return true;
+  LogWritef("process_call", "LD_DeviceControl refused: data length %d does not fit the block", length);
+  g_host_block.result = kNotServed;
+  return false;
+}
+
 #ifdef _WIN64
 void DeviceControl() {
   if (!Bound(g_vendor.device_control != nullptr, "LD_DeviceControl", &g_not_bound_logged.control)) return;
@@ -41,13 +51,7 @@ void DeviceControl() {
   void* argument = g_host_block.payload;
   if (PayloadWord(0) == kControlHeaderSize) {
     const int32_t length = PayloadWord(12);
-    // The block is written by any process of the user: never hand the
-    // vendor a record that reaches outside it.
-    if (length < 0 || length > kMaxControlData) {
-      LogWritef("process_call", "LD_DeviceControl refused: data length %d does not fit the block", length);
-      g_host_block.result = kNotServed;
-      return;
-    }
+    if (!ControlDataFits(length)) return;
     record.size = sizeof record;
     record.word1 = PayloadWord(4);
     record.word2 = PayloadWord(8);
@@ -91,12 +95,7 @@ void DeviceInfo() {
 void DeviceControl() {
   if (!Bound(g_vendor.device_control != nullptr, "LD_DeviceControl", &g_not_bound_logged.control)) return;
   if (PayloadWord(0) == kControlHeaderSize) {
-    const int32_t length = PayloadWord(12);
-    if (length < 0 || length > kMaxControlData) {
-      LogWritef("process_call", "LD_DeviceControl refused: data length %d does not fit the block", length);
-      g_host_block.result = kNotServed;
-      return;
-    }
+    if (!ControlDataFits(PayloadWord(12))) return;
     const uint32_t data = static_cast<uint32_t>(reinterpret_cast<uintptr_t>(g_host_block.payload + kControlHeaderSize));
     memcpy(g_host_block.payload + 16, &data, sizeof data);
   }
