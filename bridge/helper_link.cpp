@@ -144,6 +144,8 @@ HelperCall HelperRoundTrip(BridgeRecord& record) {
       return HelperCall::kAnswered;
     }
     if (HelperEnded()) {
+      // Not left for the next helper to serve before the call it is given.
+      BridgeWithdraw(record);
       LogWritef("Helper", "the helper ended during call %d", static_cast<int>(record.opcode));
       return HelperCall::kNoAnswer;
     }

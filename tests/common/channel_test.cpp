@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fixed_clock.h"
+#include "host_log.h"
 #include "library_log.h"
 #include "log_lines.h"
 #include "test_support.h"
@@ -31,7 +32,7 @@ class Channel : public ::testing::Test {
 #ifdef VORN_PROXY_FLAVOUR
     return vt::LibraryLogLines("logs\\channel_proxy_test.log", vt::kLibraryLogOpening);
 #else
-    return vt::HostLogLines();
+    return vt::HostLogLines(vt::kHostLogOpening, kHostLogFile);  // this tree's build names it
 #endif
   }
   vt::ScopedTempDir dir_;
