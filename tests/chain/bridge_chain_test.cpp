@@ -74,6 +74,23 @@ TEST_F(BridgeChain, DisplayHost64DrivesThePadFromStartToShutdown) {
   EXPECT_TRUE(vt::FindProcesses(pt::kHelperTail).empty());
 }
 
+// A text longer than the bridge's record holds goes in pieces, each at the
+// cursor the one before it left: the pad ends as one write of it would
+// leave it, every piece sending both lines.
+TEST_F(BridgeChain, AWriteLongerThanTheRecordReachesThePadWhole) {
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "long_write_driver.exe").c_str(), "long_write_driver.exe", FALSE));
+  constexpr int kLength = 5000;  // two pieces: 4095 and 905 characters
+  vt::ChildRun run = RunChild(dir_.path() + "\\long_write_driver.exe " + std::to_string(kLength), 60000);
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  // Position p of the screen holds the last character i with i % 32 == p.
+  std::string screen(32, ' ');
+  for (int i = 0; i < kLength; ++i) screen[i % 32] = static_cast<char>('A' + i % 26);
+  auto state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), screen.substr(0, 16));
+  EXPECT_EQ(pt::PadLine(state, 1), screen.substr(16));
+  EXPECT_EQ(std::stoi(state["commands"]), 12 + 4 * 2 + 2);
+}
+
 TEST_F(BridgeChain, SetupDialogLoadAndFreeWithoutInitStartsNoHelper) {
   bool helper_seen = false;
   vt::ChildRun run = RunDisplayHost64("--setup-only --hold 1500", 30000, [&] {
