@@ -12,23 +12,16 @@
 
 #include "bench_counters.h"
 #include "bench_timing.h"
-#include "typed_export.h"
+#include "plugin_exports.h"
 
 int main(int argc, char** argv) {
-  using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
-  using VoidFn = void(WINAPI*)();
-  using WriteFn = void(WINAPI*)(const char*);
-  using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
   setvbuf(stdout, nullptr, _IONBF, 0);
   const int writes = argc > 1 ? atoi(argv[1]) : 200;
   const BenchCounters* counters = OpenBenchCounters();
   HMODULE module = LoadLibraryA("displays\\QX20481.dll");
-  auto init = LookupExport<InitFn>(module, "DISPLAYDLL_Init");
-  auto done = LookupExport<VoidFn>(module, "DISPLAYDLL_Done");
-  auto write = LookupExport<WriteFn>(module, "DISPLAYDLL_Write");
-  auto set_position = LookupExport<PositionFn>(module, "DISPLAYDLL_SetPosition");
+  PluginExports plugin;
   uint8_t ok = 0;
-  if (!counters || !init || !done || !write || !set_position || (init(16, 2, " ", &ok), ok != 1)) {
+  if (!counters || !plugin.Load(module) || (plugin.init(16, 2, " ", &ok), ok != 1)) {
     fprintf(stderr, "the 64-bit plug-in did not start\n");
     return 1;
   }
@@ -36,8 +29,8 @@ int main(int argc, char** argv) {
   auto one_write = [&] {
     char text[17];
     snprintf(text, sizeof text, "write %10d", ++i);
-    set_position(1, 1 + (i & 1));
-    write(text);
+    plugin.set_position(1, 1 + (i & 1));
+    plugin.write(text);
   };
   WarmUp(one_write);
   const LONG proxy_before = counters->proxy_run_out, host_before = counters->host_run_out;
@@ -45,7 +38,7 @@ int main(int argc, char** argv) {
   printf("row DISPLAYDLL_Write64 %.1f %.1f %.3f %.3f\n", spread.median_us, spread.p99_us,
          static_cast<double>(counters->proxy_run_out - proxy_before) / writes,
          static_cast<double>(counters->host_run_out - host_before) / writes);
-  done();
+  plugin.done();
   FreeLibrary(module);
   return 0;
 }

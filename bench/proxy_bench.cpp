@@ -35,6 +35,7 @@
 #include "floor_protocol.h"
 #include "host_harness.h"
 #include "pad_protocol.h"
+#include "plugin_exports.h"
 #include "proxy_exports.h"
 #include "test_support.h"
 
@@ -61,25 +62,6 @@ void Measure(const char* name, int calls, Call call) {
          static_cast<double>(g_counters->proxy_run_out - proxy_before) / calls,
          static_cast<double>(g_counters->host_run_out - host_before) / calls);
 }
-
-struct Plugin {
-  using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
-  using VoidFn = void(WINAPI*)();
-  using WriteFn = void(WINAPI*)(const char*);
-  using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
-  HMODULE module;
-  InitFn init;
-  VoidFn done;
-  WriteFn write;
-  PositionFn set_position;
-  explicit Plugin(const std::string& path) : module(LoadLibraryA(path.c_str())) {
-    init = LookupExport<InitFn>(module, "DISPLAYDLL_Init");
-    done = LookupExport<VoidFn>(module, "DISPLAYDLL_Done");
-    write = LookupExport<WriteFn>(module, "DISPLAYDLL_Write");
-    set_position = LookupExport<PositionFn>(module, "DISPLAYDLL_SetPosition");
-  }
-  bool ok() const { return module && init && done && write && set_position; }
-};
 
 // The 64-bit display host's folder around the session's chain: the 64-bit
 // plug-in in displays\, the helper and the 32-bit plug-in beside it, and
@@ -150,9 +132,9 @@ int RunSession(int calls, int writes) {
     proxy.info(device, &record);
   });
 
-  Plugin plugin(bin + "QX20481.dll");
+  PluginExports plugin;
   uint8_t ok = 0;
-  if (!plugin.ok() || (plugin.init(16, 2, " ", &ok), ok != 1)) {
+  if (!plugin.Load(LoadLibraryA((bin + "QX20481.dll").c_str())) || (plugin.init(16, 2, " ", &ok), ok != 1)) {
     fprintf(stderr, "the plug-in did not start\n");
     return 1;
   }

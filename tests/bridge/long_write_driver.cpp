@@ -10,28 +10,21 @@
 #include <cstdlib>
 #include <string>
 
-#include "typed_export.h"
+#include "plugin_exports.h"
 
 int main(int argc, char** argv) {
-  using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
-  using VoidFn = void(WINAPI*)();
-  using WriteFn = void(WINAPI*)(const char*);
-  using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
   const int length = argc > 1 ? atoi(argv[1]) : 0;
   HMODULE module = LoadLibraryA("displays\\QX20481.dll");
-  auto init = LookupExport<InitFn>(module, "DISPLAYDLL_Init");
-  auto done = LookupExport<VoidFn>(module, "DISPLAYDLL_Done");
-  auto write = LookupExport<WriteFn>(module, "DISPLAYDLL_Write");
-  auto set_position = LookupExport<PositionFn>(module, "DISPLAYDLL_SetPosition");
+  PluginExports plugin;
   uint8_t ok = 0;
-  if (!init || !done || !write || !set_position) return 1;
-  printf("Init: %s\n", init(16, 2, " ", &ok));
+  if (!plugin.Load(module)) return 1;
+  printf("Init: %s\n", plugin.init(16, 2, " ", &ok));
   if (ok != 1) return 1;
   std::string text;
   for (int i = 0; i < length; ++i) text += static_cast<char>('A' + i % 26);
-  set_position(1, 1);
-  write(text.c_str());
-  done();
+  plugin.set_position(1, 1);
+  plugin.write(text.c_str());
+  plugin.done();
   FreeLibrary(module);
   return 0;
 }
