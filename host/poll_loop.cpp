@@ -11,17 +11,17 @@
 
 namespace {
 
-void ServeAndAnswer() {
+// Serves the request in the section and writes the answer back, only over
+// the request it answers: when the proxy has meanwhile given up and sent
+// another request, that one stays intact. True when the answer was
+// written; its caller is then woken by the reply event.
+bool ServeAndWriteAnswer() {
   process_call();
   g_host_block.done = 1;
-  // Written back only over the request it answers: when the proxy has
-  // meanwhile given up and sent another request, that one stays intact.
-  if (CommsSendReply(kRequestSlot, g_host_block)) {
-    CommsSignal(kRequestSlot, kReplyEvent);
-  } else {
-    LogWritef("process_call", "answer to request %d dropped: the section holds another request",
-              static_cast<int>(g_host_block.request_id));
-  }
+  if (CommsSendReply(kRequestSlot, g_host_block)) return true;
+  LogWritef("process_call", "answer to request %d dropped: the section holds another request",
+            static_cast<int>(g_host_block.request_id));
+  return false;
 }
 
 // One host program serves the section at a time: two would serve one block
@@ -55,15 +55,17 @@ int RunPollLoop() {
   int64_t idle_us = 0;
   int64_t polling_since = INT64_MIN / 2;  // when the last request came that no signal announced
   bool ran_out = false;                   // the last wait ran out: no signal ended it
+  bool reply_to_signal = false;           // an answer is written; its caller is not yet woken
   for (;;) {
     CommsRecv(kRequestSlot, &g_host_block, kBlockSize);
     if (g_host_block.opcode != kNoRequest && g_host_block.done == 0) {
+      if (reply_to_signal) CommsSignal(kRequestSlot, kReplyEvent);
       // Judged only when found at the end of a wait that ran out: a request
       // found right after the last answer may simply not have been
       // signalled yet. Its signal follows the request's write, so it may
       // also come while the request is served, and is looked for then.
       bool announced = !ran_out || CommsTakeSignal(kRequestSlot, kRequestEvent);
-      ServeAndAnswer();
+      reply_to_signal = ServeAndWriteAnswer();
       announced = announced || CommsTakeSignal(kRequestSlot, kRequestEvent);
       if (!announced) polling_since = VornNowUs();
       idle_us = 0;
@@ -72,7 +74,16 @@ int RunPollLoop() {
     }
     const int64_t before = VornNowUs();
     const bool polling = !signals || before - polling_since < kPollingSpellMs * 1000;
-    ran_out = !CommsWait(kRequestSlot, kRequestEvent, polling ? kPollingWaitMs : kQuietWaitMs);
+    const uint32_t wait_ms = polling ? kPollingWaitMs : kQuietWaitMs;
+    if (reply_to_signal && !polling) {
+      // The reply's signal and the wait for the next request, as one call
+      // to the system.
+      ran_out = !CommsSignalAndWait(kRequestSlot, kReplyEvent, kRequestEvent, wait_ms);
+    } else {
+      if (reply_to_signal) CommsSignal(kRequestSlot, kReplyEvent);
+      ran_out = !CommsWait(kRequestSlot, kRequestEvent, wait_ms);
+    }
+    reply_to_signal = false;
     idle_us += VornNowUs() - before;
     if (idle_us >= kIdleExitMs * 1000) {
       LogWrite("Got", "Bored");

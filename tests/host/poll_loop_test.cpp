@@ -199,6 +199,29 @@ TEST_F(PollLoop, EveryAnswerIsSignalledBack) {
   EXPECT_EQ(WaitForSingleObject(reply, 0), WAIT_OBJECT_0);
 }
 
+// A reply's signal goes to the system together with the next long wait.
+// A millisecond poll keeps a wait of its own: the system's signal-and-wait
+// knows no high-resolution timer, and would stretch each poll to a tick.
+TEST_F(PollLoop, AReplyIsSignalledWithTheNextLongWaitButApartFromAMillisecondPoll) {
+  static std::vector<uint32_t> together;  // the waits that came with a reply's signal
+  together.clear();
+  SetSignalAndWaitFunction([](HANDLE to_signal, HANDLE event, uint32_t ms) {
+    if (to_signal == g_channel[kRequestSlot].events[kReplyEvent]) together.push_back(ms);
+    if (to_signal) SetEvent(to_signal);
+    return VornWait(event, ms);
+  });
+  g_on_sleep = [](int64_t now_us) {
+    if (now_us == 200 * 1000) SendRequest(5, true);
+    if (now_us == 5000 * 1000) SendRequest(6, false);
+  };
+  EXPECT_EQ(RunPollLoop(), 0);
+  SetSignalAndWaitFunction(nullptr);
+  EXPECT_EQ(together, std::vector<uint32_t>{kQuietWaitMs});
+  EXPECT_EQ(Section().request_id, 6);
+  EXPECT_EQ(Section().done, 1);
+  EXPECT_EQ(WaitForSingleObject(g_channel[kRequestSlot].events[kReplyEvent], 0), WAIT_OBJECT_0);
+}
+
 TEST_F(PollLoop, WithoutEventsARequestIsFoundByTheNextMillisecondPoll) {
   CommsDisableSignals();
   g_on_sleep = [](int64_t now_us) {
