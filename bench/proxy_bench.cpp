@@ -20,7 +20,13 @@
 //                                            host, in a folder of its own (with "poll": the host's
 //                                            signals only, as for a caller that only polls); prints
 //                                            the host's wake-ups a second between calls
+//   proxy_bench --count <calls>              the shipped proxy and host program, then the event
+//                                            floor, each run between two marker events, for a
+//                                            wineserver that traces its requests (tools/bench.sh
+//                                            counts each side's requests between the markers)
 #include <windows.h>
+// After windows.h, which it needs.
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -285,26 +291,46 @@ SideBySideRow SideBySide(int calls) {
   return row;
 }
 
+// The floor's 64-bit side and the 32-bit side's half of each trip.
+class FloorRun {
+ public:
+  FloorRun(bool events, bool tick) : tick_(tick) {
+    const std::string section = vt::UniqueName("VornBenchFloor");
+    mapping_ = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, section.c_str());
+    flag_ = static_cast<volatile LONG*>(MapViewOfFile(mapping_, FILE_MAP_ALL_ACCESS, 0, 0, 0));
+    ping_ = events ? CreateEventA(nullptr, FALSE, FALSE, FloorPingName(section).c_str()) : nullptr;
+    pong_ = events ? CreateEventA(nullptr, FALSE, FALSE, FloorPongName(section).c_str()) : nullptr;
+    peer_ = vt::StartChild("\"" + vt::Win64BinDirectory() + "floor_peer.exe\" " + section + " " +
+                           (events ? "event" : "sleep") + " " + (tick ? "tick" : "real"));
+  }
+  ~FloorRun() {
+    InterlockedExchange(flag_, kFloorStop);
+    vt::WaitChild(peer_, 10000);
+    for (HANDLE h : {ping_, pong_, mapping_})
+      if (h) CloseHandle(h);
+  }
+  FloorRun(const FloorRun&) = delete;
+  FloorRun& operator=(const FloorRun&) = delete;
+
+  void Trip() {
+    InterlockedExchange(flag_, kFloorPing);
+    if (ping_) SetEvent(ping_);
+    while (*flag_ != kFloorPong) FloorWait(pong_, tick_);
+  }
+  DWORD peer_pid() const { return peer_.pid; }
+
+ private:
+  bool tick_;
+  HANDLE mapping_, ping_, pong_;
+  volatile LONG* flag_;
+  vt::ChildProcess peer_;
+};
+
 Spread Floor(bool events, bool tick, int trips) {
-  const std::string section = vt::UniqueName("VornBenchFloor");
-  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, 4096, section.c_str());
-  auto* flag = static_cast<volatile LONG*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, 0));
-  HANDLE ping = events ? CreateEventA(nullptr, FALSE, FALSE, FloorPingName(section).c_str()) : nullptr;
-  HANDLE pong = events ? CreateEventA(nullptr, FALSE, FALSE, FloorPongName(section).c_str()) : nullptr;
-  vt::ChildProcess peer = vt::StartChild("\"" + vt::Win64BinDirectory() + "floor_peer.exe\" " + section + " " +
-                                         (events ? "event" : "sleep") + " " + (tick ? "tick" : "real"));
-  auto trip = [&] {
-    InterlockedExchange(flag, kFloorPing);
-    if (ping) SetEvent(ping);
-    while (*flag != kFloorPong) FloorWait(pong, tick);
-  };
+  FloorRun floor(events, tick);
+  auto trip = [&] { floor.Trip(); };
   WarmUp(trip);
-  const Spread spread = TimeCalls(trips, trip);
-  InterlockedExchange(flag, kFloorStop);
-  vt::WaitChild(peer, 10000);
-  for (HANDLE h : {ping, pong, mapping})
-    if (h) CloseHandle(h);
-  return spread;
+  return TimeCalls(trips, trip);
 }
 
 struct Floors {
@@ -429,12 +455,80 @@ int RunAll(int calls) {
   return 0;
 }
 
+// ---- round trips to the system, for a wineserver that traces them ----
+
+// The ids of a process's threads, as the server's trace names them.
+std::string ThreadIds(DWORD pid) {
+  std::string ids;
+  HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPTHREAD, 0);
+  if (snapshot == INVALID_HANDLE_VALUE) return ids;
+  THREADENTRY32 thread;
+  thread.dwSize = sizeof thread;
+  for (BOOL more = Thread32First(snapshot, &thread); more; more = Thread32Next(snapshot, &thread)) {
+    if (thread.th32OwnerProcessID != pid) continue;
+    char id[16];
+    snprintf(id, sizeof id, " %04lx", thread.th32ThreadID);
+    ids += id;
+  }
+  CloseHandle(snapshot);
+  return ids;
+}
+
+// Runs `calls` calls between the events "VornBenchCount.<label>.Start" and
+// ".End", whose creation the trace shows; then prints
+//   count <label> <calls> <this thread> | <the other side's threads>
+// Nothing else of this thread's runs between the two.
+template <typename Call>
+void CountBetweenMarkers(const char* label, int calls, DWORD other_pid, Call call) {
+  WarmUp(call);
+  const std::string marker = std::string("VornBenchCount.") + label;
+  HANDLE start = CreateEventA(nullptr, TRUE, FALSE, (marker + ".Start").c_str());
+  for (int i = 0; i < calls; ++i) call();
+  HANDLE end = CreateEventA(nullptr, TRUE, FALSE, (marker + ".End").c_str());
+  printf("count %s %d %04lx |%s\n", label, calls, GetCurrentThreadId(), ThreadIds(other_pid).c_str());
+  CloseHandle(start);
+  CloseHandle(end);
+}
+
+// The shipped proxy and host program (their waits, not the benchmark's),
+// one LD_DeviceControl at a time; then the event floor.
+int RunCounted(int calls) {
+  const std::string bin = vt::ProgramDirectory();
+  vt::KeepStandardHandlesPrivate();
+  vt::KillProcesses(vt::kHostTail);
+  {
+    vt::ScopedTempDir dir;
+    if (!CopyFileA((bin + "VornApx.dll").c_str(), "VornApx.dll", FALSE) || !vt::PlaceHostProgram("KHALAPI_nofile.dll"))
+      return 1;
+    ProxyExports proxy;
+    if (!proxy.Load(LoadLibraryA((dir.path() + "\\VornApx.dll").c_str()))) return 1;
+    int32_t position = 0;
+    proxy.first(&position);  // starts the host
+    proxy.next(&position);
+    const std::vector<DWORD> hosts = vt::FindProcesses(vt::kHostTail);
+    if (hosts.size() != 1) return 1;
+    struct {
+      int32_t header[6];
+      char data[16];
+    } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
+    memcpy(line.data, "Counted calls!  ", sizeof line.data);
+    const int32_t device = position;
+    CountBetweenMarkers("LD_DeviceControl", calls, hosts[0], [&] { proxy.control(device, kPadCmdSetLine, &line); });
+    vt::KillProcesses(vt::kHostTail);
+    vt::RemoveVendorLibrary();
+  }
+  FloorRun floor(true, false);
+  CountBetweenMarkers("floor", calls, floor.peer_pid(), [&] { floor.Trip(); });
+  return 0;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]));
+  if (argc == 3 && strcmp(argv[1], "--count") == 0) return RunCounted(std::max(1, atoi(argv[2])));
   if (argc >= 3 && strcmp(argv[1], "--paced") == 0)
     return RunPaced(atoi(argv[2]), argc > 3 && strcmp(argv[3], "poll") == 0);
   return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));

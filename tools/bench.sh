@@ -9,7 +9,10 @@
 #  - here, "staying ready": what the host program costs in CPU, counting
 #    the wineserver beside it, while a caller makes one call a second,
 #    beside a bare 1 ms sleep loop and a process blocked on an event, and
-#    how often the host wakes up between the calls.
+#    how often the host wakes up between the calls;
+#  - here, the wineserver round trips of each side per call: the shipped
+#    proxy and host program, and the event floor, under a wineserver that
+#    traces every request it gets.
 #   tools/bench.sh [calls per function, default 2000, at least 200]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
@@ -109,3 +112,43 @@ awk -v r="$ready" -v f="$sleep_loop" 'BEGIN {
     printf "  host and wineserver, one call a second / bare Sleep(1) loop: %.2f; target at most 0.25\n",
            (f > 0 ? r / f : -1) }'
 echo "  host wake-ups a second between calls: see the row above; target at most 20"
+
+# ---- round trips ----
+# Under Wine each wait, signal and release is one request to the wineserver.
+# A wineserver started with -d1 writes each request it gets, by thread, to
+# its standard error; proxy_bench --count runs the calls between two marker
+# events and names the threads of both sides.
+counted=1000
+vorn_stop_wineserver
+wineserver -p -f -d1 </dev/null >/dev/null 2>"$work/trace.txt" &
+tracer=$!
+wine "$bin32/proxy_bench.exe" --count "$counted" </dev/null >"$work/count.txt" 2>&1 || true
+wineserver -k >/dev/null 2>&1 || true
+wait "$tracer" 2>/dev/null || true
+echo
+echo "Round trips to the wineserver per call: the requests each side sent it, from its trace, over"
+echo "$counted calls (select: a wait, or a signal and a wait in one; event_op: a signal):"
+printf '  %-52s %7s %7s   %s\n' "" "caller" "other" "requests per call"
+count_side() {  # <label> <calls> <caller thread> <other side's threads...>
+    local label=$1 calls=$2; shift 2
+    awk -v label="$label" -v calls="$calls" -v caller="$1" -v others="${*:2}" '
+        BEGIN { n = split(others, o, " "); for (i = 1; i <= n; i++) other[o[i]] = 1 }
+        index($0, "VornBenchCount." label ".Start\"") { on = 1; next }
+        index($0, "VornBenchCount." label ".End\"") { on = 0 }
+        on && /^[0-9a-f]+: [a-z_]+\( / {
+            split($0, f, /[:(]/); t = f[1]; r = f[2]; gsub(/ /, "", r)
+            if (t == caller) { c++; cr[r]++ } else if (t in other) { s++; sr[r]++ }
+        }
+        function list(a,   k, out) { out = ""; for (k in a) out = out sprintf("%s%s %.2f", out == "" ? "" : ", ", k, a[k] / calls); return out }
+        END { printf "%7.2f %7.2f   caller: %s; other: %s\n", c / calls, s / calls, list(cr), list(sr) }
+    ' "$work/trace.txt"
+}
+while read -r tag label calls caller bar others; do
+    [ "$tag" = count ] || continue
+    case "$label" in
+        floor) name="event each way (the floor)" ;;
+        *) name="$label: the shipped proxy / host program" ;;
+    esac
+    printf '  %-52s %s\n' "$name" "$(count_side "$label" "$calls" "$caller" $others)"
+done < <(tr -d '\r' <"$work/count.txt")
+grep -q '^count ' "$work/count.txt" || { echo "  no count: proxy_bench --count said:"; sed 's/^/    /' "$work/count.txt"; }
