@@ -12,14 +12,14 @@
 
 #include "bench_counters.h"
 #include "bench_timing.h"
-#include "plugin_exports.h"
+#include "display_session_entries.h"
 
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   const int writes = argc > 1 ? atoi(argv[1]) : 200;
   const BenchCounters* counters = OpenBenchCounters();
   HMODULE module = LoadLibraryA("displays\\QX20481.dll");
-  PluginExports plugin;
+  DisplaySessionEntries plugin;
   uint8_t ok = 0;
   if (!counters || !plugin.Load(module) || (plugin.init(16, 2, " ", &ok), ok != 1)) {
     fprintf(stderr, "the 64-bit plug-in did not start\n");

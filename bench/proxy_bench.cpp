@@ -38,10 +38,10 @@
 
 #include "bench_counters.h"
 #include "bench_timing.h"
+#include "display_session_entries.h"
 #include "floor_protocol.h"
 #include "host_harness.h"
 #include "pad_protocol.h"
-#include "plugin_exports.h"
 #include "proxy_exports.h"
 #include "test_support.h"
 
@@ -56,6 +56,13 @@ struct Row {
 using Rows = std::map<std::string, Row>;
 
 // ---- one session, in a child process ----
+
+// An LD_DeviceControl record that sets the pad's line to 16 characters.
+struct LineCommand {
+  int32_t header[6] = {24, 0, 2, kPadLineLength, 0, 0};
+  char data[16] = {};
+  explicit LineCommand(const char (&text)[sizeof data + 1]) { memcpy(data, text, sizeof data); }
+};
 
 const BenchCounters* g_counters;
 
@@ -123,11 +130,7 @@ int RunSession(int calls, int writes) {
     proxy.next(&p);
   });
   Measure("LD_DeviceControl", calls, [&] {
-    struct {
-      int32_t header[6];
-      char data[16];
-    } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
-    memcpy(line.data, "Hello benchmark!", sizeof line.data);
+    const LineCommand line("Hello benchmark!");
     proxy.control(device, kPadCmdSetLine, &line);
   });
   Measure("LD_GetDeviceInfo", calls, [&] {
@@ -138,7 +141,7 @@ int RunSession(int calls, int writes) {
     proxy.info(device, &record);
   });
 
-  PluginExports plugin;
+  DisplaySessionEntries plugin;
   uint8_t ok = 0;
   if (!plugin.Load(LoadLibraryA((bin + "QX20481.dll").c_str())) || (plugin.init(16, 2, " ", &ok), ok != 1)) {
     fprintf(stderr, "the plug-in did not start\n");
@@ -185,11 +188,7 @@ int RunCaller(int calls) {
   proxy.first(&position);  // finds or starts the host; not timed
   proxy.next(&position);
   const int32_t device = position;
-  struct {
-    int32_t header[6];
-    char data[16];
-  } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
-  memcpy(line.data, "Side by side!   ", sizeof line.data);
+  const LineCommand line("Side by side!   ");
   for (double us : TimeEach(calls, [&] { proxy.control(device, kPadCmdSetLine, &line); })) printf("t %.1f\n", us);
   return 0;
 }
@@ -507,11 +506,7 @@ int RunCounted(int calls) {
     proxy.next(&position);
     const std::vector<DWORD> hosts = vt::FindProcesses(vt::kHostTail);
     if (hosts.size() != 1) return 1;
-    struct {
-      int32_t header[6];
-      char data[16];
-    } line = {{24, 0, 2, kPadLineLength, 0, 0}, {}};
-    memcpy(line.data, "Counted calls!  ", sizeof line.data);
+    const LineCommand line("Counted calls!  ");
     const int32_t device = position;
     CountBetweenMarkers("LD_DeviceControl", calls, hosts[0], [&] { proxy.control(device, kPadCmdSetLine, &line); });
     vt::KillProcesses(vt::kHostTail);

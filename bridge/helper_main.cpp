@@ -18,6 +18,7 @@
 #include "bridge_log.h"
 #include "channel.h"
 #include "debug_log.h"
+#include "display_session_entries.h"
 #include "module_path.h"
 #include "typed_export.h"
 #include "unique_handle.h"
@@ -26,21 +27,12 @@ extern const char kBridgeLogName[] = "QX20481Bridge32";
 
 namespace {
 
-using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
-using VoidFn = void(WINAPI*)();
-using WriteFn = void(WINAPI*)(const char*);
-using PositionFn = void(WINAPI*)(uint32_t, uint32_t);
-
 // Between requests the helper looks at the section this often even without
 // a signal, so a lost signal costs at most this long.
 constexpr DWORD kIdleWaitMs = 100;
 
-struct Plugin32 {
+struct Plugin32 : DisplaySessionEntries {
   HMODULE module = nullptr;
-  InitFn init = nullptr;
-  VoidFn done = nullptr;
-  WriteFn write = nullptr;
-  PositionFn set_position = nullptr;
   VoidFn power_resume = nullptr;
   char path[MAX_PATH] = {};
 };
@@ -60,11 +52,9 @@ void LoadPlugin32() {
     LogWritef("Helper", "could not load %s, error %lu", g_plugin.path, GetLastError());
     return;
   }
-  g_plugin.init = LookupExport<InitFn>(g_plugin.module, "DISPLAYDLL_Init");
-  g_plugin.done = LookupExport<VoidFn>(g_plugin.module, "DISPLAYDLL_Done");
-  g_plugin.write = LookupExport<WriteFn>(g_plugin.module, "DISPLAYDLL_Write");
-  g_plugin.set_position = LookupExport<PositionFn>(g_plugin.module, "DISPLAYDLL_SetPosition");
-  g_plugin.power_resume = LookupExport<VoidFn>(g_plugin.module, "DISPLAYDLL_PowerResume");
+  // Each call checks its own entry: a missing one fails that call only.
+  g_plugin.Load(g_plugin.module);
+  g_plugin.power_resume = LookupExport<Plugin32::VoidFn>(g_plugin.module, "DISPLAYDLL_PowerResume");
 }
 
 void SetText(BridgeRecord& record, const char* text) {

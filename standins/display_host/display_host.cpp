@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "display_host_options.h"
+#include "display_session_entries.h"
 #include "typed_export.h"
 
 namespace {
@@ -25,22 +26,14 @@ constexpr uint32_t kWidth = 16;
 constexpr uint32_t kHeight = 2;
 constexpr unsigned kShutdownPauseMs = 250;
 
-using InitFn = const char*(WINAPI*)(uint32_t size_x, uint32_t size_y, const char* parameters, uint8_t* ok);
-using VoidFn = void(WINAPI*)();
 using TextFn = const char*(WINAPI*)();
-using WriteFn = void(WINAPI*)(const char* text);
-using PositionFn = void(WINAPI*)(uint32_t x, uint32_t y);
 using ByteFn = void(WINAPI*)(uint32_t value);
 using IndexFn = uint8_t(WINAPI*)(uint32_t index);
 
 uint32_t ByteSlot(uint32_t value) { return kSlotJunk | (value & 0xFF); }
 
-struct Plugin {
+struct Plugin : DisplaySessionEntries {
   HMODULE module = nullptr;
-  InitFn init = nullptr;
-  VoidFn done = nullptr;
-  PositionFn set_position = nullptr;
-  WriteFn write = nullptr;
   IndexFn custom_char_index = nullptr;
   ByteFn set_contrast = nullptr;
   ByteFn set_brightness = nullptr;
@@ -82,10 +75,7 @@ Plugin LoadPlugin(const std::string& path) {
   Plugin p;
   p.module = LoadLibraryA(path.c_str());
   if (!p.module) return p;
-  p.init = LookupExport<InitFn>(p.module, "DISPLAYDLL_Init");
-  p.done = LookupExport<VoidFn>(p.module, "DISPLAYDLL_Done");
-  p.set_position = LookupExport<PositionFn>(p.module, "DISPLAYDLL_SetPosition");
-  p.write = LookupExport<WriteFn>(p.module, "DISPLAYDLL_Write");
+  p.Load(p.module);
   p.custom_char_index = LookupExport<IndexFn>(p.module, "DISPLAYDLL_CustomCharIndex");
   p.set_contrast = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetContrast");
   p.set_brightness = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetBrightness");

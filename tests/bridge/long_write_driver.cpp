@@ -10,12 +10,12 @@
 #include <cstdlib>
 #include <string>
 
-#include "plugin_exports.h"
+#include "display_session_entries.h"
 
 int main(int argc, char** argv) {
   const int length = argc > 1 ? atoi(argv[1]) : 0;
   HMODULE module = LoadLibraryA("displays\\QX20481.dll");
-  PluginExports plugin;
+  DisplaySessionEntries plugin;
   uint8_t ok = 0;
   if (!plugin.Load(module)) return 1;
   printf("Init: %s\n", plugin.init(16, 2, " ", &ok));

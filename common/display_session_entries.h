@@ -1,6 +1,9 @@
 #pragma once
 // The display plug-in's entry points that a display host drives a session
-// with, looked up by their plain names as the display host looks them up.
+// with, in the display host's calling form, looked up by their plain names
+// as the display host looks them up. One definition for every program that
+// loads a plug-in: the 64-bit plug-in's helper, the stand-in display host,
+// the tests and the benchmark.
 
 #include <windows.h>
 
@@ -8,7 +11,7 @@
 
 #include "typed_export.h"
 
-struct PluginExports {
+struct DisplaySessionEntries {
   using InitFn = const char*(WINAPI*)(uint32_t, uint32_t, const char*, uint8_t*);
   using VoidFn = void(WINAPI*)();
   using WriteFn = void(WINAPI*)(const char*);
