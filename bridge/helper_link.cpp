@@ -25,13 +25,6 @@ ScopedHandle g_helper;
 // The helper did not answer in time: it may be stuck inside a call, so the
 // next call ends it and starts a new one.
 bool g_helper_stuck;
-uint32_t g_last_request_number;
-
-int32_t NextRequestNumber() {
-  if (g_last_request_number == 0) g_last_request_number = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);
-  if (++g_last_request_number == 0) ++g_last_request_number;
-  return static_cast<int32_t>(g_last_request_number);
-}
 
 bool HelperEnded() { return !g_helper || WaitForSingleObject(g_helper.get(), 0) == WAIT_OBJECT_0; }
 
@@ -130,7 +123,7 @@ HelperCall HelperRoundTrip(BridgeRecord& record) {
   }
   record.lock = 0;
   record.done = 0;
-  record.request_id = NextRequestNumber();
+  record.request_id = CommsNextRequestNumber();
   CommsSend(kBridgeSlot, &record, kBridgeRecordSize);
   CommsSignal(kBridgeSlot, kRequestEvent);
   static BridgeRecord seen;
@@ -161,7 +154,7 @@ void HelperRelease() {
   if (g_helper && !HelperEnded()) {
     static BridgeRecord quit;
     quit.opcode = kBridgeQuit;
-    quit.request_id = NextRequestNumber();
+    quit.request_id = CommsNextRequestNumber();
     CommsSend(kBridgeSlot, &quit, kBridgeRecordSize);
     CommsSignal(kBridgeSlot, kRequestEvent);
     WaitForSingleObject(g_helper.get(), kQuitWaitMs);

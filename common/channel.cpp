@@ -167,29 +167,32 @@ void* CommsRecv(int32_t slot, void* dst, int32_t len) {
   return result;
 }
 
+void* CommsLockView(int32_t slot, int32_t len) {
+  const ChannelSlot* s = UsableSlot(slot, len);
+  if (!s) return nullptr;
+  LockSection(*s);
+  return s->view;
+}
+
+void CommsCopyKeepingLock(void* record, const void* src, int32_t len) {
+  CopyOut(static_cast<char*>(record), static_cast<const char*>(src), len);
+}
+
 bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
   TraceScope trace("CommsSend");
-  const ChannelSlot* s = UsableSlot(slot, kBlockSize);
-  if (!s) return false;
-  LockSection(*s);
-  const RequestBlock* current = static_cast<const RequestBlock*>(s->view);
-  const bool same_request =
-      current->opcode == reply.opcode && current->request_id == reply.request_id && current->done == 0;
-  if (same_request) CopyOut(static_cast<char*>(s->view), reinterpret_cast<const char*>(&reply), kBlockSize);
-  UnlockSection(*s);
-  return same_request;
+  return CommsChangeUnanswered(slot, reply,
+                               [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
 }
 
 bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request) {
-  const ChannelSlot* s = UsableSlot(slot, kBlockSize);
-  if (!s) return false;
-  LockSection(*s);
-  RequestBlock* current = static_cast<RequestBlock*>(s->view);
-  const bool same_request =
-      current->opcode == request.opcode && current->request_id == request.request_id && current->done == 0;
-  if (same_request) current->opcode = kNoRequest;
-  UnlockSection(*s);
-  return same_request;
+  return CommsChangeUnanswered(slot, request, [](RequestBlock& current) { current.opcode = kNoRequest; });
+}
+
+int32_t CommsNextRequestNumber() {
+  static uint32_t last;
+  if (last == 0) last = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);
+  if (++last == 0) ++last;
+  return static_cast<int32_t>(last);
 }
 
 void CommsTakeLock(int32_t slot) {

@@ -100,6 +100,12 @@ void CommsDisableSignals();
 void* CommsSend(int32_t slot, const void* src, int32_t len);
 void* CommsRecv(int32_t slot, void* dst, int32_t len);
 
+// The number for a new request of this module. Numbers start from a value
+// mixed from the process id and the tick count, so that two processes, or
+// two runs of one, are unlikely to use the same number for requests that
+// may meet in a section. 0 is never used.
+int32_t CommsNextRequestNumber();
+
 // The host's write-back of an answered block: writes the whole block only
 // while the section still holds the request it answers (same opcode and
 // request number, not yet answered). Returns whether it was written.
@@ -114,6 +120,29 @@ bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request);
 // release it around their copies (for tests of the hand-over rule).
 void CommsTakeLock(int32_t slot);
 void CommsReleaseLock(int32_t slot);
+
+// The slot's view with its lock taken, for a record of `len` bytes; null
+// (and no lock) when the slot has no view that large. CommsReleaseLock
+// frees it.
+void* CommsLockView(int32_t slot, int32_t len);
+// Copies `len` bytes of `src` over a record in a view, all but its lock
+// word, which stays its holder's.
+void CommsCopyKeepingLock(void* record, const void* src, int32_t len);
+
+// Under the section's lock: when the slot's record is still `request`
+// (same opcode and request number, not yet answered), runs `change` on it.
+// Returns whether it did. Serves every record that begins with opcode,
+// lock and done, as the block does.
+template <typename Record, typename Change>
+bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change) {
+  auto* current = static_cast<Record*>(CommsLockView(slot, static_cast<int32_t>(sizeof(Record))));
+  if (!current) return false;
+  const bool same =
+      current->opcode == request.opcode && current->request_id == request.request_id && current->done == 0;
+  if (same) change(*current);
+  CommsReleaseLock(slot);
+  return same;
+}
 
 // "<section name><suffix>", the name of an object that lives beside the
 // slot's section; false when the slot has no view or the name does not fit.

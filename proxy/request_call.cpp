@@ -14,17 +14,6 @@ RequestBlock g_block;
 
 namespace {
 
-uint32_t g_last_request_number;
-
-// Numbers start from a value mixed from the process id and the tick count,
-// so that two processes, or two runs of one, are unlikely to use the same
-// number for requests that may meet in the section. 0 is never used.
-int32_t NextRequestNumber() {
-  if (g_last_request_number == 0) g_last_request_number = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);
-  if (++g_last_request_number == 0) ++g_last_request_number;
-  return static_cast<int32_t>(g_last_request_number);
-}
-
 bool IsAnswerTo(const RequestBlock& request, const RequestBlock& seen) {
   return seen.done != 0 && seen.request_id == request.request_id && seen.opcode == request.opcode;
 }
@@ -90,7 +79,7 @@ bool GiveNewHostTheDevice() {
 // peer without turns overwrote it.
 CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int64_t spent_us) {
   request.opcode = request.pending_opcode;
-  request.request_id = NextRequestNumber();
+  request.request_id = CommsNextRequestNumber();
   SendRequestAndAwaitReply(request);
   // Read into a copy: the request must stay at hand to be sent again, and a
   // block that answers another request is never taken for it.
