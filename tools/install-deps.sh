@@ -14,9 +14,9 @@ dpkg --print-foreign-architectures | grep -qx i386 || dpkg --add-architecture i3
 # cannot be installed beside the amd64 libraries from that index, so the
 # update is tried again until every index came down.
 for attempt in 1 2 3 4 5 6 7 8 9 10; do
-    apt-get update -qq >/tmp/vorn-apt-update.log 2>&1 || true
-    if grep -q '^E:' /tmp/vorn-apt-update.log; then
-        cat /tmp/vorn-apt-update.log >&2
+    update_output=$(apt-get update -qq 2>&1 || true)
+    if grep -q '^E:' <<<"$update_output"; then
+        printf '%s\n' "$update_output" >&2
         echo "apt-get update: an index failed to download (attempt $attempt); trying again in 30 s" >&2
         sleep 30
     else
