@@ -4,10 +4,12 @@
 
 #include <cstdio>
 
+#include "host_program_names.h"
+
 namespace {
 
 // 64-bit Windows runs the first, 32-bit Windows the second.
-const char* const kHostPrograms[] = {"Vorn64BitInterface.exe", "Vorn32BitInterface.exe"};
+const char* const kHostPrograms[] = {kHostProgram64, kHostProgram32};
 
 bool IsHostProgram(const char* file) {
   for (const char* name : kHostPrograms)

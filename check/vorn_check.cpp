@@ -15,6 +15,7 @@
 #include "console_pause.h"
 #include "file_facts.h"
 #include "host_processes.h"
+#include "host_program_names.h"
 #include "patch_layer_step.h"
 #include "patch_marks.h"
 #include "request_block.h"
@@ -89,7 +90,7 @@ struct Chain {
   std::string folder;  // with a trailing backslash
   Machine display_host = Machine::kMissing;
   // The host program that the proxy starts on this Windows, and its machine.
-  const char* host_program = "Vorn64BitInterface.exe";
+  const char* host_program = kHostProgram64;
   Machine host_machine = Machine::kX64;
   HMODULE layer = nullptr;
   bool layer_patched = false;
@@ -220,7 +221,7 @@ void ChooseHostProgram(Chain& chain) {
   BOOL wow64 = FALSE;
   IsWow64Process(GetCurrentProcess(), &wow64);
   if (!wow64) {
-    chain.host_program = "Vorn32BitInterface.exe";
+    chain.host_program = kHostProgram32;
     chain.host_machine = Machine::kX86;
   }
 }

@@ -7,10 +7,9 @@
 
 #include <cstdint>
 
+#include "host_program_names.h"
 #include "process_control.h"
 
-constexpr char kHostProgram64[] = "Vorn64BitInterface.exe";
-constexpr char kHostProgram32[] = "Vorn32BitInterface.exe";
 constexpr char kHostArgument[] = " ";  // the whole command line of the started host
 constexpr uint32_t kLauncherWaitMs = 1000;
 // A start that failed is tried again by a later call at most this often.
