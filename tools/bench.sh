@@ -21,6 +21,9 @@ vorn_ensure_prefix
 vorn_start_wineserver
 trap vorn_stop_wineserver EXIT
 
+# Under emulation the 32-bit side runs translated code: its figures compare
+# only with those of the same run.
+echo "32-bit programs run $(bash "$VORN_ROOT/tools/i386-support.sh" describe) on this machine."
 wine "$VORN_BUILD/win32/bin/proxy_bench.exe" "${1:-2000}"
 
 # ---- staying ready ----

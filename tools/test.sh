@@ -16,5 +16,5 @@ for arch in win64 win32; do
     echo "== tests in build/$arch"
     ctest --preset "$arch" "$@" || status=1
 done
-echo "suite wall time: $(( $(date +%s) - start )) s"
+echo "suite wall time: $(( $(date +%s) - start )) s; 32-bit programs ran $(bash tools/i386-support.sh describe)"
 exit $status
