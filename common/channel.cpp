@@ -2,6 +2,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 
 #include "debug_log.h"
 #include "trace_stack.h"
@@ -14,60 +15,116 @@ ChannelSlot g_channel[kChannelSlots];
 namespace {
 
 constexpr int kLockOffset = 4;
+constexpr int kDoneOffset = 8;
 // A waiter's steps: spins, then yields, then 1 ms waits; while it waits it
-// looks once in so many of those milliseconds whether the holder's process
-// has ended.
+// looks once in so many of those milliseconds whether the holder has ended.
 constexpr unsigned kLockSpins = 64;
 constexpr unsigned kLockYields = 16;
 constexpr unsigned kHolderCheckEveryMs = 16;
 
-volatile LONG* LockWord(const ChannelSlot& s) {
-  return reinterpret_cast<volatile LONG*>(static_cast<char*>(s.view) + kLockOffset);
+void (*g_copy_interruption)();
+
+volatile LONG* Word(void* view, int offset) {
+  return reinterpret_cast<volatile LONG*>(static_cast<char*>(view) + offset);
 }
 
-LONG OwnLockTag() { return static_cast<LONG>(GetCurrentProcessId()); }
-
-// Only an ended process can never release a lock. A process that cannot be
-// opened for any other reason than not existing (access denied) counts as
-// running.
-bool HolderHasEnded(LONG holder) {
-  if (holder == OwnLockTag()) return false;
-  HANDLE process = OpenProcess(SYNCHRONIZE, FALSE, static_cast<DWORD>(holder));
-  if (!process) return GetLastError() == ERROR_INVALID_PARAMETER;
-  const bool ended = WaitForSingleObject(process, 0) == WAIT_OBJECT_0;
-  CloseHandle(process);
-  return ended;
+void HolderObjectName(const ChannelSlot& s, LONG tag, char* name, size_t size) {
+  snprintf(name, size, "%s%s%ld", s.name, kHolderSuffix, static_cast<long>(tag));
 }
 
-void LockSection(const ChannelSlot& s) {
-  volatile LONG* word = LockWord(s);
-  const LONG tag = OwnLockTag();
+// A holder is known by its tag (its process id) and by the event
+// "<section>.Holder.<tag>" that it keeps open while its slot is open. The
+// event goes with the process, so a process id that is used again by a
+// process that does not use the section is never taken for the holder.
+// One that does use it recognises its own tag (see LockSection). A name
+// that cannot be opened for any other reason than not existing counts as a
+// running holder.
+bool HolderHasEnded(const ChannelSlot& s, LONG holder) {
+  char name[MAX_PATH + 32];
+  HolderObjectName(s, holder, name, sizeof name);
+  HANDLE object = OpenEventA(SYNCHRONIZE, FALSE, name);
+  if (object) {
+    CloseHandle(object);
+    return false;
+  }
+  return GetLastError() == ERROR_FILE_NOT_FOUND;
+}
+
+// The threads of this process take the section's lock one at a time, so a
+// thread that finds its own process's tag in the word knows that nobody of
+// this process holds it.
+bool LockLocally(ChannelSlot& s, ULONGLONG give_up) {
+  for (unsigned attempt = 0; !TryAcquireSRWLockExclusive(&s.local_lock); ++attempt) {
+    if (attempt < kLockSpins) {
+      YieldProcessor();
+    } else {
+      if (GetTickCount64() >= give_up) return false;
+      Sleep(attempt < kLockSpins + kLockYields ? 0 : 1);
+    }
+  }
+  return true;
+}
+
+bool LockSection(ChannelSlot& s, const Deadline& deadline) {
+  const ULONGLONG give_up = GetTickCount64() + deadline.LeftMs(UINT32_MAX);
+  if (!LockLocally(s, give_up)) return false;
+  volatile LONG* word = Word(s.view, kLockOffset);
+  const LONG tag = s.lock_tag;
   for (unsigned attempt = 0;; ++attempt) {
     const LONG seen = InterlockedCompareExchange(word, tag, 0);
-    if (seen == 0) return;
+    // Our own tag while no thread of ours holds the lock: a holder that
+    // ended inside a copy and whose process id this process now has, or a
+    // peer that copies whole blocks and wrote back a word it read while we
+    // held it. Either way the lock is ours.
+    if (seen == 0 || seen == tag) return true;
     if (attempt < kLockSpins) {
       YieldProcessor();
     } else if (attempt < kLockSpins + kLockYields) {
       SwitchToThread();
     } else {
+      // A holder that is merely paused keeps its lock: the waiter gives up
+      // at its deadline instead.
+      if (GetTickCount64() >= give_up) break;
       Sleep(1);
-      // Of two waiters that find the same dead holder, one takes it over.
-      if ((attempt - kLockSpins - kLockYields) % kHolderCheckEveryMs == 0 && HolderHasEnded(seen) &&
-          InterlockedCompareExchange(word, tag, seen) == seen)
-        return;
+      // Of two waiters that find the same ended holder, one takes it over.
+      if ((attempt - kLockSpins - kLockYields) % kHolderCheckEveryMs == 0 && HolderHasEnded(s, seen) &&
+          InterlockedCompareExchange(word, tag, seen) == seen) {
+        LogWritef("CommsLock", "holder %ld of %s has ended; its lock is taken over", static_cast<long>(seen), s.name);
+        return true;
+      }
     }
   }
+  ReleaseSRWLockExclusive(&s.local_lock);
+  return false;
 }
 
 // A lock taken over meanwhile (this process was thought to have ended) is
 // the new holder's, and stays so.
-void UnlockSection(const ChannelSlot& s) { InterlockedCompareExchange(LockWord(s), 0, OwnLockTag()); }
+void UnlockSection(ChannelSlot& s) {
+  InterlockedCompareExchange(Word(s.view, kLockOffset), 0, s.lock_tag);
+  ReleaseSRWLockExclusive(&s.local_lock);
+}
 
-// Copies [0, len) but for the lock word.
+// Copies [0, len) but for the lock word, in an order that leaves no block
+// half-written that anyone would act on: the opcode is cleared first, then
+// the record behind `done` is written, then `done`, and the opcode last,
+// each behind a barrier. A writer that ends inside the copy (and whose lock
+// is taken over) leaves a block without an opcode, which reads as no
+// request and as no answer.
 void CopyOut(char* view, const char* src, int32_t len) {
-  int32_t head = len < kLockOffset ? len : kLockOffset;
-  memcpy(view, src, head);
-  if (len > kLockOffset + 4) memcpy(view + kLockOffset + 4, src + kLockOffset + 4, len - kLockOffset - 4);
+  if (len < kDoneOffset + 4) {
+    memcpy(view, src, len < kLockOffset ? len : kLockOffset);
+    if (len > kLockOffset + 4) memcpy(view + kLockOffset + 4, src + kLockOffset + 4, len - kLockOffset - 4);
+    return;
+  }
+  LONG opcode, done;
+  memcpy(&opcode, src, sizeof opcode);
+  memcpy(&done, src + kDoneOffset, sizeof done);
+  InterlockedExchange(Word(view, 0), 0);
+  memcpy(view + kDoneOffset + 4, src + kDoneOffset + 4, len - kDoneOffset - 4);
+  if (g_copy_interruption) g_copy_interruption();
+  InterlockedExchange(Word(view, kDoneOffset), done);
+  InterlockedExchange(Word(view, 0), opcode);
 }
 
 void CopyIn(char* dst, const char* view, int32_t len) {
@@ -94,11 +151,26 @@ void OpenEvents(ChannelSlot& s, const char* name) {
   }
 }
 
-const ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
+ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
   if (slot < 0 || slot >= kChannelSlots) return nullptr;
-  const ChannelSlot& s = g_channel[slot];
-  if (!s.view || len < 0 || len > s.size || s.size < kLockOffset + 4) return nullptr;
+  ChannelSlot& s = g_channel[slot];
+  if (!s.view || len < 0 || len > s.size || s.size < kDoneOffset + 4) return nullptr;
   return &s;
+}
+
+LONG g_forced_tag[kChannelSlots];
+
+// The event by which other processes know that this slot's lock tag is
+// alive (HolderHasEnded).
+void OpenHolderObject(ChannelSlot& s, int32_t slot) {
+  s.lock_tag = g_forced_tag[slot] ? g_forced_tag[slot] : static_cast<LONG>(GetCurrentProcessId());
+  char name[MAX_PATH + 32];
+  HolderObjectName(s, s.lock_tag, name, sizeof name);
+  s.holder_object = CreateEventA(nullptr, TRUE, FALSE, name);
+  if (!s.holder_object) {
+    LogWritef("CommsStart", "Could not open event %s error:%d; a lock left by this process may be taken over", name,
+              static_cast<int>(GetLastError()));
+  }
 }
 
 void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {
@@ -109,9 +181,9 @@ void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {
     LogWritef("CommsStart", "Could not open file mapping object %d error:%d\n", slot, static_cast<int>(GetLastError()));
     return;
   }
-  s.view = MapViewOfFile(s.mapping, access != kMapWrite ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0,
-                         static_cast<SIZE_T>(size));
-  if (!s.view) {
+  void* view = MapViewOfFile(s.mapping, access != kMapWrite ? FILE_MAP_ALL_ACCESS : FILE_MAP_WRITE, 0, 0,
+                             static_cast<SIZE_T>(size));
+  if (!view) {
     LogWritef("CommsStart", "Could not map view of file %d error:%d\n", slot, static_cast<int>(GetLastError()));
     CloseHandle(s.mapping);
     s.mapping = nullptr;
@@ -119,23 +191,27 @@ void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {
   }
   s.size = size;
   snprintf(s.name, sizeof s.name, "%s", name);
-  const unsigned address = static_cast<unsigned>(reinterpret_cast<uintptr_t>(s.view));
+  const unsigned address = static_cast<unsigned>(reinterpret_cast<uintptr_t>(view));
   if (kChannelFlavour.log_size) {
     LogWritef("CommsStart", "entry %d address 0x%08x, size=0x%08x (%d)", slot, address, static_cast<unsigned>(size),
               size);
   } else {
     LogWritef("CommsStart", "entry %d address 0x%08x", slot, address);
   }
+  OpenHolderObject(s, slot);
   OpenEvents(s, name);
+  s.view = view;  // last: a slot with a view has all it needs
 }
 
 }  // namespace
 
+// A slot whose section could not be had is opened again by the next call:
+// the name may have been taken only for a while.
 void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size) {
   // The proxy's copy traces the slot test as well; the host's only what follows it.
   const bool trace_test = kChannelFlavour.trace_before_slot_test;
   if (trace_test) TracePush("CommsStart");
-  if (slot >= 0 && slot < kChannelSlots && !g_channel[slot].started) {
+  if (slot >= 0 && slot < kChannelSlots && !g_channel[slot].view) {
     if (!trace_test) TracePush("CommsStart");
     if (kChannelFlavour.log_initialising) LogWrite("Initialising", "Shared memoory");
     OpenSection(slot, access, name, size);
@@ -144,21 +220,35 @@ void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size) {
   if (trace_test) TracePop();
 }
 
-void* CommsSend(int32_t slot, const void* src, int32_t len) {
+void CommsStop(int32_t slot) {
+  if (slot < 0 || slot >= kChannelSlots) return;
+  ChannelSlot& s = g_channel[slot];
+  if (s.view) UnmapViewOfFile(s.view);
+  for (HANDLE h : {s.mapping, s.holder_object, s.events[kRequestEvent], s.events[kReplyEvent]})
+    if (h) CloseHandle(h);
+  s = ChannelSlot{};
+}
+
+void CommsUseLockTag(int32_t slot, LONG tag) {
+  if (slot >= 0 && slot < kChannelSlots) g_forced_tag[slot] = tag;
+}
+
+void CommsInterruptCopies(void (*interruption)()) { g_copy_interruption = interruption; }
+
+void* CommsSend(int32_t slot, const void* src, int32_t len, const Deadline& deadline) {
   TraceScope trace("CommsSend");
-  const ChannelSlot* s = UsableSlot(slot, len);
-  if (!s) return nullptr;
-  LockSection(*s);
+  ChannelSlot* s = UsableSlot(slot, len);
+  if (!s || !LockSection(*s, deadline)) return nullptr;
   CopyOut(static_cast<char*>(s->view), static_cast<const char*>(src), len);
   UnlockSection(*s);
   return s->view;
 }
 
-void* CommsRecv(int32_t slot, void* dst, int32_t len) {
+void* CommsRecv(int32_t slot, void* dst, int32_t len, const Deadline& deadline) {
   if (kChannelFlavour.trace_recv) TracePush("CommsRecv");
   void* result = nullptr;
-  if (const ChannelSlot* s = UsableSlot(slot, len)) {
-    LockSection(*s);
+  ChannelSlot* s = UsableSlot(slot, len);
+  if (s && LockSection(*s, deadline)) {
     CopyIn(static_cast<char*>(dst), static_cast<const char*>(s->view), len);
     UnlockSection(*s);
     result = dst;
@@ -167,10 +257,9 @@ void* CommsRecv(int32_t slot, void* dst, int32_t len) {
   return result;
 }
 
-void* CommsLockView(int32_t slot, int32_t len) {
-  const ChannelSlot* s = UsableSlot(slot, len);
-  if (!s) return nullptr;
-  LockSection(*s);
+void* CommsLockView(int32_t slot, int32_t len, const Deadline& deadline) {
+  ChannelSlot* s = UsableSlot(slot, len);
+  if (!s || !LockSection(*s, deadline)) return nullptr;
   return s->view;
 }
 
@@ -184,8 +273,9 @@ bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
                                [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
 }
 
-bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request) {
-  return CommsChangeUnanswered(slot, request, [](RequestBlock& current) { current.opcode = kNoRequest; });
+bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request, const Deadline& deadline) {
+  return CommsChangeUnanswered(
+      slot, request, [](RequestBlock& current) { current.opcode = kNoRequest; }, deadline);
 }
 
 int32_t CommsNextRequestNumber() {
@@ -195,12 +285,13 @@ int32_t CommsNextRequestNumber() {
   return static_cast<int32_t>(last);
 }
 
-void CommsTakeLock(int32_t slot) {
-  if (const ChannelSlot* s = UsableSlot(slot, kBlockSize)) LockSection(*s);
+bool CommsTakeLock(int32_t slot, const Deadline& deadline) {
+  ChannelSlot* s = UsableSlot(slot, kBlockSize);
+  return s && LockSection(*s, deadline);
 }
 
 void CommsReleaseLock(int32_t slot) {
-  if (const ChannelSlot* s = UsableSlot(slot, kBlockSize)) UnlockSection(*s);
+  if (ChannelSlot* s = UsableSlot(slot, kBlockSize)) UnlockSection(*s);
 }
 
 bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size) {

@@ -13,20 +13,32 @@
 // section is made while holding the section's lock word, the block's `lock`
 // at byte 4:
 //  - the lock is taken with an interlocked compare-exchange from 0 to the
-//    process id and released with a compare-exchange from that id back to
-//    0, so only its holder ever frees it; both are full barriers for the
-//    compiler and the processor, so the plain copy between them is seen
-//    whole or not at all by the other side;
+//    holder's tag (its process id) and released with a compare-exchange
+//    from that tag back to 0, so only its holder ever frees it; both are
+//    full barriers for the compiler and the processor, so the copy between
+//    them is seen whole or not at all by the other side. The threads of one
+//    process take it one at a time;
 //  - the lock word itself is never copied: a sent block leaves it alone and
 //    a received block reads 0 there, as every block that crosses has it;
 //  - a waiter spins briefly, then yields, then waits a millisecond at a
-//    time. The lock is taken over only from a holder that can never
-//    release it, because its process has ended (a host ended from outside
-//    inside its copy). A holder that is merely paused (a debugger, a
-//    suspended process, a machine coming out of sleep) keeps it, however
-//    long, and frees it itself when it runs again;
-//  - of two waiters that find the same dead holder, the compare-exchange
-//    against that holder lets exactly one take the lock over.
+//    time, until its deadline: a copy that cannot get the lock fails, and
+//    its caller treats that like a section without an answer. The lock is
+//    taken over only from a holder that can never release it, because its
+//    process has ended (a host ended from outside inside its copy): each
+//    process keeps the event "<section>.Holder.<tag>" open while its slot
+//    is open, and a holder whose event is gone has ended, even where its
+//    process id now belongs to another process. A process that finds its
+//    own tag in the word while it does not hold the lock (its id was a dead
+//    holder's, or a peer that copies whole blocks wrote back a word it read
+//    while this process held it) takes the lock as its own. A holder that
+//    is merely paused (a debugger, a suspended process, a machine coming
+//    out of sleep) keeps it, however long, and frees it itself when it runs
+//    again;
+//  - of two waiters that find the same ended holder, the compare-exchange
+//    against that holder lets exactly one take the lock over;
+//  - a copy writes the opcode last and clears it first, with `done` just
+//    before the opcode: a block left half-written by a holder that ended
+//    inside its copy has no opcode, and reads as no request and no answer.
 // On top of this the host writes an answer back only while the section
 // still holds the request it answers (CommsSendReply), so a late answer
 // never overwrites a newer request.
@@ -46,6 +58,7 @@
 #include <cstdint>
 
 #include "request_block.h"
+#include "wait_seam.h"
 
 constexpr int kChannelSlots = 10;  // the table's size
 // The one slot of the table that the host and the proxy use, for the
@@ -64,6 +77,11 @@ enum ChannelAccess : int32_t {
 // kReplyEvent after it has written an answer back.
 enum ChannelEvent { kRequestEvent, kReplyEvent, kChannelEventCount };
 
+// How long a copy waits for the section's lock when its caller names no
+// deadline of its own (the host's polls, the tools).
+constexpr uint32_t kLockWaitMs = 1000;
+constexpr char kHolderSuffix[] = ".Holder.";
+
 struct ChannelSlot {
   int32_t started;  // CommsStart has run for the slot, whatever its outcome
   HANDLE mapping;
@@ -71,6 +89,9 @@ struct ChannelSlot {
   int32_t size;                       // mapped length
   HANDLE events[kChannelEventCount];  // null: that side of the hand-over is polled only
   char name[MAX_PATH];                // the section's name, for the objects named after it
+  LONG lock_tag;                      // this process's tag in the lock word
+  HANDLE holder_object;               // "<name>.Holder.<tag>", open while the slot is
+  SRWLOCK local_lock;                 // this process's threads take the lock word in turn
 };
 
 // What the host program's and the proxy library's copies of the channel do
@@ -89,16 +110,28 @@ extern ChannelSlot g_channel[kChannelSlots];
 // events "<name>.Request" and "<name>.Reply" (auto-reset). An event that
 // cannot be had (a name taken by an object of another type) is logged and
 // left null: the channel then polls, as it does with a peer that never
-// signals.
+// signals. Does nothing for a slot that has its view; a slot without one
+// (its section could not be had) is tried again.
 void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size);
+// Unmaps the slot's view and closes every handle it holds; the slot is as
+// before its first CommsStart. For a module that is being unloaded.
+void CommsStop(int32_t slot);
+// Tests: the slot's next CommsStart uses `tag` in place of the process id
+// (0: the process id again), to play a process that was given a dead
+// holder's id.
+void CommsUseLockTag(int32_t slot, LONG tag);
+// Tests: runs `interruption` inside every copy into a section, after the
+// record and before `done` and the opcode (null: nothing).
+void CommsInterruptCopies(void (*interruption)());
 // Makes the next CommsStart open no events, so that this process plays a
 // peer that only polls (for tests and the benchmark).
 void CommsDisableSignals();
 // Both copy under the section's hand-over lock (see above). They
-// return null, touching no memory, when the slot has no view or the length
-// does not fit the view; otherwise the view (send) or dst (receive).
-void* CommsSend(int32_t slot, const void* src, int32_t len);
-void* CommsRecv(int32_t slot, void* dst, int32_t len);
+// return null, touching no memory, when the slot has no view, the length
+// does not fit the view or the lock could not be had by `deadline`;
+// otherwise the view (send) or dst (receive).
+void* CommsSend(int32_t slot, const void* src, int32_t len, const Deadline& deadline = Deadline::In(kLockWaitMs));
+void* CommsRecv(int32_t slot, void* dst, int32_t len, const Deadline& deadline = Deadline::In(kLockWaitMs));
 
 // The number for a new request of this module. Numbers start from a value
 // mixed from the process id and the tick count, so that two processes, or
@@ -114,17 +147,18 @@ bool CommsSendReply(int32_t slot, const RequestBlock& reply);
 // Withdraws a request that its caller has given up on: the section's block
 // loses its opcode, so no host serves it later, only while the section
 // still holds that very request unanswered. Returns whether it did.
-bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request);
+bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request,
+                          const Deadline& deadline = Deadline::In(kLockWaitMs));
 
 // The section's lock word on its own, as CommsSend and CommsRecv take and
 // release it around their copies (for tests of the hand-over rule).
-void CommsTakeLock(int32_t slot);
+bool CommsTakeLock(int32_t slot, const Deadline& deadline = Deadline::In(kLockWaitMs));
 void CommsReleaseLock(int32_t slot);
 
 // The slot's view with its lock taken, for a record of `len` bytes; null
-// (and no lock) when the slot has no view that large. CommsReleaseLock
-// frees it.
-void* CommsLockView(int32_t slot, int32_t len);
+// (and no lock) when the slot has no view that large or the lock could not
+// be had by `deadline`. CommsReleaseLock frees it.
+void* CommsLockView(int32_t slot, int32_t len, const Deadline& deadline = Deadline::In(kLockWaitMs));
 // Copies `len` bytes of `src` over a record in a view, all but its lock
 // word, which stays its holder's.
 void CommsCopyKeepingLock(void* record, const void* src, int32_t len);
@@ -134,8 +168,9 @@ void CommsCopyKeepingLock(void* record, const void* src, int32_t len);
 // Returns whether it did. Serves every record that begins with opcode,
 // lock and done, as the block does.
 template <typename Record, typename Change>
-bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change) {
-  auto* current = static_cast<Record*>(CommsLockView(slot, static_cast<int32_t>(sizeof(Record))));
+bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change,
+                           const Deadline& deadline = Deadline::In(kLockWaitMs)) {
+  auto* current = static_cast<Record*>(CommsLockView(slot, static_cast<int32_t>(sizeof(Record)), deadline));
   if (!current) return false;
   const bool same =
       current->opcode == request.opcode && current->request_id == request.request_id && current->done == 0;

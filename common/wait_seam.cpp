@@ -22,16 +22,17 @@ WaitFunction g_wait = DefaultWait;
 
 // Made once per module. A manual-reset timer, so that setting it again also
 // clears a firing that no wait took (an event that won the last wait).
+bool g_timer_made;
+HANDLE g_timer;
+
 HANDLE HighResolutionTimer() {
-  static bool made;
-  static HANDLE timer;
-  if (!made) {
-    made = true;
+  if (!g_timer_made) {
+    g_timer_made = true;
     // Fails before Windows 10 1803, which does not know the flag.
-    timer = CreateWaitableTimerExW(
+    g_timer = CreateWaitableTimerExW(
         nullptr, nullptr, CREATE_WAITABLE_TIMER_MANUAL_RESET | CREATE_WAITABLE_TIMER_HIGH_RESOLUTION, TIMER_ALL_ACCESS);
   }
-  return timer;
+  return g_timer;
 }
 
 int64_t Now() {
@@ -150,6 +151,13 @@ void SetSignalAndWaitFunction(SignalAndWaitFunction fn) { g_signal_and_wait = fn
 void SetSleepFunction(SleepFunction fn) { g_sleep = fn ? fn : RealSleep; }
 
 void SetWaitFunction(WaitFunction fn) { g_wait = fn ? fn : DefaultWait; }
+
+void CloseWaitTimer() {
+  if (g_timer) CloseHandle(g_timer);
+  g_timer = nullptr;
+  g_timer_made = false;
+  g_timer_due = 0;
+}
 
 bool BoundedWait(HANDLE event, uint32_t milliseconds) {
   HANDLE timer = milliseconds > 0 && milliseconds <= kHighResolutionWaitMs ? HighResolutionTimer() : nullptr;

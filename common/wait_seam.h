@@ -60,3 +60,32 @@ void SetWaitFunction(WaitFunction fn);
 // matter to them, and each setting of the timer costs a call to the system.
 constexpr uint32_t kHighResolutionWaitMs = 2;
 bool BoundedWait(HANDLE event, uint32_t milliseconds);
+// Closes the module's high-resolution timer (made at the first short
+// wait), for a library that is being unloaded.
+void CloseWaitTimer();
+
+// A point in time on VornNowUs's clock by which something must be over.
+// A call takes one at its start and every step of it draws on that one:
+// none gets a fresh budget of its own.
+class Deadline {
+ public:
+  static Deadline In(int64_t milliseconds) { return Deadline(VornNowUs() + milliseconds * 1000); }
+  static Deadline At(int64_t microseconds) { return Deadline(microseconds); }
+  int64_t at_us() const { return at_us_; }
+  int64_t LeftUs() const {
+    const int64_t left = at_us_ - VornNowUs();
+    return left > 0 ? left : 0;
+  }
+  bool Passed() const { return LeftUs() == 0; }
+  // What is left in whole milliseconds (rounded up), at most `cap`: the
+  // length of the next wait, so that no wait runs past the deadline by more
+  // than the timer makes of it.
+  uint32_t LeftMs(uint32_t cap) const {
+    const int64_t ms = (LeftUs() + 999) / 1000;
+    return static_cast<uint32_t>(ms < cap ? ms : cap);
+  }
+
+ private:
+  explicit Deadline(int64_t at_us) : at_us_(at_us) {}
+  int64_t at_us_;
+};

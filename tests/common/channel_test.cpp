@@ -175,25 +175,140 @@ TEST_F(Channel, ALockWhoseHolderHasEndedIsTakenOver) {
   EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->opcode, 0x09090909);
 }
 
+std::string HolderObject(const std::string& section, LONG tag) {
+  return section + kHolderSuffix + std::to_string(tag);
+}
+
 // A holder that is only paused (a suspended process, a debugger, a machine
-// coming out of sleep) keeps its lock however long, and frees it itself.
+// coming out of sleep) keeps its lock however long, and frees it itself; a
+// waiter gives up at its deadline instead of taking it over.
 TEST_F(Channel, APausedHolderKeepsItsLockAndAloneReleasesIt) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   Holder holder(CREATE_SUSPENDED);  // a process that runs, but never gets on
   ASSERT_NE(holder.process, nullptr);
+  // The event that a holder keeps open while it uses the section.
+  HANDLE alive = CreateEventA(nullptr, TRUE, FALSE, HolderObject(name_, static_cast<LONG>(holder.id)).c_str());
+  ASSERT_NE(alive, nullptr);
   volatile LONG* word = reinterpret_cast<volatile LONG*>(&static_cast<RequestBlock*>(g_channel[0].view)->lock);
   *word = static_cast<LONG>(holder.id);
+  RequestBlock b = Pattern(4);
+  const DWORD before = GetTickCount();
+  EXPECT_EQ(CommsSend(0, &b, kBlockSize, Deadline::In(1500)), nullptr) << "the lock was taken over";
+  EXPECT_GE(GetTickCount() - before, 1400u);
+  EXPECT_EQ(*word, static_cast<LONG>(holder.id));
   Sender sender;
   HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Sender::Run, &sender, 0, nullptr));
   ASSERT_NE(thread, nullptr);
-  EXPECT_EQ(WaitForSingleObject(thread, 1500), static_cast<DWORD>(WAIT_TIMEOUT)) << "the lock was taken over";
-  EXPECT_EQ(*word, static_cast<LONG>(holder.id));
   EXPECT_EQ(InterlockedCompareExchange(word, 0, static_cast<LONG>(holder.id)), static_cast<LONG>(holder.id));
   EXPECT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  DWORD sent = 1;
+  GetExitCodeThread(thread, &sent);
+  EXPECT_EQ(sent, 0u);
   CloseHandle(thread);
   EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->opcode, 0x04040404);
   EXPECT_EQ(*word, 0);
+  CloseHandle(alive);
   TerminateProcess(holder.process, 0);
+}
+
+// A writer that ends inside its copy: slot 1 plays it (tag 4242), on a
+// thread that ends where its process would have been ended, after the
+// record and before `done` and the opcode. Its event goes with it.
+constexpr LONG kDeadTag = 4242;
+unsigned __stdcall WriteAndEndInside(void*) {
+  CommsInterruptCopies([] {
+    CloseHandle(g_channel[1].holder_object);
+    ExitThread(0);
+  });
+  RequestBlock answer = Pattern(0x33);
+  answer.done = 1;
+  CommsSend(1, &answer, kBlockSize);
+  return 1;
+}
+
+void EndAWriterInsideItsCopy(const std::string& section) {
+  CommsUseLockTag(1, kDeadTag);
+  CommsStart(1, kMapAllAccess, section.c_str(), kSectionSize);
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteAndEndInside, nullptr, 0, nullptr));
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  CommsInterruptCopies(nullptr);
+  ASSERT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, kDeadTag);
+}
+
+// Whoever takes the lock over reads no request and no answer in the block
+// that was left half-written, though its record is the new one.
+void ExpectHalfWrittenBlockNotTaken(int32_t slot) {
+  RequestBlock seen = Pattern(0);
+  ASSERT_EQ(CommsRecv(slot, &seen, kBlockSize, Deadline::In(5000)), &seen);
+  EXPECT_EQ(seen.opcode, kNoRequest);
+  EXPECT_EQ(seen.payload[0], 0x33);
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
+}
+
+TEST_F(Channel, AHolderThatEndedInsideACopyIsTakenOverAndItsBlockNotTaken) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  RequestBlock request = Pattern(0x11);
+  request.done = 0;
+  ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
+  EndAWriterInsideItsCopy(name_);
+  ExpectHalfWrittenBlockNotTaken(0);
+  auto lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "CommsLock holder 4242 of " + name_ + " has ended; its lock is taken over");
+}
+
+// The process that comes next (the host started in place of the one that
+// ended) is given the dead holder's id: it takes the lock as its own, and
+// does not take the half-written block either. Meanwhile another process
+// (slot 0) does not take the new process for the holder for good.
+TEST_F(Channel, AHolderWhoseIdTheNextProcessIsGivenIsTakenOverByThatProcess) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  EndAWriterInsideItsCopy(name_);
+  CommsUseLockTag(2, kDeadTag);
+  CommsStart(2, kMapAllAccess, name_.c_str(), kSectionSize);
+  ASSERT_NE(g_channel[2].holder_object, nullptr);
+  // The other process gives up at its deadline: the id is alive again.
+  RequestBlock seen;
+  EXPECT_EQ(CommsRecv(0, &seen, kBlockSize, Deadline::In(100)), nullptr);
+  ExpectHalfWrittenBlockNotTaken(2);
+  EXPECT_EQ(CommsRecv(0, &seen, kBlockSize), &seen);
+}
+
+// Two waiters that find the same ended holder: one takes the lock over,
+// the other gets it from that one in the usual way. Many rounds, so that
+// the two meet at the compare-exchange.
+unsigned __stdcall SendOnSlot(void* slot) {
+  RequestBlock b = Pattern(5);
+  return CommsSend(static_cast<int32_t>(reinterpret_cast<intptr_t>(slot)), &b, kBlockSize, Deadline::In(10000)) ? 0
+                                                                                                                 : 1;
+}
+
+TEST_F(Channel, OfTwoWaitersForOneEndedHolderExactlyOneTakesItOver) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  CommsUseLockTag(1, 5001);
+  CommsUseLockTag(2, 5002);
+  CommsStart(1, kMapAllAccess, name_.c_str(), kSectionSize);
+  CommsStart(2, kMapAllAccess, name_.c_str(), kSectionSize);
+  volatile LONG* word = reinterpret_cast<volatile LONG*>(&static_cast<RequestBlock*>(g_channel[0].view)->lock);
+  const size_t before = LogLines().size();
+  constexpr int kRounds = 20;
+  for (int round = 0; round < kRounds; ++round) {
+    *word = 7000 + round;  // a holder without its event: ended
+    HANDLE threads[2];
+    for (int i = 0; i < 2; ++i)
+      threads[i] = reinterpret_cast<HANDLE>(
+          _beginthreadex(nullptr, 0, SendOnSlot, reinterpret_cast<void*>(static_cast<intptr_t>(i + 1)), 0, nullptr));
+    ASSERT_EQ(WaitForMultipleObjects(2, threads, TRUE, 20000), WAIT_OBJECT_0);
+    for (HANDLE t : threads) {
+      DWORD code = 1;
+      GetExitCodeThread(t, &code);
+      EXPECT_EQ(code, 0u);
+      CloseHandle(t);
+    }
+    EXPECT_EQ(*word, 0);
+  }
+  EXPECT_EQ(LogLines().size() - before, static_cast<size_t>(kRounds));
 }
 
 // A lock taken over from this process (it was thought to have ended) is
@@ -201,7 +316,7 @@ TEST_F(Channel, APausedHolderKeepsItsLockAndAloneReleasesIt) {
 TEST_F(Channel, ALockIsReleasedOnlyByItsHolder) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   volatile int32_t* word = &static_cast<RequestBlock*>(g_channel[0].view)->lock;
-  CommsTakeLock(0);
+  ASSERT_TRUE(CommsTakeLock(0));
   EXPECT_EQ(*word, static_cast<int32_t>(GetCurrentProcessId()));
   *word = 777;  // taken over
   CommsReleaseLock(0);
