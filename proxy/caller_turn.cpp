@@ -2,49 +2,61 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "channel.h"
 #include "debug_log.h"
 #include "wait_seam.h"
 
 namespace {
 
-INIT_ONCE g_opened = INIT_ONCE_STATIC_INIT;
+// Opened by whichever thread calls first, one at a time.
+SRWLOCK g_open_lock = SRWLOCK_INIT;
 HANDLE g_caller_mutex;
+char g_section_name[MAX_PATH] = "Vorn64BitInterface";
+bool g_mutex_refused;  // the name is another kind of object's: logged once
 
-// Once per process, whichever thread calls first: the channel (the mutex is
-// named after its section) and the mutex.
-BOOL CALLBACK OpenForCallers(PINIT_ONCE, PVOID, PVOID*) {
-  CommsStart(kRequestSlot, kMapAllAccess, kSectionName, kSectionSize);
+// The channel (the mutex is named after its section) and the mutex, unless
+// they are open.
+void OpenForCallers() {
+  AcquireSRWLockExclusive(&g_open_lock);
+  CommsStart(kRequestSlot, kMapAllAccess, g_section_name, kSectionSize);
   char name[MAX_PATH];
-  if (!CommsObjectName(kRequestSlot, kCallerMutexSuffix, name, sizeof name)) return TRUE;
-  g_caller_mutex = CreateMutexA(nullptr, FALSE, name);
-  if (!g_caller_mutex) {
-    LogWritef("callfn", "Could not open mutex %s error:%d; callers do not take turns", name,
-              static_cast<int>(GetLastError()));
+  if (!g_caller_mutex && CommsObjectName(kRequestSlot, kCallerMutexSuffix, name, sizeof name)) {
+    g_caller_mutex = CreateMutexA(nullptr, FALSE, name);
+    if (!g_caller_mutex && !g_mutex_refused) {
+      g_mutex_refused = true;
+      LogWritef("callfn", "Could not open mutex %s error:%d; callers do not take turns", name,
+                static_cast<int>(GetLastError()));
+    }
   }
-  return TRUE;
+  ReleaseSRWLockExclusive(&g_open_lock);
 }
 
 }  // namespace
 
-CallerTurn::CallerTurn(int64_t budget_ms) {
-  InitOnceExecuteOnce(&g_opened, OpenForCallers, nullptr, nullptr);
+CallerTurn::CallerTurn(const Deadline& deadline) {
+  OpenForCallers();
   if (!g_caller_mutex) {
     taken_ = true;
     return;
   }
   const DWORD first = WaitForSingleObject(g_caller_mutex, 0);
   owned_ = first == WAIT_OBJECT_0 || first == WAIT_ABANDONED;
-  const int64_t budget_us = budget_ms * 1000;
-  while (!owned_ && spent_us_ < budget_us) {
-    const int64_t left_ms = (budget_us - spent_us_ + 999) / 1000;
-    const int64_t before = VornNowUs();
-    owned_ = VornAcquire(g_caller_mutex, static_cast<uint32_t>(left_ms < kTurnWaitMs ? left_ms : kTurnWaitMs));
-    spent_us_ += VornNowUs() - before;
-  }
+  while (!owned_ && !deadline.Passed()) owned_ = VornAcquire(g_caller_mutex, deadline.LeftMs(kTurnWaitMs));
   taken_ = owned_;
 }
 
 CallerTurn::~CallerTurn() {
   if (owned_) ReleaseMutex(g_caller_mutex);
 }
+
+void CloseCallerTurn() {
+  if (g_caller_mutex) CloseHandle(g_caller_mutex);
+  g_caller_mutex = nullptr;
+  g_mutex_refused = false;
+}
+
+const char* ProxySectionName() { return g_section_name; }
+
+void UseProxySectionName(const char* name) { snprintf(g_section_name, sizeof g_section_name, "%s", name); }

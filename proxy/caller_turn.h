@@ -14,27 +14,34 @@
 
 #include <cstdint>
 
+#include "wait_seam.h"
+
 constexpr char kCallerMutexSuffix[] = ".Caller";
 constexpr uint32_t kTurnWaitMs = 50;
 
 class CallerTurn {
  public:
-  // Opens the channel on the first call of the process, then waits for the
-  // turn, at most `budget_ms` by the seam's clock, in waits of kTurnWaitMs
-  // that the holder's release ends at once. Without the mutex (its name
-  // taken by another kind of object) the caller goes ahead as it would
-  // without turns.
-  explicit CallerTurn(int64_t budget_ms);
+  // Opens the channel and the mutex unless they are open (a failed open
+  // is tried again by the next call), then waits for the turn until the
+  // call's deadline, in waits of kTurnWaitMs that the holder's release
+  // ends at once. Without the mutex (its name taken by another kind of
+  // object) the caller goes ahead as it would without turns.
+  explicit CallerTurn(const Deadline& deadline);
   ~CallerTurn();
   CallerTurn(const CallerTurn&) = delete;
   CallerTurn& operator=(const CallerTurn&) = delete;
 
   bool taken() const { return taken_; }
-  // What the wait took of the call's budget, in microseconds.
-  int64_t spent_us() const { return spent_us_; }
 
  private:
   bool owned_ = false;
   bool taken_ = false;
-  int64_t spent_us_ = 0;
 };
+
+// The library is being unloaded: the mutex is closed.
+void CloseCallerTurn();
+
+// The section that the proxy opens: "Vorn64BitInterface", unless a test
+// names one of its own.
+const char* ProxySectionName();
+void UseProxySectionName(const char* name);

@@ -25,11 +25,12 @@ int32_t TurnTimedOut() {
 // The position calls differ only in their request code and name.
 int32_t PositionCall(int32_t request_code, const char* name, int32_t* position) {
   if (!position) return -1;
-  CallerTurn turn(kReplyBudgetMs);
+  const Deadline deadline = Deadline::In(kReplyBudgetMs);
+  CallerTurn turn(deadline);
   if (!turn.taken()) return TurnTimedOut();
   PrepareRequest(request_code, name);
   g_block.args[0] = *position;
-  if (callfn(turn.spent_us()) == kCallNotAnswered) return -1;
+  if (callfn(deadline) == kCallNotAnswered) return -1;
   *position = g_block.args[0];
   return g_block.result;
 }
@@ -48,13 +49,14 @@ int32_t __cdecl LD_DeviceControl(int32_t device, int32_t code, const void* contr
     if (data_length < 0 || data_length > kMaxControlData) return -1;
     n += data_length;
   }
-  CallerTurn turn(kReplyBudgetMs);
+  const Deadline deadline = Deadline::In(kReplyBudgetMs);
+  CallerTurn turn(deadline);
   if (!turn.taken()) return TurnTimedOut();
   PrepareRequest(kRequestDeviceControl, "LD_DeviceControl");
   g_block.args[0] = device;
   g_block.args[1] = code;
   memcpy(g_block.payload, control, static_cast<size_t>(n));
-  callfn(turn.spent_us());
+  callfn(deadline);
   return g_block.result;
 }
 
@@ -63,14 +65,15 @@ int32_t __cdecl LD_GetDeviceInfo(int32_t device, void* info) {
   const int32_t count = ReadInt32(info, 0);
   if (count < 0 || count > kMaxInfoBytes) return -1;
   uint8_t* record = static_cast<uint8_t*>(info);
-  CallerTurn turn(kReplyBudgetMs);
+  const Deadline deadline = Deadline::In(kReplyBudgetMs);
+  CallerTurn turn(deadline);
   if (!turn.taken()) return TurnTimedOut();
   PrepareRequest(kRequestGetDeviceInfo, "LD_GetDeviceInfo");
   g_block.args[0] = device;
   g_block.payload[0] = static_cast<uint8_t>(count & 0xFF);
   g_block.payload[1] = static_cast<uint8_t>((count >> 8) & 0xFF);
   memcpy(g_block.payload + kInfoCountSize, record + kInfoCountSize, static_cast<size_t>(count));
-  if (callfn(turn.spent_us()) == kCallNotAnswered) return -1;
+  if (callfn(deadline) == kCallNotAnswered) return -1;
   // After a time-out the block still holds the request as sent, so the
   // record gets its own values back.
   int32_t reply_count = g_block.payload[0] + 256 * g_block.payload[1];

@@ -2,6 +2,7 @@
 
 #include <utility>
 
+#include "caller_turn.h"
 #include "channel.h"
 #include "debug_log.h"
 #include "wait_seam.h"
@@ -26,12 +27,19 @@ void ForgetHost() {
 // Held around the look for a running host and the start of a new one, so
 // that callers in several processes that start together start one host,
 // and no launcher ends the host that another has just started.
+ScopedHandle g_launcher_mutex;
+bool g_launcher_mutex_tried;
+
 class LauncherTurn {
  public:
-  LauncherTurn() {
-    static HANDLE mutex = OpenMutex();
+  explicit LauncherTurn(const Deadline& deadline) {
+    if (!g_launcher_mutex_tried) {
+      g_launcher_mutex_tried = true;
+      g_launcher_mutex.reset(OpenMutex());
+    }
+    HANDLE mutex = g_launcher_mutex.get();
     if (!mutex) return;
-    const DWORD got = WaitForSingleObject(mutex, kLauncherTurnWaitMs);
+    const DWORD got = WaitForSingleObject(mutex, deadline.LeftMs(kLauncherTurnWaitMs));
     if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) mutex_ = mutex;
   }
   ~LauncherTurn() {
@@ -68,7 +76,7 @@ bool TakeRunningHost(int32_t id) {
 // The host that let a call time out, unless it has ended since (another
 // caller may have replaced it already): it is ended, as MP_KillProc ends a
 // host, and waited for.
-void EndStuckHost(const char* program) {
+void EndStuckHost(const char* program, const Deadline& deadline) {
   if (g_host_state == kHostWatched) {
     if (g_system.wait_for_object(g_host_process.get(), 0) == WAIT_OBJECT_0) return;
   } else if (g_host_state != kHostUnwatched || g_host_id == 0 ||
@@ -78,27 +86,33 @@ void EndStuckHost(const char* program) {
   LogWritef("Starting", "the host program (process %lu) did not answer; it is ended", g_host_id);
   if (!EndProcessById(static_cast<int32_t>(g_host_id))) return;
   if (g_host_process) {
-    g_system.wait_for_object(g_host_process.get(), kKilledHostWaitMs);
+    g_system.wait_for_object(g_host_process.get(), deadline.LeftMs(kKilledHostWaitMs));
   } else {
-    VornSleep(kKilledHostWaitMs);
+    VornSleep(deadline.LeftMs(kKilledHostWaitMs));
   }
 }
 
 // Finds a running host or starts one (after ending a stuck one, when
 // `replace_stuck`). Waits kLauncherWaitMs when one was found or started; a
 // start that failed returns at once, since there is nothing to wait for.
-bool LaunchHost(bool replace_stuck) {
+// Nothing is started once the deadline has passed.
+bool LaunchHost(bool replace_stuck, const Deadline& deadline) {
   const char* program = MP_IsWow64() ? kHostProgram64 : kHostProgram32;
   {
-    LauncherTurn turn;
-    if (replace_stuck) EndStuckHost(program);
+    LauncherTurn turn(deadline);
+    // A stuck host stays marked as such until a launcher gets this far.
+    if (deadline.Passed()) return false;
+    if (replace_stuck) {
+      EndStuckHost(program, deadline);
+      g_host_stuck = false;
+    }
     ForgetHost();
     g_host_id = 0;
     // A process id, or -1 when the list could not be read, counts as running.
     const int32_t id = MP_check_process(program);
     if (id == 0 || !TakeRunningHost(id)) {
       LogWrite("Starting", program);
-      g_host_process.reset(MP_StartProc(program, kHostArgument));
+      g_host_process.reset(MP_StartProc(program, kHostArgument, deadline));
       if (!g_host_process) {
         g_start_failed = true;
         g_failed_at = g_system.tick_count();
@@ -109,19 +123,19 @@ bool LaunchHost(bool replace_stuck) {
     }
   }
   g_start_failed = false;
-  VornSleep(kLauncherWaitMs);
+  VornSleep(deadline.LeftMs(kLauncherWaitMs));
   g_last_check = g_system.tick_count();
   return true;
 }
 
 }  // namespace
 
-void StartHostOnce() {
+void StartHostOnce(const Deadline& deadline) {
   if (g_host_started) return;
   g_host_started = 1;
-  CommsStart(kRequestSlot, kMapAllAccess, kSectionName, kSectionSize);
+  CommsStart(kRequestSlot, kMapAllAccess, ProxySectionName(), kSectionSize);
   MP_kernel32_Start();
-  LaunchHost(false);
+  LaunchHost(false, deadline);
 }
 
 bool HostEnded() {
@@ -131,16 +145,13 @@ bool HostEnded() {
   return true;
 }
 
-bool RelaunchHost() {
+bool RelaunchHost(const Deadline& deadline) {
   if (g_start_failed && g_system.tick_count() - g_failed_at < kLaunchRetryMs) return false;
-  return LaunchHost(false);
+  return LaunchHost(false, deadline);
 }
 
-HostReadiness PrepareHost() {
-  if (g_host_stuck) {
-    g_host_stuck = false;
-    return LaunchHost(true) ? kHostRestarted : kHostNone;
-  }
+HostReadiness PrepareHost(const Deadline& deadline) {
+  if (g_host_stuck) return LaunchHost(true, deadline) ? kHostRestarted : kHostNone;
   if (g_host_state == kHostWatched) {
     const DWORD now = g_system.tick_count();
     if (now - g_last_check < kHostCheckMs) return kHostReady;
@@ -148,7 +159,13 @@ HostReadiness PrepareHost() {
     HostEnded();
   }
   if (g_host_state != kHostMissing) return kHostReady;
-  return RelaunchHost() ? kHostRestarted : kHostNone;
+  return RelaunchHost(deadline) ? kHostRestarted : kHostNone;
 }
 
 void NoteTimeOut() { g_host_stuck = g_host_state == kHostWatched || g_host_state == kHostUnwatched; }
+
+void CloseLauncher() {
+  g_launcher_mutex.reset();
+  g_launcher_mutex_tried = false;
+  ForgetHost();
+}

@@ -9,6 +9,7 @@
 
 #include "host_program_names.h"
 #include "process_control.h"
+#include "wait_seam.h"
 
 constexpr char kHostArgument[] = " ";  // the whole command line of the started host
 constexpr uint32_t kLauncherWaitMs = 1000;
@@ -40,8 +41,11 @@ extern int32_t g_host_started;
 extern HostState g_host_state;
 extern SystemHandle g_host_process;  // while kHostWatched
 
+// Every wait below is cut short at the call's deadline: the launcher's
+// turn, the end of a stuck host, the wait after a start.
+
 // First request of the process: opens the channel and runs the launcher.
-void StartHostOnce();
+void StartHostOnce(const Deadline& deadline);
 enum HostReadiness {
   kHostReady,      // a host is taken to be running, as before
   kHostRestarted,  // a new host was found or started for this request
@@ -50,13 +54,16 @@ enum HostReadiness {
 // Before a request goes out. A watched host that has ended is started
 // again, a stuck one replaced; a failed start is retried at most once per
 // kLaunchRetryMs.
-HostReadiness PrepareHost();
+HostReadiness PrepareHost(const Deadline& deadline);
 // True when the watched host has ended; the state is then kHostMissing.
 // One system call: callers make it once in kHostCheckReads reads.
 bool HostEnded();
 // The launcher again, after the host has ended; true when a host runs.
-bool RelaunchHost();
+bool RelaunchHost(const Deadline& deadline);
 // After a call timed out against a running host: the next call ends that
 // host, unless it has ended meanwhile, and starts a new one. So a host
 // stuck in a vendor call costs one time-out, not one per call.
 void NoteTimeOut();
+// The library is being unloaded: the launcher's mutex and the watched
+// host's process handle are closed (the host program goes on running).
+void CloseLauncher();

@@ -14,7 +14,6 @@ QueryFullProcessImageNameFn g_query_image_name;
 
 namespace {
 
-constexpr uint32_t kKilledWaitMs = 1000;  // for an ended instance to go
 
 // "Error %d - " and a system text of up to 255 characters with its line end.
 constexpr size_t kErrorMessageSize = 320;
@@ -113,9 +112,9 @@ int32_t MP_IsWow64() {
   return wow64;
 }
 
-HANDLE MP_StartProc(const char* program, const char* argument) {
+HANDLE MP_StartProc(const char* program, const char* argument, const Deadline& deadline) {
   MP_kernel32_Start();
-  if (MP_KillProc(program) == 1) VornSleep(kKilledWaitMs);
+  if (MP_KillProc(program) == 1) VornSleep(deadline.LeftMs(kKilledWaitMs));
   char current[MAX_PATH] = {};
   const DWORD n = GetCurrentDirectoryA(sizeof current, current);
   if (n == 0 || n >= sizeof current) current[0] = '\0';

@@ -7,9 +7,11 @@
 #include <cstdint>
 
 #include "system_calls.h"
+#include "wait_seam.h"
 
 constexpr int kMaxListedProcesses = 1024;                // 4096 bytes of process ids
 constexpr DWORD kQuerySkippedError = ERROR_GEN_FAILURE;  // 31
+constexpr uint32_t kKilledWaitMs = 1000;                 // for an ended instance to go
 
 // Set before the library is loaded, so that loading is tried once a process.
 extern int32_t g_query_loaded;
@@ -32,4 +34,5 @@ int32_t EndProcessById(int32_t id);
 // `argument` as its whole command line: from the folder of this library,
 // or else from the current directory, with that folder as its working
 // directory. The new process, or null (logged) when it cannot be started.
-HANDLE MP_StartProc(const char* program, const char* argument);
+// The wait for an ended instance to go is cut short at `deadline`.
+HANDLE MP_StartProc(const char* program, const char* argument, const Deadline& deadline = Deadline::In(kKilledWaitMs));

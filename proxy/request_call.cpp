@@ -28,24 +28,18 @@ bool SectionNeedsRequest(const RequestBlock& request, const RequestBlock& seen) 
 }
 
 // Writes a request into the section and wakes the host.
-void SendRequest(const RequestBlock& request) {
-  CommsSend(kRequestSlot, &request, kBlockSize);
-  CommsSignal(kRequestSlot, kRequestEvent);
+void SendRequest(const RequestBlock& request, const Deadline& deadline) {
+  if (CommsSend(kRequestSlot, &request, kBlockSize, deadline)) CommsSignal(kRequestSlot, kRequestEvent);
 }
 
-// Instead of a 1 ms sleep: the host's answer ends it early. Returns the
-// time it took.
-int64_t AwaitReply() {
-  const int64_t before = VornNowUs();
-  CommsWait(kRequestSlot, kReplyEvent, 1);
-  return VornNowUs() - before;
-}
+// Instead of a 1 ms sleep: the host's answer ends it early.
+void AwaitReply(const Deadline& deadline) { CommsWait(kRequestSlot, kReplyEvent, deadline.LeftMs(1)); }
 
 // A request's first write: the host's wake-up and the first wait for its
 // answer go to the system as one call.
-void SendRequestAndAwaitReply(const RequestBlock& request) {
-  CommsSend(kRequestSlot, &request, kBlockSize);
-  CommsSignalAndWait(kRequestSlot, kRequestEvent, kReplyEvent, 1);
+void SendRequestAndAwaitReply(const RequestBlock& request, const Deadline& deadline) {
+  if (CommsSend(kRequestSlot, &request, kBlockSize, deadline))
+    CommsSignalAndWait(kRequestSlot, kRequestEvent, kReplyEvent, deadline.LeftMs(1));
 }
 
 // The host remembers the device that its last LD_GetNextDevicePosition
@@ -59,51 +53,77 @@ void NoteDeviceRequest(const RequestBlock& sent, const RequestBlock& answer) {
   if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
 }
 
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int64_t spent_us);
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart, const Deadline& deadline);
 
-// After a new host has been started: the enumeration call that gave the
-// old host its device, sent again with its own number; its answer is not
-// looked at.
-bool GiveNewHostTheDevice() {
-  if (g_device_request.pending_opcode != kRequestGetNextDevicePosition) return true;
-  RequestBlock replay = g_device_request;
-  return RoundTrip(replay, false, 0) == kCallAnswered;
+// A request that its caller gives up on is taken back from the section, so
+// that no host runs it after its caller was told that it failed. The lock
+// may take one more short wait past the deadline.
+void Withdraw(const RequestBlock& request) {
+  CommsWithdrawRequest(kRequestSlot, request, Deadline::In(kWithdrawWaitMs));
 }
 
-// Sends `request` with a fresh number and waits for the answer to that
-// very request, which then replaces it. When the host ends meanwhile (and
-// `may_restart`), a new one is started and given the request again, with a
-// whole budget; a host that ends again fails the call rather than
-// hold the caller. Inside the caller's turn the section holds this request
-// or its answer until the answer is read; it is sent again only where a
-// peer without turns overwrote it.
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart, int64_t spent_us) {
+// After a new host has been started: the enumeration call that gave the
+// old host its device, sent again with its own number, within the call's
+// deadline; its answer is not looked at. A new host that does not answer
+// it has the call time out, like one that does not answer the call itself.
+CallOutcome GiveNewHostTheDevice(const Deadline& deadline) {
+  if (g_device_request.pending_opcode != kRequestGetNextDevicePosition) return kCallAnswered;
+  RequestBlock replay = g_device_request;
+  const CallOutcome outcome = RoundTrip(replay, false, deadline);
+  if (outcome == kCallTimedOut) {
+    Withdraw(replay);
+    LogWrite("callfn", "the new host program did not answer the device request in time");
+  }
+  return outcome;
+}
+
+// A host ended while the call waited: one new host, given the device, and
+// the request again, all within the same deadline.
+CallOutcome ReplaceEndedHost(RequestBlock& request, const Deadline& deadline) {
+  if (!RelaunchHost(deadline)) {
+    if (deadline.Passed()) return kCallTimedOut;
+    LogWrite("callfn", "the host program ended before it answered");
+    return kCallNotAnswered;
+  }
+  const CallOutcome replay = GiveNewHostTheDevice(deadline);
+  if (replay != kCallAnswered) return replay;
+  SendRequest(request, deadline);
+  return kCallAnswered;
+}
+
+// Sends `request` with a fresh number and waits, until the call's
+// deadline, for the answer to that very request, which then replaces it.
+// When the host ends meanwhile (and `may_restart`), a new one is started
+// and given the request again; a host that ends again fails the call
+// rather than hold the caller. Inside the caller's turn the section holds
+// this request or its answer until the answer is read; it is sent again
+// only where a peer without turns overwrote it.
+CallOutcome RoundTrip(RequestBlock& request, bool may_restart, const Deadline& deadline) {
   request.opcode = request.pending_opcode;
   request.request_id = CommsNextRequestNumber();
-  SendRequestAndAwaitReply(request);
+  SendRequestAndAwaitReply(request, deadline);
   // Read into a copy: the request must stay at hand to be sent again, and a
   // block that answers another request is never taken for it.
   RequestBlock seen;
-  for (int32_t reads = 1;; ++reads) {
-    if (CommsRecv(kRequestSlot, &seen, kBlockSize)) {
+  for (int32_t reads = 1; !deadline.Passed(); ++reads) {
+    if (CommsRecv(kRequestSlot, &seen, kBlockSize, deadline)) {
       if (IsAnswerTo(request, seen)) {
         NoteDeviceRequest(request, seen);
         request = seen;
         return kCallAnswered;
       }
-      if (SectionNeedsRequest(request, seen)) SendRequest(request);
+      if (SectionNeedsRequest(request, seen)) SendRequest(request, deadline);
     }
     if (reads % kHostCheckReads == 0 && HostEnded()) {
-      if (!may_restart || !RelaunchHost() || !GiveNewHostTheDevice()) {
+      if (!may_restart) {
         LogWrite("callfn", "the host program ended before it answered");
         return kCallNotAnswered;
       }
       may_restart = false;
-      spent_us = 0;
-      SendRequest(request);
+      const CallOutcome replaced = ReplaceEndedHost(request, deadline);
+      if (replaced != kCallAnswered) return replaced;
     }
-    spent_us += AwaitReply();
-    if (spent_us >= kReplyBudgetMs * 1000) break;
+    AwaitReply(deadline);
   }
   return kCallTimedOut;
 }
@@ -127,18 +147,26 @@ void ReportTimeOut() {
   fflush(stdout);
 }
 
-CallOutcome callfn(int64_t spent_us) {
-  StartHostOnce();
+CallOutcome callfn(const Deadline& deadline) {
+  StartHostOnce(deadline);
   CallOutcome outcome = kCallNotAnswered;
   if (g_channel[kRequestSlot].view) {
-    const HostReadiness host = PrepareHost();
-    if (host == kHostReady || (host == kHostRestarted && GiveNewHostTheDevice()))
-      outcome = RoundTrip(g_block, true, spent_us);
+    switch (PrepareHost(deadline)) {
+      case kHostReady:
+        outcome = RoundTrip(g_block, true, deadline);
+        break;
+      case kHostRestarted:
+        outcome = GiveNewHostTheDevice(deadline);
+        if (outcome == kCallAnswered) outcome = RoundTrip(g_block, true, deadline);
+        break;
+      case kHostNone:
+        if (deadline.Passed()) outcome = kCallTimedOut;
+        break;
+    }
   }
   if (outcome == kCallAnswered) return outcome;
   if (outcome == kCallTimedOut) {
-    // Its caller learns that it failed, so no host may run it later.
-    CommsWithdrawRequest(kRequestSlot, g_block);
+    Withdraw(g_block);
     NoteTimeOut();
     ReportTimeOut();
   }

@@ -6,13 +6,21 @@
 #include <cstdint>
 
 #include "request_block.h"
+#include "wait_seam.h"
 
-// How long a call waits for its answer. Between reads of the section the
-// proxy waits at most 1 ms for the host's reply signal, and each wait
-// counts by the time it took (wait_seam.h's clock), so a call that gets no
-// answer ends after 100 seconds of waiting, whatever the timer makes of a
-// 1 ms wait.
+// A call's whole budget. Each export takes one deadline at its start, this
+// far ahead by wait_seam.h's clock, and every step of the call draws on it:
+// the wait for the caller's turn, the host's preparation (the launcher's
+// turn, the end of a stuck host, the start of a new one and the wait
+// after it), the device request given to a new host, the round trip and a
+// relaunch inside it. Each wait is cut to what is left, so a call returns
+// within the budget plus one wait's overshoot (a timer tick) and the
+// withdrawal of its request (at most kWithdrawWaitMs more).
 constexpr int64_t kReplyBudgetMs = 100000;
+constexpr uint32_t kWithdrawWaitMs = 50;
+// The longest one call can take: what a caller that must outwait a call
+// (the 64-bit plug-in's helper, the check tool) counts on.
+constexpr int64_t kCallBoundMs = kReplyBudgetMs + kWithdrawWaitMs + 100;
 
 extern RequestBlock g_block;
 
@@ -27,14 +35,14 @@ enum CallOutcome {
 };
 
 // Makes sure the host program runs, sends the block with a fresh request
-// number and waits for the answer to that very request, with what is left
-// of the call's budget of kReplyBudgetMs after `spent_us` (its wait for the
-// caller's turn). When the host ends while the call waits, one new host is
-// started and the request sent again with a whole budget; a host that runs
-// but does not answer meets the time-out, the request is withdrawn from
-// the section, and the next call replaces that host. Runs inside the
-// caller's turn (caller_turn.h).
-CallOutcome callfn(int64_t spent_us = 0);
+// number and waits for the answer to that very request, until `deadline`.
+// When the host ends while the call waits, one new host is started, given
+// the device and sent the request again, within the same deadline; a host
+// that runs but does not answer (the call's own request, or the device
+// request given to a new host) meets the time-out: the request is
+// withdrawn from the section, the host is marked stuck, and the next call
+// replaces it. Runs inside the caller's turn (caller_turn.h).
+CallOutcome callfn(const Deadline& deadline);
 
 // The time-out's log line and its line on standard output.
 void ReportTimeOut();

@@ -96,10 +96,11 @@ TEST_F(ProxyTest, AHostThatRunsButNeverAnswersStillTimesOutWithoutALookAtEveryRe
   const int before = system_.waits;
   EXPECT_EQ(OneCall(), -1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
-  EXPECT_EQ(FakeHost::polls, kReplyBudgetMs + 1);
+  EXPECT_EQ(FakeHost::polls, kReplyBudgetMs - kLauncherWaitMs);
   EXPECT_TRUE(system_.started.empty());
-  // One look when the launcher finds it, then one in kHostCheckReads reads.
-  EXPECT_EQ(system_.waits - before, 1 + kReplyBudgetMs / kHostCheckReads);
+  // One look when the launcher finds it, then one in kHostCheckReads reads
+  // (a read follows every wait but the last).
+  EXPECT_EQ(system_.waits - before, 1 + (kReplyBudgetMs - kLauncherWaitMs - 1) / kHostCheckReads);
   EXPECT_EQ(g_host_state, kHostWatched);
 }
 
@@ -228,19 +229,24 @@ TEST_F(ProxyTest, AStuckHostThatAnotherCallerReplacedAlreadyIsLeftAlone) {
 }
 
 // The host ends late in the call's budget, and the new one is slow to
-// come up: the call still gets its answer, because after the relaunch it
-// waits a whole budget again.
-TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetLeavesTheNewHostAWholeBudget) {
+// come up: the relaunch gets no budget of its own, so the call times out at
+// its one deadline, with its request taken back from the section.
+TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheSameDeadline) {
   static int started_at;
   started_at = -1;
   FakeHost::before_poll = [](int poll) {
-    if (poll == kReplyBudgetMs - 40) EndTheFirstHost();
+    if (poll == kReplyBudgetMs - kLauncherWaitMs - 40) EndTheFirstHost();
     if (!System().started.empty() && started_at < 0) started_at = poll;
     if (started_at >= 0 && poll == started_at + 500) FakeHost::serve = Answer;
   };
+  StdoutCapture out;
   int32_t position = 1;
-  EXPECT_EQ(LD_GetFirstDevicePosition(&position), 0);
-  EXPECT_EQ(position, 2);
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  EXPECT_EQ(position, 1);
   EXPECT_EQ(system_.started.size(), 1u);
-  EXPECT_GT(FakeHost::polls, kReplyBudgetMs + 400);
+  EXPECT_GE(VornNowUs(), kReplyBudgetMs * 1000);
+  EXPECT_LE(VornNowUs(), kReplyBudgetMs * 1000 + 1000);
+  EXPECT_TRUE(FakeHost::served.empty());
+  EXPECT_EQ(FakeHost::Section().opcode, kNoRequest);
 }

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cstring>
 
+#include "host_launcher.h"
+#include "request_call.h"
 #include "proxy_fixture.h"
 #include "stdout_capture.h"
 #include "vorn_apx.h"
@@ -194,8 +196,9 @@ TEST_F(ProxyTest, NoAnswerTimesOutAfterTheFullBudgetWithOutputsAsSent) {
   int32_t position = 4711;
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
   EXPECT_EQ(position, 4711);
-  // One sleep before the first read and one after each of 100000 reads.
-  EXPECT_EQ(FakeHost::polls, 100001);
+  // The call's one budget: the launcher's wait after it found the host, then
+  // 1 ms waits, each followed by a read, for the rest of it.
+  EXPECT_EQ(FakeHost::polls, kReplyBudgetMs - kLauncherWaitMs);
   std::string printed = out.Finish();
   printed.erase(std::remove(printed.begin(), printed.end(), '\r'), printed.end());
   EXPECT_EQ(printed, "**** Timeout ****\n");

@@ -1,5 +1,6 @@
 #include "proxy_fixture.h"
 
+#include "caller_turn.h"
 #include "log_lines.h"
 
 FakeHost::Serve FakeHost::serve;
@@ -71,8 +72,9 @@ void ProxyTest::SetUp() {
   SetSleepFunction(FakeHost::Sleep);
   SetWaitFunction(FakeHost::Wait);
   SetVirtualClock(true);
-  // A section of the test's own; the launcher then finds the slot started.
-  CommsStart(0, kMapAllAccess, vt::UniqueName("VornProxyTest").c_str(), kSectionSize);
+  // A section of the test's own, open before the first call.
+  UseProxySectionName(vt::UniqueName("VornProxyTest").c_str());
+  CommsStart(0, kMapAllAccess, ProxySectionName(), kSectionSize);
   LogSetLevel(1);
 }
 

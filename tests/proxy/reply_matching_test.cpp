@@ -2,6 +2,7 @@
 // an old answer, nothing, or another process's waiting request.
 #include <cstring>
 
+#include "caller_turn.h"
 #include "proxy_fixture.h"
 #include "stdout_capture.h"
 #include "vorn_apx.h"
@@ -82,11 +83,10 @@ TEST_F(ProxyTest, AnotherRequestThatStillWaitsIsLeftAlone) {
   EXPECT_EQ(FakeHost::served[1].args[0], 7);
 }
 
-// A channel that failed to open: -1 at once, nothing touched, no time-out.
+// A channel that cannot be opened: -1 at once, nothing touched, no time-out.
 TEST_F(ProxyTest, WithoutAChannelEveryCallFailsAtOnce) {
-  g_channel[0] = ChannelSlot{};
-  CommsStart(0, kMapAllAccess, "No\\Such\\Namespace", kSectionSize);
-  ASSERT_EQ(g_channel[0].view, nullptr);
+  CommsStop(0);
+  UseProxySectionName("No\\Such\\Namespace");
   StdoutCapture out;
   int32_t position = 3;
   int32_t info[2] = {4, 0x01020304};
@@ -100,4 +100,25 @@ TEST_F(ProxyTest, WithoutAChannelEveryCallFailsAtOnce) {
   EXPECT_EQ(info[1], 0x01020304);
   EXPECT_EQ(FakeHost::polls, 0);
   EXPECT_EQ(out.Finish(), "");
+  EXPECT_EQ(g_channel[0].view, nullptr);
+}
+
+// A section whose name was taken for a while (by an object of another
+// type): the call fails, and the next call, once the name is free, opens
+// the channel and is served.
+TEST_F(ProxyTest, AChannelThatFailedToOpenIsOpenedByTheNextCall) {
+  CommsStop(0);
+  const std::string name = vt::UniqueName("VornProxyRetry");
+  UseProxySectionName(name.c_str());
+  HANDLE squatter = CreateMutexA(nullptr, FALSE, name.c_str());
+  ASSERT_NE(squatter, nullptr);
+  FakeHost::serve = [](RequestBlock& b) { b.args[0] = 99; };
+  int32_t position = 3;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(g_channel[0].view, nullptr);
+  CloseHandle(squatter);
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), 0);
+  EXPECT_EQ(position, 99);
+  EXPECT_NE(g_channel[0].view, nullptr);
 }
