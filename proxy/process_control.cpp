@@ -14,7 +14,6 @@ QueryFullProcessImageNameFn g_query_image_name;
 
 namespace {
 
-
 // "Error %d - " and a system text of up to 255 characters with its line end.
 constexpr size_t kErrorMessageSize = 320;
 

@@ -152,9 +152,7 @@ CallOutcome callfn(const Deadline& deadline) {
   CallOutcome outcome = kCallNotAnswered;
   if (g_channel[kRequestSlot].view) {
     switch (PrepareHost(deadline)) {
-      case kHostReady:
-        outcome = RoundTrip(g_block, true, deadline);
-        break;
+      case kHostReady: outcome = RoundTrip(g_block, true, deadline); break;
       case kHostRestarted:
         outcome = GiveNewHostTheDevice(deadline);
         if (outcome == kCallAnswered) outcome = RoundTrip(g_block, true, deadline);

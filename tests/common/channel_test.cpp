@@ -175,9 +175,7 @@ TEST_F(Channel, ALockWhoseHolderHasEndedIsTakenOver) {
   EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->opcode, 0x09090909);
 }
 
-std::string HolderObject(const std::string& section, LONG tag) {
-  return section + kHolderSuffix + std::to_string(tag);
-}
+std::string HolderObject(const std::string& section, LONG tag) { return section + kHolderSuffix + std::to_string(tag); }
 
 // A holder that is only paused (a suspended process, a debugger, a machine
 // coming out of sleep) keeps its lock however long, and frees it itself; a
@@ -280,8 +278,7 @@ TEST_F(Channel, AHolderWhoseIdTheNextProcessIsGivenIsTakenOverByThatProcess) {
 // the two meet at the compare-exchange.
 unsigned __stdcall SendOnSlot(void* slot) {
   RequestBlock b = Pattern(5);
-  return CommsSend(static_cast<int32_t>(reinterpret_cast<intptr_t>(slot)), &b, kBlockSize, Deadline::In(10000)) ? 0
-                                                                                                                 : 1;
+  return CommsSend(static_cast<int32_t>(reinterpret_cast<intptr_t>(slot)), &b, kBlockSize, Deadline::In(10000)) ? 0 : 1;
 }
 
 TEST_F(Channel, OfTwoWaitersForOneEndedHolderExactlyOneTakesItOver) {

@@ -4,8 +4,8 @@
 #include <cstring>
 
 #include "host_launcher.h"
-#include "request_call.h"
 #include "proxy_fixture.h"
+#include "request_call.h"
 #include "stdout_capture.h"
 #include "vorn_apx.h"
 
