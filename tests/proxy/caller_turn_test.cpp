@@ -106,3 +106,47 @@ TEST_F(ProxyTest, ATurnWhoseHolderDiedIsTakenAndTheRequestSentWhole) {
   EXPECT_EQ(WaitForSingleObject(other.mutex, 0), WAIT_OBJECT_0);
   ReleaseMutex(other.mutex);
 }
+
+// Everything a call can meet, one after the other, on one deadline: the
+// turn held by another caller for 30 s, then a stuck host to end and
+// replace (the launcher's turn, the end, the start and the wait after
+// it), then a device request that the new host never answers. The call
+// ends at its deadline and no later than one wait past it; the device
+// request is taken back, the log names the step, and the new host is
+// replaced by the next call.
+TEST_F(ProxyTest, EveryStepOfACallDrawsOnItsOneDeadline) {
+  FakeHost::serve = Answer;
+  int32_t position = 0;
+  ASSERT_EQ(LD_GetNextDevicePosition(&position), 0);  // the host has a device
+  FakeHost::serve = nullptr;
+  StdoutCapture out;
+  ASSERT_EQ(LD_GetFirstDevicePosition(&position), -1);  // and is stuck
+  OtherCaller other(false);
+  g_other = &other;
+  FakeHost::before_long_sleep = [](int n) {
+    if (g_other && n * kTurnWaitMs == 30000) {
+      g_other->LetGo();
+      g_other = nullptr;
+    }
+  };
+  const int64_t start_us = VornNowUs();
+  position = 5;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  const int64_t took_us = VornNowUs() - start_us;
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n**** Timeout ****\n");
+  EXPECT_EQ(position, 5);
+  EXPECT_GE(took_us, kReplyBudgetMs * 1000);
+  EXPECT_LE(took_us, kReplyBudgetMs * 1000 + 1000);
+  ASSERT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{4242});
+  EXPECT_EQ(FakeHost::Section().opcode, kNoRequest);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "callfn the new host program did not answer the device request in time");
+  EXPECT_EQ(lines.back(), "callfn timed out");
+  // The new host did not answer: the next call ends it too.
+  FakeHost::serve = Answer;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), 0);
+  EXPECT_EQ(system_.opened_for_terminate.size(), 2u);
+  EXPECT_EQ(system_.started.size(), 2u);
+}
