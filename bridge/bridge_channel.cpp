@@ -2,9 +2,13 @@
 
 #include <windows.h>
 
+#include <cstdio>
+
 #include "channel.h"
 
-std::string BridgeSectionName(unsigned long pid) { return kBridgeSectionStem + std::to_string(pid); }
+void BridgeSectionName(unsigned long pid, char (&name)[kBridgeSectionNameSize]) {
+  snprintf(name, sizeof name, "%s%lu", kBridgeSectionStem, pid);
+}
 
 bool BridgeOpen(const char* section_name) {
   CommsStart(kBridgeSlot, kMapAllAccess, section_name, kBridgeRecordSize);

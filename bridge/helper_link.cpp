@@ -50,13 +50,14 @@ bool StartHelper() {
     LogWritef("Helper", "%s is missing", HelperPath());
     return false;
   }
-  const std::string section = BridgeSectionName(GetCurrentProcessId());
-  if (!BridgeOpen(section.c_str())) return false;
+  char section[kBridgeSectionNameSize];
+  BridgeSectionName(GetCurrentProcessId(), section);
+  if (!BridgeOpen(section)) return false;
   if (!g_job) g_job.reset(KillOnCloseJob());
 
   char command_line[MAX_PATH + 64];
   snprintf(command_line, sizeof command_line, "\"%s\" %lu %s", HelperPath(),
-           static_cast<unsigned long>(GetCurrentProcessId()), section.c_str());
+           static_cast<unsigned long>(GetCurrentProcessId()), section);
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};

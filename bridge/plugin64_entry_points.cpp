@@ -13,13 +13,14 @@
 
 #include <cstdio>
 #include <cstring>
-#include <string>
 
 #include "bridge_log.h"
+#include "channel.h"
 #include "debug_log.h"
 #include "display_plugin.h"
 #include "helper_link.h"
 #include "screen_model.h"
+#include "wait_seam.h"
 
 extern const char kBridgeLogName[] = "QX20481.bridge";
 
@@ -31,8 +32,8 @@ constexpr char kDefaultParameters[] = " ";
 constexpr char kDriverName[] = "MediaPad Display v1.2.201.1126";
 
 char g_init_text[kBridgeTextSize + MAX_PATH];
-bool g_session;  // an Init succeeded and no Done since
-std::string g_parameters;
+bool g_session;                      // an Init succeeded and no Done since
+char g_parameters[kBridgeTextSize];  // Init's, for a new helper
 BridgeRecord g_record;
 
 void SetRecordText(const char* text, size_t n) {
@@ -68,7 +69,7 @@ HelperCall CallWrite(const char* text, size_t n) {
 // as they were before this call.
 bool RestoreSession() {
   const Screen before = CurrentScreen();
-  if (CallInit(g_parameters.c_str()) != HelperCall::kAnswered || g_record.ok != 1) {
+  if (CallInit(g_parameters) != HelperCall::kAnswered || g_record.ok != 1) {
     LogWrite("Helper", "the new helper could not take the session over");
     return false;
   }
@@ -119,7 +120,7 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t, uint32_t, const char* parameters, u
   if (g_record.ok == 1) {
     ScreenHome();
     g_session = true;
-    g_parameters = text;
+    snprintf(g_parameters, sizeof g_parameters, "%s", text);
     if (ok) *ok = 1;
   }
   return g_init_text;
@@ -161,8 +162,13 @@ const char* WINAPI DISPLAYDLL_DriverName() { return kDriverName; }
 
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   // Freed by FreeLibrary (not the end of the process, where the job ends
-  // the helper): the helper goes with the plug-in.
-  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) HelperRelease();
+  // the helper): the helper goes with the plug-in, and so do the section's
+  // view and events.
+  if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
+    HelperRelease();
+    CommsStop(kBridgeSlot);
+    CloseWaitTimer();
+  }
   return TRUE;
 }
 

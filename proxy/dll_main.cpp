@@ -12,7 +12,7 @@
 #include "library_log.h"
 #include "wait_seam.h"
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+extern "C" BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     CloseCallerTurn();
     CloseLauncher();

@@ -2,7 +2,7 @@
 
 #include <psapi.h>
 
-#include <string>
+#include <cstdio>
 
 namespace {
 
@@ -28,12 +28,16 @@ bool RealFileExists(const char* path) {
 }
 DWORD RealCreateProcess(const char* path, const char* command_line, BOOL inherit_handles, DWORD flags,
                         const char* directory, HANDLE* process) {
-  std::string writable = command_line;  // CreateProcessA may write into it
+  // CreateProcessA may write into it. A fixed buffer, not a string: the
+  // library then links no part of the C++ runtime that keeps handles (the
+  // thread library's) after it is freed.
+  char writable[1024];
+  const int n = snprintf(writable, sizeof writable, "%s", command_line);
+  if (n < 0 || static_cast<size_t>(n) >= sizeof writable) return ERROR_INVALID_PARAMETER;
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION started = {};
-  if (!CreateProcessA(path, &writable[0], nullptr, nullptr, inherit_handles, flags, nullptr, directory, &startup,
-                      &started))
+  if (!CreateProcessA(path, writable, nullptr, nullptr, inherit_handles, flags, nullptr, directory, &startup, &started))
     return GetLastError();
   CloseHandle(started.hThread);
   *process = started.hProcess;

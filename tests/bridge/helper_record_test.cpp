@@ -22,7 +22,9 @@ constexpr char kLoadFailed[] = "Failed to load MediaPadLayer.dll";
 class HelperRecord : public ::testing::Test {
  protected:
   void SetUp() override {
-    section_ = BridgeSectionName(GetCurrentProcessId());
+    char section[kBridgeSectionNameSize];
+    BridgeSectionName(GetCurrentProcessId(), section);
+    section_ = section;
     ASSERT_TRUE(BridgeOpen(section_.c_str()));
   }
   void TearDown() override {

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "bridge_fixture.h"
+#include "footprint.h"
 #include "host_harness.h"
 #include "log_lines.h"
 
@@ -162,4 +163,18 @@ TEST_F(BridgeChain, MissingHelperFailsInitAtOnceWithAClearText) {
   const std::string log = vt::ReadFileBytes("logs\\QX20481.bridge.log");
   EXPECT_TRUE(Contains(log, "QX20481-32bit\\QX20481Bridge32.exe is missing")) << log;
   EXPECT_FALSE(vt::FileExists("mediapad.state"));
+}
+
+// The 64-bit plug-in, loaded, driven through a session and freed again and
+// again by one process, keeps no handle, view or helper. Each cycle starts
+// a helper, and its first call waits the launcher's second.
+TEST_F(BridgeChain, LoadingDrivingAndFreeingThePluginGivesEverythingBack) {
+  vt::ChildRun cycles =
+      RunChild("\"" + vt::Win64BinDirectory() + "unload_cycles.exe\" displays\\QX20481.dll plugin 30", 60000);
+  printf("%s", cycles.output.c_str());
+  ASSERT_EQ(cycles.exit_code, 0) << cycles.output;
+  const vt::FootprintReport f = vt::ReadFootprint(cycles.output);
+  ASSERT_TRUE(f.read) << cycles.output;
+  EXPECT_FOOTPRINT_KEPT(f, cycles.output);
+  EXPECT_EQ(vt::FindProcesses(pt::kHelperTail).size(), 0u) << "a helper outlived its plug-in";
 }

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "chain_fixture.h"
+#include "footprint.h"
 #include "host_harness.h"
 #include "log_lines.h"
 #include "plugin_fixture.h"
@@ -176,4 +177,21 @@ TEST_F(Chain, StandInDisplayHostSurvivesAFailedInit) {
   EXPECT_NE(run.output.find("Init failed: Failed to load MediaPadLayer.dll"), std::string::npos) << run.output;
   EXPECT_NE(run.output.find("Done"), std::string::npos) << run.output;
   EXPECT_TRUE(vt::FindProcesses(pt::kHostTail).empty());
+}
+
+// The display host loads and frees display plug-ins (its setup dialog
+// does): the proxy and the plug-in, each loaded, called and freed again and
+// again in one process, keep no handle and no view. Each cycle's first call
+// waits the launcher's second, so a few dozen cycles, not thousands: a
+// leak of one handle or one view a cycle is still far past the allowance.
+TEST_F(Chain, LoadingCallingAndFreeingTheLibrariesGivesEverythingBack) {
+  const std::string driver = "\"" + vt::ProgramDirectory() + "unload_cycles.exe\" \"" + vt::ProgramDirectory();
+  for (const char* run : {"VornApx.dll\" proxy 30", "QX20481.dll\" plugin 30"}) {
+    vt::ChildRun cycles = RunChild(driver + run, 60000);
+    printf("%s: %s", run, cycles.output.c_str());
+    ASSERT_EQ(cycles.exit_code, 0) << run << "\n" << cycles.output;
+    const vt::FootprintReport f = vt::ReadFootprint(cycles.output);
+    ASSERT_TRUE(f.read) << cycles.output;
+    EXPECT_FOOTPRINT_KEPT(f, cycles.output);
+  }
 }
