@@ -50,6 +50,11 @@ struct ChildProcess {
 // Starts a program with a command line, in a working directory (empty: the
 // current one), its standard handles given or inherited.
 ChildProcess StartChild(const std::string& command_line, const std::string& directory = "");
+// Starts a program whose process carries the access rules of `sddl`, a
+// security descriptor string ("D:", an empty list, lets nobody query or
+// end it): a process that other programs cannot handle. The handle given
+// back has every right, as a creator's has.
+ChildProcess StartGuardedChild(const std::string& command_line, const std::string& directory, const char* sddl);
 // Makes this process's standard handles non-inheritable, so that no program
 // started from it (the host program, which the proxy starts with inherited
 // handles and which idles for 100 s) keeps the test runner's pipe open.
