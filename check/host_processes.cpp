@@ -93,10 +93,8 @@ int EndHostStep(const std::string& folder) {
     ++ended;
   }
   if (unknown) {
-    printf(
-        "cannot tell whether %s (process %lu) runs from %s: its path cannot be read (error %lu); if it "
-        "does, end it in the Task Manager.\n",
-        unknown->name.c_str(), unknown->pid, folder_path.c_str(), unknown->path_error);
+    printf("cannot tell whether %s (process %lu) runs from %s: its path cannot be read (error %lu).\n",
+           unknown->name.c_str(), unknown->pid, folder_path.c_str(), unknown->path_error);
     return 1;
   }
   if (ended == 0) {

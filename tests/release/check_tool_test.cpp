@@ -159,26 +159,6 @@ TEST_F(CheckTool, AnUnknownCommandLineShowsEveryUseAndFails) {
   }
 }
 
-namespace {
-
-// A host program that a test started; ended at the end of the scope
-// through the handle its start gave, which keeps every right.
-struct StartedHost {
-  vt::ChildProcess child;
-  ~StartedHost() {
-    if (!child.process) return;
-    TerminateProcess(child.process, 1);
-    vt::WaitChild(child, 5000);
-  }
-  bool Runs() const { return WaitForSingleObject(child.process, 0) == WAIT_TIMEOUT; }
-};
-
-// Denies only the right to end it; "D:" denies every right, its path too.
-constexpr char kCannotBeEnded[] = "D:(D;;0x0001;;;WD)(A;;GA;;;WD)";
-constexpr char kCannotBeAsked[] = "D:";
-
-}  // namespace
-
 // The setup program and the uninstaller end the folder's host program with
 // --end-host before they replace or remove its file.
 TEST_F(CheckTool, EndHostEndsTheFoldersHostProgramAndNoOther) {
@@ -191,7 +171,7 @@ TEST_F(CheckTool, EndHostEndsTheFoldersHostProgramAndNoOther) {
   ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
   ASSERT_TRUE(CopyFileA(program.c_str(), (other + "Vorn64BitInterface.exe").c_str(), FALSE));
   {
-    StartedHost elsewhere{vt::StartChild("\"" + other + "Vorn64BitInterface.exe\"", other)};
+    vt::ScopedChild elsewhere{vt::StartChild("\"" + other + "Vorn64BitInterface.exe\"", other)};
     ASSERT_TRUE(elsewhere.child.process);
     Sleep(300);
     EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 0) << Output();
@@ -199,7 +179,7 @@ TEST_F(CheckTool, EndHostEndsTheFoldersHostProgramAndNoOther) {
     EXPECT_TRUE(elsewhere.Runs());
   }
 
-  StartedHost here{vt::StartChild("\"" + program + "\"", folder_)};
+  vt::ScopedChild here{vt::StartChild("\"" + program + "\"", folder_)};
   ASSERT_TRUE(here.child.process);
   Sleep(300);
   EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 0) << Output();
@@ -214,7 +194,7 @@ TEST_F(CheckTool, EndHostFailsForAHostItCannotEndOrCannotPlace) {
   const std::string folder = folder_.substr(0, folder_.size() - 1);
   const std::string program = folder_ + "Vorn64BitInterface.exe";
   {
-    StartedHost guarded{vt::StartGuardedChild("\"" + program + "\"", folder_, kCannotBeEnded)};
+    vt::ScopedChild guarded{vt::StartGuardedChild("\"" + program + "\"", folder_, vt::kCannotBeEnded)};
     ASSERT_TRUE(guarded.child.process);
     Sleep(300);
     EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 1) << Output();
@@ -223,14 +203,13 @@ TEST_F(CheckTool, EndHostFailsForAHostItCannotEndOrCannotPlace) {
     EXPECT_TRUE(guarded.Runs());
   }
 
-  StartedHost hidden{vt::StartGuardedChild("\"" + program + "\"", folder_, kCannotBeAsked)};
+  vt::ScopedChild hidden{vt::StartGuardedChild("\"" + program + "\"", folder_, vt::kCannotBeAsked)};
   ASSERT_TRUE(hidden.child.process);
   Sleep(300);
   EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 1) << Output();
   EXPECT_EQ(lines_, (std::vector<std::string>{"cannot tell whether Vorn64BitInterface.exe (process " +
                                               std::to_string(hidden.child.pid) + ") runs from " + folder_ +
-                                              ": its path cannot be read (error 5); if it does, end it in the Task "
-                                              "Manager."}));
+                                              ": its path cannot be read (error 5)."}));
   EXPECT_TRUE(hidden.Runs());
   // A folder without a host program file cannot be where it runs from.
   const std::string empty = dir_.path() + "\\empty";

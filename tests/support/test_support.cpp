@@ -145,6 +145,14 @@ ChildProcess StartGuardedChild(const std::string& command_line, const std::strin
   return child;
 }
 
+ScopedChild::~ScopedChild() {
+  if (!child.process) return;
+  TerminateProcess(child.process, 1);
+  WaitChild(child, 5000);
+}
+
+bool ScopedChild::Runs() const { return child.process && WaitForSingleObject(child.process, 0) == WAIT_TIMEOUT; }
+
 void KeepStandardHandlesPrivate() {
   for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {
     HANDLE h = GetStdHandle(which);
