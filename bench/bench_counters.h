@@ -1,8 +1,8 @@
 #pragma once
 // A small section through which the benchmark's host program and its proxy
 // library report the 1 ms waits and sleeps that ran out (no signal ended
-// them), and the benchmark's stand-in device library the calls that reached
-// it. Only the benchmark makes it.
+// them). Only the benchmark makes it. The calls that reached the device
+// library are counted by the stand-in itself (standins/khalapi/call_count.h).
 
 #include <windows.h>
 
@@ -11,7 +11,6 @@ constexpr char kBenchCountersName[] = "VornBenchCounters";
 struct BenchCounters {
   volatile LONG host_run_out;
   volatile LONG proxy_run_out;
-  volatile LONG device_calls;
   volatile LONG host_wake_ups;  // the host's waits and sleeps that returned
 };
 

@@ -38,6 +38,7 @@
 
 #include "bench_counters.h"
 #include "bench_timing.h"
+#include "call_count.h"
 #include "display_session_entries.h"
 #include "floor_protocol.h"
 #include "host_harness.h"
@@ -176,6 +177,14 @@ BenchCounters* PlaceBenchHost() {
   return counters;
 }
 
+// The stand-in device library's count of the calls that reached it (kept
+// for the life of the process); null when it cannot be made.
+KhalapiCallCount* MakeKhalapiCallCount() {
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(KhalapiCallCount),
+                                      kKhalapiCallCountName);
+  return static_cast<KhalapiCallCount*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+}
+
 // ---- one of several callers side by side, in a child process ----
 
 constexpr int kSideBySideCallers = 3;
@@ -261,9 +270,9 @@ SideBySideRow SideBySide(int calls) {
   const std::string bin = vt::ProgramDirectory();
   vt::KillProcesses(vt::kHostTail);
   vt::ScopedTempDir dir;
-  BenchCounters* counters = PlaceBenchHost();
-  if (!counters) return row;
-  InterlockedExchange(&counters->device_calls, 0);
+  KhalapiCallCount* device_calls = MakeKhalapiCallCount();
+  if (!device_calls || !PlaceBenchHost()) return row;
+  InterlockedExchange(&device_calls->calls, 0);
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "on");
   SetEnvironmentVariableA("VORN_BENCH_TIMER", "real");
   vt::ChildProcess callers[kSideBySideCallers];
@@ -284,7 +293,7 @@ SideBySideRow SideBySide(int calls) {
   row.spread = SpreadOf(us);
   row.answered = static_cast<int>(us.size());
   row.device_calls_per_request =
-      static_cast<double>(counters->device_calls) / (kSideBySideCallers * (calls + kCallerSetUpRequests));
+      static_cast<double>(device_calls->calls) / (kSideBySideCallers * (calls + kCallerSetUpRequests));
   vt::KillProcesses(vt::kHostTail);
   vt::RemoveVendorLibrary();
   return row;

@@ -24,12 +24,17 @@ const char* FileName(const std::string& path) {
 }
 constexpr DWORD kEndWaitMs = 5000;
 
-std::string ProgramPath(DWORD pid) {
+// The error is read at once: the process walk that calls this changes it.
+std::string ProgramPath(DWORD pid, DWORD* error) {
   HANDLE process = OpenProcess(PROCESS_QUERY_LIMITED_INFORMATION, FALSE, pid);
-  if (!process) return "";
+  if (!process) {
+    *error = GetLastError();
+    return "";
+  }
   char path[MAX_PATH] = {};
   DWORD size = MAX_PATH;
   const bool found = QueryFullProcessImageNameA(process, 0, path, &size);
+  *error = found ? 0 : GetLastError();
   CloseHandle(process);
   return found ? path : "";
 }
@@ -49,19 +54,30 @@ std::vector<RunningProgram> RunningHostPrograms() {
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (IsHostProgram(entry.szExeFile)) found.push_back({entry.th32ProcessID, ProgramPath(entry.th32ProcessID)});
+    if (!IsHostProgram(entry.szExeFile)) continue;
+    RunningProgram program = {entry.th32ProcessID, entry.szExeFile, "", 0};
+    program.path = ProgramPath(program.pid, &program.path_error);
+    found.push_back(program);
   }
   CloseHandle(snapshot);
   return found;
 }
 
 int EndHostStep(const std::string& folder) {
-  std::string file = FullPath(folder);
-  if (!file.empty() && file.back() != '\\') file += '\\';
-  const std::string folder_path = file;
-  file += kHostPrograms[0];
+  std::string folder_path = FullPath(folder);
+  if (!folder_path.empty() && folder_path.back() != '\\') folder_path += '\\';
+  std::string file = folder_path + kHostPrograms[0];
   int ended = 0;
-  for (const RunningProgram& program : RunningHostPrograms()) {
+  const RunningProgram* unknown = nullptr;
+  const std::vector<RunningProgram> programs = RunningHostPrograms();
+  for (const RunningProgram& program : programs) {
+    if (program.path.empty()) {
+      // Where it runs from cannot be told; it may be this folder's only if
+      // the folder holds a program of its name.
+      if (GetFileAttributesA((folder_path + program.name).c_str()) != INVALID_FILE_ATTRIBUTES && !unknown)
+        unknown = &program;
+      continue;
+    }
     const std::string in_folder = folder_path + FileName(program.path);
     if (_stricmp(program.path.c_str(), in_folder.c_str()) != 0) continue;
     file = program.path;
@@ -75,6 +91,11 @@ int EndHostStep(const std::string& folder) {
       return 1;
     }
     ++ended;
+  }
+  if (unknown) {
+    printf("cannot tell whether %s (process %lu) runs from %s: its path cannot be read (error %lu).\n",
+           unknown->name.c_str(), unknown->pid, folder_path.c_str(), unknown->path_error);
+    return 1;
   }
   if (ended == 0) {
     printf("no host program of %s runs.\n", file.c_str());

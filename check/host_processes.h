@@ -12,12 +12,15 @@
 
 struct RunningProgram {
   DWORD pid;
+  std::string name;  // the program file's name, as the process list gives it
   std::string path;  // empty when it cannot be asked for
+  DWORD path_error;  // why not, when it is empty
 };
 
 std::vector<RunningProgram> RunningHostPrograms();
 
-// Ends the host programs started from `folder`'s Vorn64BitInterface.exe and
-// waits for their end. Prints one line; the exit status, 0 or 1 (one could
-// not be ended).
+// Ends the host programs started from `folder`'s Vorn64BitInterface.exe (or
+// Vorn32BitInterface.exe) and waits for their end. Prints one line; the exit
+// status, 0 or 1: one could not be ended, or one whose path cannot be read
+// may be the folder's (the folder holds a program file of its name).
 int EndHostStep(const std::string& folder);

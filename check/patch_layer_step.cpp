@@ -35,16 +35,23 @@ bool ReadWholeFile(const std::string& path, std::vector<uint8_t>* bytes, std::st
   return ok;
 }
 
-bool WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes) {
+// 0, or the error that stopped the write; `created` says whether the file
+// was made, and so must go again.
+DWORD WriteWholeFile(const std::string& path, const std::vector<uint8_t>& bytes, bool* created) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (file == INVALID_HANDLE_VALUE) return false;
+  *created = file != INVALID_HANDLE_VALUE;
+  if (!*created) return GetLastError();
   DWORD written = 0;
-  bool ok =
-      WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr) && written == bytes.size();
-  ok = FlushFileBuffers(file) && ok;
+  DWORD error = 0;
+  if (!WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr)) {
+    error = GetLastError();
+  } else if (written != bytes.size()) {
+    error = ERROR_HANDLE_DISK_FULL;
+  } else if (!FlushFileBuffers(file)) {
+    error = GetLastError();
+  }
   CloseHandle(file);
-  if (!ok) DeleteFileA(path.c_str());
-  return ok;
+  return error;
 }
 
 bool SameBytes(const std::string& path, const std::vector<uint8_t>& bytes) {
@@ -76,13 +83,48 @@ int Refused(const std::string& source, const std::string& why) {
   return 1;
 }
 
-std::string ErrorText(const char* what) {
-  return std::string(what) + " (error " + std::to_string(GetLastError()) + ")";
+std::string ErrorText(const std::string& what, DWORD error) { return what + " (error " + std::to_string(error) + ")"; }
+
+// What the step must undo when it stops: its copy, and the layer it moved
+// aside. Empty paths when there is nothing of the kind.
+struct Undo {
+  std::string fresh;
+  std::string kept;
+  std::string target;
+};
+
+// Stops the step: the layer moved aside goes back, the copy goes. When
+// both are done the folder is as it was, and the step refuses; otherwise
+// its line says what is left where.
+int Stop(const std::string& source, const std::string& why, const Undo& undo, const MoveFileFn& move) {
+  std::string left;
+  if (!undo.kept.empty() && !move(undo.kept, undo.target)) {
+    const DWORD error = GetLastError();
+    left = ErrorText(
+               "the " + std::string(kLayer) + " that was there is left as " + undo.kept + " and could not be put back",
+               error) +
+           ": rename it to " + kLayer;
+  }
+  if (!undo.fresh.empty() && !DeleteFileA(undo.fresh.c_str())) {
+    const DWORD error = GetLastError();
+    if (error != ERROR_FILE_NOT_FOUND)
+      left +=
+          (left.empty() ? "" : "; ") + ErrorText("the copy " + undo.fresh + " is left and could not be removed", error);
+  }
+  if (left.empty()) return Refused(source, why);
+  printf("failed: %s: %s; %s.\n", source.c_str(), why.c_str(), left.c_str());
+  return 1;
 }
 
 }  // namespace
 
 int PatchLayerStep(const std::string& source, const std::string& folder) {
+  return PatchLayerStep(source, folder, [](const std::string& from, const std::string& to) {
+    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
+  });
+}
+
+int PatchLayerStep(const std::string& source, const std::string& folder, const MoveFileFn& move) {
   std::vector<uint8_t> bytes;
   std::string why;
   if (!ReadWholeFile(source, &bytes, &why)) return Refused(source, why);
@@ -98,27 +140,30 @@ int PatchLayerStep(const std::string& source, const std::string& folder) {
   // Written beside its place and checked there, so that a copy that fails
   // leaves the folder as it was.
   const std::string fresh = target + ".new";
-  if (!WriteWholeFile(fresh, bytes)) return Refused(source, ErrorText(("cannot write " + fresh).c_str()));
-  if (!PassesPatchCheck(fresh)) {
-    DeleteFileA(fresh.c_str());
-    return Refused(source, "the patched copy does not pass the plug-in's patch check");
+  Undo undo;
+  bool created = false;
+  if (const DWORD error = WriteWholeFile(fresh, bytes, &created)) {
+    if (created) undo.fresh = fresh;
+    return Stop(source, ErrorText("cannot write " + fresh, error), undo, move);
   }
+  undo.fresh = fresh;
+  if (!PassesPatchCheck(fresh))
+    return Stop(source, "the patched copy does not pass the plug-in's patch check", undo, move);
   // The old layer is renamed, not copied: when it is the very file read,
   // that file lives on unchanged under its new name.
   std::string kept;
   if (GetFileAttributesA(target.c_str()) != INVALID_FILE_ATTRIBUTES) {
     kept = FreeKeepName(folder);
-    if (!MoveFileExA(target.c_str(), (folder + kept).c_str(), 0)) {
-      const std::string error = ErrorText(("cannot keep " + target + " as " + kept).c_str());
-      DeleteFileA(fresh.c_str());
-      return Refused(source, error);
+    if (!move(target, folder + kept)) {
+      const DWORD error = GetLastError();
+      return Stop(source, ErrorText("cannot keep " + target + " as " + kept, error), undo, move);
     }
+    undo.kept = folder + kept;
+    undo.target = target;
   }
-  if (!MoveFileExA(fresh.c_str(), target.c_str(), 0)) {
-    const std::string error = ErrorText(("cannot put the copy in place as " + target).c_str());
-    if (!kept.empty()) MoveFileExA((folder + kept).c_str(), target.c_str(), 0);
-    DeleteFileA(fresh.c_str());
-    return Refused(source, error);
+  if (!move(fresh, target)) {
+    const DWORD error = GetLastError();
+    return Stop(source, ErrorText("cannot put the copy in place as " + target, error), undo, move);
   }
   const char* what = patch.verdict == LayerPatchVerdict::kPatched
                          ? "patched: wrote %s from %s; it loads VornApx.dll instead of KHALAPI.dll"

@@ -6,8 +6,16 @@
 // kept under a free name first (MediaPadLayer.dll.orig, or the next free
 // one). The written copy must pass the plug-in's own patch check before it
 // takes its place. Prints one line saying what it did; the result is the
-// exit status, 0 or 1 (refused, nothing written).
+// exit status, 0 or 1. A failure leaves the folder as it was and says so
+// ("refused: ... Nothing was written."), or, when what it moved or wrote
+// cannot be undone, says what is left where ("failed: ...").
 
+#include <functional>
 #include <string>
 
+// A rename without replacing, as MoveFileExA without flags; false with the
+// error in GetLastError. The seam of the step's renames for its tests.
+using MoveFileFn = std::function<bool(const std::string& from, const std::string& to)>;
+
 int PatchLayerStep(const std::string& source, const std::string& folder);
+int PatchLayerStep(const std::string& source, const std::string& folder, const MoveFileFn& move);

@@ -270,6 +270,11 @@ void CheckHost(Report& report, Chain& chain) {
   if (!chain.proxy_present) return report.Skip("host", "needs VornApx.dll");
   using PositionFn = int32_t(__cdecl*)(int32_t*);
   HMODULE proxy = LoadLibraryA((chain.folder + kProxy).c_str());
+  if (!proxy) {
+    const DWORD error = GetLastError();
+    return report.Fault("host", std::string(kProxy) + " cannot be loaded (error " + std::to_string(error) +
+                                    "). Take it from the release zip.");
+  }
   auto first = LookupExport<PositionFn>(proxy, "LD_GetFirstDevicePosition");
   if (!first)
     return report.Fault("host", "VornApx.dll does not export LD_GetFirstDevicePosition. Take it from the release zip.");
@@ -383,7 +388,9 @@ int main(int argc, char** argv) {
     printf(
         "usage: vorn-check.exe                    checks the display chain in this program's folder\n"
         "       vorn-check.exe --patch-layer <the vendor's MediaPadLayer.dll>\n"
-        "                                         writes its patched copy into this program's folder\n");
+        "                                         writes its patched copy into this program's folder\n"
+        "       vorn-check.exe --end-host <folder>\n"
+        "                                         ends the host program started from that folder\n");
     status = 1;
   }
   PauseIfAloneOnConsole();

@@ -332,11 +332,16 @@ FunctionEnd
 
 ; Ends the folder's host program with the check tool at TOOL, so that its
 ; file can be replaced or removed; the next call through the chain starts
-; it again.
+; it again. $0: the tool's exit status ("error" when it did not run), $1:
+; its line.
 !macro EndHostProgram TOOL
   nsExec::ExecToStack '"${TOOL}" --end-host "$INSTDIR"'
   Pop $0
   Pop $1
+  ${TrimNewLines} $1 $1
+  ${If} $0 == "error"
+    StrCpy $1 "vorn-check.exe --end-host did not run: a host program may run from $INSTDIR."
+  ${EndIf}
 !macroend
 
 Section "Install"
@@ -360,9 +365,19 @@ Section "Install"
     Abort
   ${EndIf}
 
-  !insertmacro EndHostProgram "$PLUGINSDIR\vorn-check.exe"
-  ${TrimNewLines} $1 $1
-  !insertmacro Log $1
+  ; A host program that still runs holds its file: the step's failure is
+  ; said as it is, not left to look like a file that LCD Smartie holds.
+  ${Do}
+    !insertmacro EndHostProgram "$PLUGINSDIR\vorn-check.exe"
+    !insertmacro Log $1
+    ${If} $0 == "0"
+      ${Break}
+    ${EndIf}
+    ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$1$\r$\n$\r$\nEnd the host program in the Task Manager, then press Retry." /SD IDCANCEL IDCANCEL`
+      !insertmacro Stop "$1 End it in the Task Manager, then run the setup again."
+      Abort
+    ${EndIf}
+  ${Loop}
   StrCpy $0 $Build
   !insertmacro Log "LCDSmartie.exe is the $0-bit build: the files of the zip's folder LCDSmartie-$0bit"
   SetOutPath "$INSTDIR\displays"
@@ -485,8 +500,20 @@ FunctionEnd
 !macroend
 
 Section "Uninstall"
-  !insertmacro EndHostProgram "$INSTDIR\vorn-check.exe"
-  DetailPrint $1
+  ; Without the check tool nothing can be asked; a host program's file that
+  ; is held then stops the removal below.
+  ${Do}
+    !insertmacro EndHostProgram "$INSTDIR\vorn-check.exe"
+    DetailPrint $1
+    ${If} $0 == "0"
+    ${OrIf} $0 == "error"
+      ${Break}
+    ${EndIf}
+    ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$1$\r$\n$\r$\nEnd the host program in the Task Manager, then press Retry." /SD IDCANCEL IDCANCEL`
+      SetErrorLevel ${REFUSED_STATUS}
+      Abort
+    ${EndIf}
+  ${Loop}
   !insertmacro RemoveFile "displays\QX20481.dll"
   !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481.dll"
   !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481Bridge32.exe"

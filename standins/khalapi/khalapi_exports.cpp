@@ -3,16 +3,14 @@
 // LD_DeviceControl export), VORN_KHALAPI_RECORDING (the pad, every call
 // recorded first), VORN_KHALAPI_ECHO (the echo rules instead of the pad),
 // both of the last two (the echo rules, every call recorded first) and
-// VORN_KHALAPI_NO_STATE_FILE (the pad without its state file, for the
-// benchmark).
+// VORN_KHALAPI_NO_STATE_FILE (the pad without its state file) with
+// VORN_KHALAPI_CALL_COUNT (its calls counted, call_count.h).
 #include <windows.h>
 
 #include <cstdint>
 #include <cstring>
 
-#ifdef VORN_KHALAPI_NO_STATE_FILE
-#include "bench_counters.h"
-#endif
+#include "call_count.h"
 #include "call_recorder.h"
 #include "echo_rules.h"
 #include "emulated_pad.h"
@@ -27,12 +25,10 @@ constexpr bool kRecording = true;
 constexpr bool kRecording = false;
 #endif
 
-// The benchmark's variant counts the calls that reach it, so that the
-// benchmark can tell how many device calls each request cost.
 void CountCall() {
-#ifdef VORN_KHALAPI_NO_STATE_FILE
-  static BenchCounters* counters = OpenBenchCounters();
-  if (counters) InterlockedIncrement(&counters->device_calls);
+#ifdef VORN_KHALAPI_CALL_COUNT
+  static KhalapiCallCount* count = OpenKhalapiCallCount();
+  if (count) InterlockedIncrement(&count->calls);
 #endif
 }
 

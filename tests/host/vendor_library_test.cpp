@@ -7,9 +7,11 @@
 #include <cstdio>
 #include <string>
 
+#include "call_count.h"
 #include "host_harness.h"
 #include "log_lines.h"
 #include "test_support.h"
+#include "typed_export.h"
 
 namespace {
 
@@ -65,4 +67,28 @@ TEST_F(VendorBinding, ALibraryThatDoesNotLoadIsLoggedWithTheSystemText) {
   EXPECT_EQ(lines[0].rfind("Failed to load khalapi.dll library Error 126 - ", 0), 0u) << lines[0];
   EXPECT_GT(lines[0].size(), std::string("Failed to load khalapi.dll library Error 126 - ").size() + 1);
   EXPECT_EQ(lines.back(), "");  // the system text brings its own line end
+}
+
+// The benchmark's stand-in counts the calls that reach it in a section the
+// benchmark makes; the library knows nothing of the benchmark.
+TEST(CountingStandIn, CountsEachCallThatReachesItInTheSectionItIsGiven) {
+  HANDLE mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(KhalapiCallCount),
+                                      kKhalapiCallCountName);
+  ASSERT_NE(mapping, nullptr);
+  const auto* count = static_cast<const KhalapiCallCount*>(MapViewOfFile(mapping, FILE_MAP_READ, 0, 0, 0));
+  ASSERT_NE(count, nullptr);
+  HMODULE library = LoadLibraryA((vt::ProgramDirectory() + "KHALAPI_nofile.dll").c_str());
+  ASSERT_NE(library, nullptr);
+  using PositionFn = int32_t(__cdecl*)(uint64_t*);
+  auto first = LookupExport<PositionFn>(library, "LD_GetFirstDevicePosition");
+  auto next = LookupExport<PositionFn>(library, "LD_GetNextDevicePosition");
+  ASSERT_TRUE(first && next);
+  uint64_t position = 0;
+  first(&position);
+  next(&position);
+  next(&position);
+  EXPECT_EQ(count->calls, 3);
+  FreeLibrary(library);
+  UnmapViewOfFile(count);
+  CloseHandle(mapping);
 }

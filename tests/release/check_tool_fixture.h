@@ -55,10 +55,12 @@ class CheckTool : public ::testing::Test {
   void PlaceDisplayHost(const std::string& program) {
     ASSERT_TRUE(CopyFileA(program.c_str(), (folder_ + "LCDSmartie.exe").c_str(), FALSE));
   }
-  // Runs the tool in the folder; its exit status, and its lines in `lines_`.
-  int Run(DWORD timeout_ms = 60000) {
-    const vt::ChildRun run =
-        vt::RunChild("\"" + folder_ + "vorn-check.exe\"", folder_, dir_.path() + "\\check.txt", timeout_ms);
+  // Runs the tool in the folder, with arguments or without; its exit status,
+  // and its lines in `lines_`.
+  int Run(DWORD timeout_ms = 60000) { return RunWith("", timeout_ms); }
+  int RunWith(const std::string& arguments, DWORD timeout_ms = 60000) {
+    const vt::ChildRun run = vt::RunChild("\"" + folder_ + "vorn-check.exe\" " + arguments, folder_,
+                                          dir_.path() + "\\check.txt", timeout_ms);
     lines_ = vt::Lines(run.output);
     return run.exit_code;
   }

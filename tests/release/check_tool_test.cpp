@@ -129,6 +129,95 @@ TEST_F(CheckTool, VornApxInTheDisplaysFolderIsWarnedAbout) {
   EXPECT_EQ(warned, 1) << Output();
 }
 
+// A proxy that is there but does not load is not one without the export.
+TEST_F(CheckTool, AProxyThatDoesNotLoadIsSaidSo) {
+  const std::string proxy = vt::ReadFileBytes(folder_ + "VornApx.dll");
+  ASSERT_GT(proxy.size(), 4096u);
+  // Its headers say a 32-bit DLL; its sections are cut off.
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "VornApx.dll", proxy.substr(0, 1024)));
+  EXPECT_EQ(Run(), 1) << Output();
+  EXPECT_EQ(Verdict("host"), "FAULT") << Output();
+  const std::string text = Text("host");
+  EXPECT_EQ(text.rfind("VornApx.dll cannot be loaded (error ", 0), 0u) << text;
+  const std::string advice = "). Take it from the release zip.";
+  EXPECT_EQ(text.size() > advice.size() ? text.substr(text.size() - advice.size()) : text, advice) << text;
+  EXPECT_EQ(Verdict("pad"), "--");
+}
+
+TEST_F(CheckTool, AnUnknownCommandLineShowsEveryUseAndFails) {
+  for (const char* arguments : {"--help", "--end-host", "--patch-layer", "--end-host a b", "--check"}) {
+    SCOPED_TRACE(arguments);
+    EXPECT_EQ(RunWith(arguments), 1) << Output();
+    ASSERT_FALSE(lines_.empty());
+    EXPECT_EQ(lines_[0].rfind("usage: vorn-check.exe ", 0), 0u) << Output();
+    for (const char* use :
+         {"vorn-check.exe --patch-layer <the vendor's MediaPadLayer.dll>", "vorn-check.exe --end-host <folder>"}) {
+      int named = 0;
+      for (const std::string& line : lines_) named += line.find(use) != std::string::npos;
+      EXPECT_EQ(named, 1) << use << "\n" << Output();
+    }
+  }
+}
+
+// The setup program and the uninstaller end the folder's host program with
+// --end-host before they replace or remove its file.
+TEST_F(CheckTool, EndHostEndsTheFoldersHostProgramAndNoOther) {
+  const std::string folder = folder_.substr(0, folder_.size() - 1);  // as the setup program names it
+  const std::string program = folder_ + "Vorn64BitInterface.exe";
+  EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 0) << Output();
+  EXPECT_EQ(lines_, (std::vector<std::string>{"no host program of " + program + " runs."}));
+
+  const std::string other = dir_.path() + "\\other\\";
+  ASSERT_TRUE(CreateDirectoryA(other.c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(program.c_str(), (other + "Vorn64BitInterface.exe").c_str(), FALSE));
+  {
+    vt::ScopedChild elsewhere{vt::StartChild("\"" + other + "Vorn64BitInterface.exe\"", other)};
+    ASSERT_TRUE(elsewhere.child.process);
+    Sleep(300);
+    EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 0) << Output();
+    EXPECT_EQ(lines_, (std::vector<std::string>{"no host program of " + program + " runs."}));
+    EXPECT_TRUE(elsewhere.Runs());
+  }
+
+  vt::ScopedChild here{vt::StartChild("\"" + program + "\"", folder_)};
+  ASSERT_TRUE(here.child.process);
+  Sleep(300);
+  EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 0) << Output();
+  EXPECT_EQ(lines_, (std::vector<std::string>{"ended " + program + " (1 process)."}));
+  EXPECT_FALSE(here.Runs());
+}
+
+// A host program of the folder that cannot be ended, or one that may be
+// the folder's since its path cannot be read, fails the step: the caller
+// must not go on as if the file were free.
+TEST_F(CheckTool, EndHostFailsForAHostItCannotEndOrCannotPlace) {
+  const std::string folder = folder_.substr(0, folder_.size() - 1);
+  const std::string program = folder_ + "Vorn64BitInterface.exe";
+  {
+    vt::ScopedChild guarded{vt::StartGuardedChild("\"" + program + "\"", folder_, vt::kCannotBeEnded)};
+    ASSERT_TRUE(guarded.child.process);
+    Sleep(300);
+    EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 1) << Output();
+    EXPECT_EQ(lines_, (std::vector<std::string>{"could not end " + program + " (process " +
+                                                std::to_string(guarded.child.pid) + ", error 5)."}));
+    EXPECT_TRUE(guarded.Runs());
+  }
+
+  vt::ScopedChild hidden{vt::StartGuardedChild("\"" + program + "\"", folder_, vt::kCannotBeAsked)};
+  ASSERT_TRUE(hidden.child.process);
+  Sleep(300);
+  EXPECT_EQ(RunWith("--end-host \"" + folder + "\""), 1) << Output();
+  EXPECT_EQ(lines_, (std::vector<std::string>{"cannot tell whether Vorn64BitInterface.exe (process " +
+                                              std::to_string(hidden.child.pid) + ") runs from " + folder_ +
+                                              ": its path cannot be read (error 5)."}));
+  EXPECT_TRUE(hidden.Runs());
+  // A folder without a host program file cannot be where it runs from.
+  const std::string empty = dir_.path() + "\\empty";
+  ASSERT_TRUE(CreateDirectoryA(empty.c_str(), nullptr));
+  EXPECT_EQ(RunWith("--end-host \"" + empty + "\""), 0) << Output();
+  EXPECT_EQ(lines_, (std::vector<std::string>{"no host program of " + empty + "\\Vorn64BitInterface.exe runs."}));
+}
+
 namespace {
 
 std::string VersionString(const std::vector<char>& info, const char* name) {

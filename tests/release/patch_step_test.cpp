@@ -1,15 +1,19 @@
 // vorn-check.exe --patch-layer under Wine: the patched copy lands beside the
 // tool and passes the plug-in's patch check, the file read stays byte for
 // byte as it was, a layer that is replaced is kept, and each refusal is one
-// line that leaves the folder as it was.
+// line that leaves the folder as it was. Renames that fail are driven
+// through the step's seam, in this process.
 #include <gtest/gtest.h>
 
+#include <memory>
 #include <set>
 #include <string>
 #include <vector>
 
 #include "layer_files.h"
+#include "patch_layer_step.h"
 #include "pe_builder.h"
+#include "stdout_capture.h"
 #include "test_support.h"
 
 namespace {
@@ -170,5 +174,62 @@ TEST_F(PatchStep, EachRefusalIsOneLineAndWritesNothing) {
     EXPECT_EQ(vt::ReadFileBytes(c.source), before);
     EXPECT_EQ(Files(), (std::set<std::string>{"vorn-check.exe", "MediaPadLayer.dll"}));
     EXPECT_EQ(Bytes("MediaPadLayer.dll"), present);
+  }
+}
+
+namespace {
+
+// The step's renames, each failing with "access denied" when its number
+// (from 0) is in `failing`, and made as the step makes them otherwise.
+MoveFileFn RenamesFailingAt(std::set<int> failing) {
+  auto count = std::make_shared<int>(0);
+  return [failing, count](const std::string& from, const std::string& to) {
+    if (failing.count((*count)++)) {
+      SetLastError(ERROR_ACCESS_DENIED);
+      return false;
+    }
+    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
+  };
+}
+
+}  // namespace
+
+// A rename that fails is undone: the layer that was there goes back and
+// the copy goes. Only a layer that cannot be put back leaves the folder
+// changed, and the line says where it is instead of "Nothing was written".
+TEST_F(PatchStep, ARenameThatFailsIsUndoneOrWhatIsLeftIsSaid) {
+  const std::string source = vendor_ + "MediaPadLayer.dll";
+  const std::string target = folder_ + "MediaPadLayer.dll";
+  const std::string present = vt::ReadFileBytes(vt::StandInLayer("MediaPadLayer_recording"));
+  const std::set<std::string> as_it_was = {"vorn-check.exe", "MediaPadLayer.dll"};
+  const struct {
+    std::set<int> failing;  // 0: keeping the layer, 1: the copy into its place, 2: the layer back
+    std::string line;
+    std::set<std::string> files;
+  } cases[] = {
+      {{0},
+       "refused: " + source + ": cannot keep " + target + " as MediaPadLayer.dll.orig (error 5). Nothing was written.",
+       as_it_was},
+      {{1},
+       "refused: " + source + ": cannot put the copy in place as " + target + " (error 5). Nothing was written.",
+       as_it_was},
+      {{1, 2},
+       "failed: " + source + ": cannot put the copy in place as " + target + " (error 5); the MediaPadLayer.dll that " +
+           "was there is left as " + target + ".orig and could not be put back (error 5): rename it to " +
+           "MediaPadLayer.dll.",
+       {"vorn-check.exe", "MediaPadLayer.dll.orig"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.line);
+    DeleteFileA((target + ".orig").c_str());
+    ASSERT_TRUE(vt::WriteFileBytes(target, present));
+    StdoutCapture output;
+    const int status = PatchLayerStep(source, folder_, RenamesFailingAt(c.failing));
+    EXPECT_EQ(status, 1);
+    EXPECT_EQ(vt::Lines(output.Finish()), std::vector<std::string>{c.line});
+    EXPECT_EQ(Files(), c.files);
+    EXPECT_EQ(c.files.count("MediaPadLayer.dll") ? Bytes("MediaPadLayer.dll") : Bytes("MediaPadLayer.dll.orig"),
+              present);
+    EXPECT_EQ(vt::ReadFileBytes(source), original_);
   }
 }

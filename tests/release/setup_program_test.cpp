@@ -258,3 +258,58 @@ TEST_F(SetupProgram, ProposesTheFolderOfARunningLCDSmartie) {
   EXPECT_EQ(log_lines_.at(1), "folder: " + folder_);
   EXPECT_TRUE(vt::FileExists(In("displays\\QX20481.dll")));
 }
+
+// A host program of the folder that --end-host cannot end, or cannot tell
+// from another folder's, holds its file: the setup says so and stops
+// before it places anything, rather than blame LCD Smartie later.
+TEST_F(SetupProgram, AHostProgramThatCannotBeEndedStopsTheSilentSetup) {
+  const std::string host = In("Vorn64BitInterface.exe");
+  ASSERT_TRUE(CopyFileA(ReleaseFile("LCDSmartie-32bit\\Vorn64BitInterface.exe").c_str(), host.c_str(), FALSE));
+  for (const char* rules : {vt::kCannotBeEnded, vt::kCannotBeAsked}) {
+    SCOPED_TRACE(rules);
+    int status = 0;
+    std::string tool_line;
+    {
+      vt::ScopedChild running{vt::StartGuardedChild("\"" + host + "\"", folder_, rules)};
+      ASSERT_TRUE(running.child.process);
+      Sleep(300);
+      const std::string pid = std::to_string(running.child.pid);
+      tool_line = rules == vt::kCannotBeEnded ? "could not end " + host + " (process " + pid + ", error 5)."
+                                              : "cannot tell whether Vorn64BitInterface.exe (process " + pid +
+                                                    ") runs from " + folder_ + "\\: its path cannot be read (error 5).";
+      status = Install("/LAYER=" + vendor_);
+      EXPECT_TRUE(running.Runs());
+    }
+    EXPECT_EQ(status, 2) << Log();
+    ASSERT_GE(log_lines_.size(), 2u) << Log();
+    EXPECT_EQ(log_lines_.end()[-2], tool_line) << Log();
+    EXPECT_EQ(log_lines_.back(), "refused: " + tool_line + " End it in the Task Manager, then run the setup again.")
+        << Log();
+    for (const char* file : {"displays\\QX20481.dll", "VornApx.dll", "vorn-check.exe", "MediaPadLayer.dll"})
+      EXPECT_FALSE(vt::FileExists(In(file))) << file;
+    EXPECT_FALSE(vt::FileExists(In(kUninstaller)));
+  }
+}
+
+// The uninstaller stops too, with the refusal's status, and removes nothing.
+TEST_F(SetupProgram, AHostProgramThatCannotBeEndedStopsTheSilentUninstall) {
+  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  vt::KillProcesses(vt::kHostTail);
+  vt::ScopedChild running{
+      vt::StartGuardedChild("\"" + In("Vorn64BitInterface.exe") + "\"", folder_, vt::kCannotBeEnded)};
+  ASSERT_TRUE(running.child.process);
+  Sleep(300);
+  // Run in place (_?=), so that its exit status is its own, not that of
+  // the copy it would start of itself.
+  const vt::ChildRun run =
+      vt::RunChild("\"" + In(kUninstaller) + "\" /S _?=" + folder_, dir_.path(), dir_.path() + "\\un.txt", 60000);
+  EXPECT_EQ(run.exit_code, 2);
+  EXPECT_TRUE(running.Runs());
+  for (const char* file : kPlaced) EXPECT_TRUE(vt::FileExists(In(file))) << file;
+  EXPECT_TRUE(vt::PassesPatchCheck(In("MediaPadLayer.dll")));
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornMediaPad",
+                          0, KEY_READ, &key),
+            ERROR_SUCCESS);
+  if (key) RegCloseKey(key);
+}

@@ -1,5 +1,8 @@
 #include "test_support.h"
 
+// After windows.h, which test_support.h brings.
+#include <sddl.h>
+
 #include <cstdio>
 #include <fstream>
 #include <sstream>
@@ -110,12 +113,12 @@ namespace {
 
 // One CreateProcessA for both ways of starting a child.
 ChildProcess Launch(const std::string& command_line, const std::string& directory, STARTUPINFOA& si,
-                    BOOL inherit_handles) {
+                    BOOL inherit_handles, SECURITY_ATTRIBUTES* process_security = nullptr) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::string cmd = command_line;
   ChildProcess child;
-  if (CreateProcessA(nullptr, &cmd[0], nullptr, nullptr, inherit_handles, 0, nullptr,
+  if (CreateProcessA(nullptr, &cmd[0], process_security, nullptr, inherit_handles, 0, nullptr,
                      directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
     CloseHandle(pi.hThread);
     child.process = pi.hProcess;
@@ -130,6 +133,25 @@ ChildProcess StartChild(const std::string& command_line, const std::string& dire
   STARTUPINFOA si = {};
   return Launch(command_line, directory, si, FALSE);
 }
+
+ChildProcess StartGuardedChild(const std::string& command_line, const std::string& directory, const char* sddl) {
+  SECURITY_ATTRIBUTES security = {sizeof security, nullptr, FALSE};
+  if (!ConvertStringSecurityDescriptorToSecurityDescriptorA(sddl, SDDL_REVISION_1, &security.lpSecurityDescriptor,
+                                                            nullptr))
+    return ChildProcess{};
+  STARTUPINFOA si = {};
+  ChildProcess child = Launch(command_line, directory, si, FALSE, &security);
+  LocalFree(security.lpSecurityDescriptor);
+  return child;
+}
+
+ScopedChild::~ScopedChild() {
+  if (!child.process) return;
+  TerminateProcess(child.process, 1);
+  WaitChild(child, 5000);
+}
+
+bool ScopedChild::Runs() const { return child.process && WaitForSingleObject(child.process, 0) == WAIT_TIMEOUT; }
 
 void KeepStandardHandlesPrivate() {
   for (DWORD which : {STD_INPUT_HANDLE, STD_OUTPUT_HANDLE, STD_ERROR_HANDLE}) {

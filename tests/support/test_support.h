@@ -50,6 +50,22 @@ struct ChildProcess {
 // Starts a program with a command line, in a working directory (empty: the
 // current one), its standard handles given or inherited.
 ChildProcess StartChild(const std::string& command_line, const std::string& directory = "");
+// Starts a program whose process carries the access rules of `sddl`, a
+// security descriptor string ("D:", an empty list, lets nobody query or
+// end it): a process that other programs cannot handle. The handle given
+// back has every right, as a creator's has.
+ChildProcess StartGuardedChild(const std::string& command_line, const std::string& directory, const char* sddl);
+// Rules for it: nobody may end it (its path can still be read); nobody may
+// do anything with it, not even read its path.
+constexpr char kCannotBeEnded[] = "D:(D;;0x0001;;;WD)(A;;GA;;;WD)";
+constexpr char kCannotBeAsked[] = "D:";
+// A child that ends with the scope, through its own handle (which can end
+// even a guarded one).
+struct ScopedChild {
+  ChildProcess child;
+  ~ScopedChild();
+  bool Runs() const;
+};
 // Makes this process's standard handles non-inheritable, so that no program
 // started from it (the host program, which the proxy starts with inherited
 // handles and which idles for 100 s) keeps the test runner's pipe open.
