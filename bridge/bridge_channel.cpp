@@ -4,8 +4,6 @@
 
 #include "channel.h"
 
-std::string BridgeSectionName(unsigned long pid) { return kBridgeSectionStem + std::to_string(pid); }
-
 bool BridgeOpen(const char* section_name) {
   CommsStart(kBridgeSlot, kMapAllAccess, section_name, kBridgeRecordSize);
   return g_channel[kBridgeSlot].view != nullptr;

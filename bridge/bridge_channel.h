@@ -2,12 +2,7 @@
 // The bridge's section, on the channel of common/ (slot kBridgeSlot), and
 // the two writes that must look at what the section holds first.
 
-#include <string>
-
 #include "bridge_record.h"
-
-// "QX20481Bridge.<process id>": the section of the display host process `pid`.
-std::string BridgeSectionName(unsigned long pid);
 
 // Opens (or creates) the section and its two events; false without a view.
 bool BridgeOpen(const char* section_name);

@@ -6,6 +6,8 @@
 #include <cstring>
 
 #include "bridge_channel.h"
+#include "bridge_identity.h"
+#include "bridge_names.h"
 #include "channel.h"
 #include "debug_log.h"
 #include "module_path.h"
@@ -19,7 +21,6 @@ namespace {
 constexpr DWORD kReplyWaitMs = 50;
 constexpr DWORD kQuitWaitMs = 1000;
 
-char g_helper_path[MAX_PATH];
 ScopedHandle g_job;
 ScopedHandle g_helper;
 // The helper did not answer in time: it may be stuck inside a call, so the
@@ -50,13 +51,14 @@ bool StartHelper() {
     LogWritef("Helper", "%s is missing", HelperPath());
     return false;
   }
-  const std::string section = BridgeSectionName(GetCurrentProcessId());
+  const std::string section = BridgeSectionName(ThisBridge().name, GetCurrentProcessId());
   if (!BridgeOpen(section.c_str())) return false;
   if (!g_job) g_job.reset(KillOnCloseJob());
 
-  char command_line[MAX_PATH + 64];
-  snprintf(command_line, sizeof command_line, "\"%s\" %lu %s", HelperPath(),
-           static_cast<unsigned long>(GetCurrentProcessId()), section.c_str());
+  // The name is quoted: a file name may hold blanks.
+  char command_line[MAX_PATH + 2 * kBridgeNameMax + 64];
+  snprintf(command_line, sizeof command_line, "\"%s\" %lu \"%s\" \"%s\"", HelperPath(),
+           static_cast<unsigned long>(GetCurrentProcessId()), section.c_str(), ThisBridge().name.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -98,15 +100,7 @@ void AwaitReply(DWORD ms) {
 
 }  // namespace
 
-const char* HelperPath() {
-  if (!g_helper_path[0]) {
-    char own[MAX_PATH];
-    if (ThisModulePath(own, sizeof own) == 0) return g_helper_path;
-    if (char* slash = strrchr(own, '\\')) slash[1] = '\0';
-    snprintf(g_helper_path, sizeof g_helper_path, "%s%s\\%s", own, kBridgeFolder, kHelperProgram);
-  }
-  return g_helper_path;
-}
+const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
 
 bool HelperNeedsStart() { return g_helper_stuck || HelperEnded(); }
 

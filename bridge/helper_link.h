@@ -17,7 +17,7 @@ enum class HelperCall {
   kNoAnswer,  // the helper ended during the call, or the budget ran out
 };
 
-// Where the helper is looked for: the folder kBridgeFolder beside this DLL.
+// Where the helper is looked for: the folder <Name>-32bit beside this DLL.
 const char* HelperPath();
 
 // True when no helper runs (none started yet, or the last one has ended):
