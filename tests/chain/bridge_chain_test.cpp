@@ -4,6 +4,7 @@
 // Vorn64BitInterface.exe and the emulated pad. Then the helper's life.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -18,6 +19,11 @@ namespace {
 constexpr char kInitOk[] = "Init: MediaPad Display v1.2.201.1126";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool HasLine(const std::string& output, const std::string& line) {
+  const Lines lines = vt::Lines(output);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
 
 // `expected` appear in `lines` in this order (other lines may come between).
 bool InOrder(const Lines& lines, const Lines& expected) {
@@ -40,7 +46,11 @@ TEST_F(BridgeChain, DisplayHost64DrivesThePadFromStartToShutdown) {
   ASSERT_EQ(run.exit_code, 0) << run.output;
   // Init's text, given only with the OK byte set.
   EXPECT_TRUE(Contains(run.output, kInitOk)) << run.output;
-  EXPECT_FALSE(Contains(run.output, "32 bit systems only!")) << run.output;
+  // The display host finds exactly the plain names of the 32-bit plug-in
+  // (CustomChar and CustomCharIndex it exports only decorated).
+  EXPECT_TRUE(
+      HasLine(run.output, "entry points: Init Done SetPosition Write PowerResume Usage DriverName DefaultParameters"))
+      << run.output;
 
   // The start-up text, the screen shown, the shutdown message with the LED off and mode 3.
   const size_t startup = observed.Find(0, "   LCDSmartie   | MediaPad plugin led=1 mode=1");
@@ -91,18 +101,22 @@ TEST_F(BridgeChain, AWriteLongerThanTheRecordReachesThePadWhole) {
   EXPECT_EQ(std::stoi(state["commands"]), 12 + 4 * 2 + 2);
 }
 
-TEST_F(BridgeChain, SetupDialogLoadAndFreeWithoutInitStartsNoHelper) {
+// The setup dialog's three texts are the 32-bit plug-in's own, asked for
+// without an Init: the pad is never touched, and the helper that answered
+// goes with the free.
+TEST_F(BridgeChain, SetupDialogGetsThe32BitPluginsOwnTextsWithoutInit) {
   bool helper_seen = false;
   vt::ChildRun run = RunDisplayHost64("--setup-only --hold 1500", 30000, [&] {
     helper_seen = helper_seen || !vt::FindProcesses(pt::kHelperTail).empty();
   });
   ASSERT_EQ(run.exit_code, 0) << run.output;
-  EXPECT_TRUE(Contains(run.output, "usage: 64-bit LCDSmartie")) << run.output;
-  EXPECT_TRUE(Contains(run.output, "driver: MediaPad Display v1.2.201.1126")) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "usage: 32 bit systems only!")) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "driver: MediaPad Display v1.2.201.1126")) << run.output;
   EXPECT_TRUE(Contains(run.output, "default parameters: ' '")) << run.output;
-  EXPECT_FALSE(helper_seen);
-  EXPECT_FALSE(vt::FileExists("logs\\QX20481.bridge.log"));
+  EXPECT_TRUE(helper_seen);
+  EXPECT_TRUE(vt::FindProcesses(pt::kHelperTail).empty());
   EXPECT_FALSE(vt::FileExists("mediapad.state"));
+  EXPECT_FALSE(vt::FileExists("logs\\QX20481.log"));
 }
 
 TEST_F(BridgeChain, HelperEndsWhenTheDisplayHostIsTerminated) {
@@ -162,4 +176,122 @@ TEST_F(BridgeChain, MissingHelperFailsInitAtOnceWithAClearText) {
   const std::string log = vt::ReadFileBytes("logs\\QX20481.bridge.log");
   EXPECT_TRUE(Contains(log, "QX20481-32bit\\QX20481Bridge32.exe is missing")) << log;
   EXPECT_FALSE(vt::FileExists("mediapad.state"));
+}
+
+// Any 32-bit display plug-in, here our recording one, behind a copy of the
+// bridge named after it: the 32-bit stand-in display host loads the 32-bit
+// plug-in directly, the 64-bit one its bridged copy, with the same session.
+// The plug-in records every call with its argument slots and its result.
+class BridgedPlugin : public pt::BridgeChainTest {
+ protected:
+  void SetUp() override {
+    pt::BridgeChainTest::SetUp();
+    Bridge("RecordingDisplay", "RecordingDisplay.dll");
+    ASSERT_TRUE(CreateDirectoryA("direct", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("direct\\displays", nullptr));
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "display_host.exe").c_str(), "direct\\display_host32.exe", FALSE));
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
+                          "direct\\displays\\RecordingDisplay.dll", FALSE));
+  }
+  // The same session on both paths; each path's calls, and the display
+  // host's lines without the timings of its writes.
+  struct Seen {
+    Lines calls, host;
+    int exit_code;
+  };
+  Seen Run(const std::string& arguments, bool bridged) {
+    DeleteFileA("RecordingDisplay.calls");
+    vt::ChildRun run = RunChild(
+        (bridged ? std::string("display_host64.exe") : "direct\\display_host32.exe") +
+            (bridged ? " displays\\RecordingDisplay.dll " : " direct\\displays\\RecordingDisplay.dll ") + arguments,
+        60000);
+    Seen seen{vt::FileLines("RecordingDisplay.calls"), {}, run.exit_code};
+    for (const std::string& line : vt::Lines(run.output))
+      if (line.rfind("writes: ", 0) != 0) seen.host.push_back(line);
+    return seen;
+  }
+};
+
+constexpr char kSession[] =
+    "--params \"p=1 two\" --exercise --show \"first \xb0 screen|second\" --show \"third|second\" --screen-ms 300 "
+    "--interval 50 --shutdown \"bye|\"";
+
+TEST_F(BridgedPlugin, EveryCallArrivesAsWhenThe32BitDisplayHostLoadsThePlugin) {
+  const Seen direct = Run(kSession, false);
+  const Seen bridged = Run(kSession, true);
+  ASSERT_EQ(direct.exit_code, 0) << testing::PrintToString(direct.host);
+  ASSERT_EQ(bridged.exit_code, 0) << testing::PrintToString(bridged.host);
+  // Same calls, same argument slots, same results, in the same order.
+  EXPECT_EQ(bridged.calls, direct.calls);
+  EXPECT_EQ(bridged.host, direct.host);
+  // The session did reach every call the plug-in has, and the display host
+  // found exactly the plug-in's entry points on both paths: none of
+  // SetContrast, SetBrightness, SetFan, PowerResume, DefaultParameters.
+  const Lines expected_host_start = {
+      "usage: RecordingDisplay: records every call in RecordingDisplay.calls",
+      "driver: RecordingDisplay 1.0 (recording stand-in)",
+      "default parameters: ''",
+      "entry points: Init Done SetPosition Write CustomChar ReadKey SetBacklight SetGPO CustomCharIndex SetColor "
+      "Usage DriverName",
+      "Init: RecordingDisplay ready",
+      "CustomCharIndex: 17 18 19 20 21 22 23 24",
+      "ReadKey: 0041",
+      "ReadKey: 0042",
+      "ReadKey: ff00",
+      "ReadKey: 0043"};
+  ASSERT_GE(bridged.host.size(), expected_host_start.size());
+  EXPECT_EQ(Lines(bridged.host.begin(), bridged.host.begin() + expected_host_start.size()), expected_host_start);
+  const std::string calls = testing::PrintToString(bridged.calls);
+  for (const char* call :
+       {"Init a5c3e110 a5c3e102 \"p=1 two\" -> ok=1 \"RecordingDisplay ready\"", "CustomCharIndex a5c3e101 -> 17",
+        "CustomChar a5c3e102 39 40 47 4e 55 5c 63 6a", "SetGPO a5c3e102 a5c3e100",
+        "SetColor a5c3e112 a5c3e134 a5c3e156", "SetBacklight a5c3e101", "SetPosition a5c3e105 a5c3e102",
+        "Write \"custom:\\x11\\x12\\x13\\x14\\x15\\x16\\x17\\x18\"", "Write \"first \\x11 screen  \"",
+        "Write \"third           \"", "SetBacklight a5c3e100", "Done"})
+    EXPECT_TRUE(std::find(bridged.calls.begin(), bridged.calls.end(), call) != bridged.calls.end())
+        << call << " in " << calls;
+  EXPECT_EQ(bridged.calls.back(), "Done") << calls;
+}
+
+// The failure path: Init's text and its OK byte left false, then Done, as
+// with the plug-in loaded directly.
+TEST_F(BridgedPlugin, AFailedInitGivesItsTextAndDoneAsDirectly) {
+  const Seen direct = Run("--params fail", false);
+  const Seen bridged = Run("--params fail", true);
+  EXPECT_EQ(direct.exit_code, 1);
+  EXPECT_EQ(bridged.exit_code, 1);
+  EXPECT_EQ(bridged.calls, direct.calls);
+  EXPECT_EQ(bridged.host, direct.host);
+  EXPECT_TRUE(std::find(bridged.host.begin(), bridged.host.end(), "Init failed: RecordingDisplay told to fail") !=
+              bridged.host.end())
+      << testing::PrintToString(bridged.host);
+  EXPECT_EQ(bridged.calls.back(), "Done");
+}
+
+// What the 32-bit plug-in loads by name is found in its own folder first,
+// then in the display host's; a file it opens by a relative name is found
+// in the display host's current directory.
+TEST_F(BridgedPlugin, ThePluginFindsWhatItLoadsInItsOwnFolderThenTheDisplayHosts) {
+  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
+                        "displays\\RecordingDisplay-32bit\\companion.dll", FALSE));
+  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(), "companion.dll", FALSE));
+  ASSERT_TRUE(vt::WriteFileBytes("note.txt", "the display host's folder\r\n"));
+  const std::string session = "--params \"load=companion.dll open=note.txt\" --screen-ms 0";
+  Seen seen = Run(session, true);
+  ASSERT_EQ(seen.exit_code, 0) << testing::PrintToString(seen.host);
+  const std::string folder = dir_.path();
+  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(),
+                        "  load companion.dll: " + folder + "\\displays\\RecordingDisplay-32bit\\companion.dll") !=
+              seen.calls.end())
+      << testing::PrintToString(seen.calls);
+  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  open note.txt: the display host's folder") !=
+              seen.calls.end())
+      << testing::PrintToString(seen.calls);
+
+  ASSERT_TRUE(DeleteFileA("displays\\RecordingDisplay-32bit\\companion.dll"));
+  seen = Run(session, true);
+  ASSERT_EQ(seen.exit_code, 0) << testing::PrintToString(seen.host);
+  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
+              seen.calls.end())
+      << testing::PrintToString(seen.calls);
 }
