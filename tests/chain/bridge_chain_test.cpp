@@ -295,3 +295,28 @@ TEST_F(BridgedPlugin, ThePluginFindsWhatItLoadsInItsOwnFolderThenTheDisplayHosts
               seen.calls.end())
       << testing::PrintToString(seen.calls);
 }
+
+// Two bridged plug-ins in one display host: the MediaPad's and the
+// recording one, each with its own helper and section, neither seeing the
+// other's calls.
+TEST_F(BridgedPlugin, TwoBridgedPluginsInOneDisplayHostEachGetOnlyTheirOwnCalls) {
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "two_plugins_driver.exe").c_str(), "two_plugins_driver.exe", FALSE));
+  size_t most_helpers = 0;
+  vt::ChildRun run =
+      RunChild(dir_.path() + "\\two_plugins_driver.exe displays\\QX20481.dll displays\\RecordingDisplay.dll", 60000,
+               [&] { most_helpers = std::max(most_helpers, vt::FindProcesses(pt::kHelperTail).size()); });
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init 1: MediaPad Display v1.2.201.1126")) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init 2: RecordingDisplay ready")) << run.output;
+  EXPECT_EQ(most_helpers, 2u);
+  EXPECT_TRUE(vt::FindProcesses(pt::kHelperTail).empty());
+  auto state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), "1: line 5       ");
+  const Lines calls = vt::FileLines("RecordingDisplay.calls");
+  Lines writes;
+  for (const std::string& call : calls)
+    if (call.rfind("Write ", 0) == 0) writes.push_back(call);
+  ASSERT_EQ(writes.size(), 6u) << testing::PrintToString(calls);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(writes[i], "Write \"2: line " + std::to_string(i) + "       \"");
+  EXPECT_EQ(calls.back(), "Done");
+}
