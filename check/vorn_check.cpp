@@ -4,7 +4,9 @@
 // exit status 0 when every link is OK, 1 when one is broken, 2 when there
 // are warnings only. With --patch-layer <file> it makes the patched layer
 // instead (patch_layer_step.h); with --end-host <folder> it ends a running
-// host program of that folder (host_processes.h).
+// host program of that folder (host_processes.h); with --bridge or
+// --unbridge displays\<name>.dll it puts the 64-bit bridge in front of a
+// 32-bit display plug-in, or takes it away (bridge_step.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +14,7 @@
 #include <string>
 
 #include "bounded_call.h"
+#include "bridge_step.h"
 #include "console_pause.h"
 #include "file_facts.h"
 #include "host_processes.h"
@@ -379,11 +382,19 @@ int main(int argc, char** argv) {
     status = PatchLayerStep(argv[2], OwnFolder());
   } else if (argc == 3 && strcmp(argv[1], "--end-host") == 0) {
     status = EndHostStep(argv[2]);
+  } else if (argc == 3 && strcmp(argv[1], "--bridge") == 0) {
+    status = BridgeStep(argv[2], OwnFolder());
+  } else if (argc == 3 && strcmp(argv[1], "--unbridge") == 0) {
+    status = UnbridgeStep(argv[2]);
   } else {
     printf(
         "usage: vorn-check.exe                    checks the display chain in this program's folder\n"
         "       vorn-check.exe --patch-layer <the vendor's MediaPadLayer.dll>\n"
-        "                                         writes its patched copy into this program's folder\n");
+        "                                         writes its patched copy into this program's folder\n"
+        "       vorn-check.exe --bridge displays\\<name>.dll\n"
+        "                                         lets the 64-bit LCDSmartie use that 32-bit display plug-in\n"
+        "       vorn-check.exe --unbridge displays\\<name>.dll\n"
+        "                                         puts the 32-bit plug-in back in its place\n");
     status = 1;
   }
   PauseIfAloneOnConsole();
