@@ -38,6 +38,12 @@ constexpr uint32_t kNoKey = 0xFF00;  // any word over 255 reads as no key
 constexpr uint32_t kUnreadablePluginEntries = EntryBit(kEntryInit) | EntryBit(kEntryDone) | EntryBit(kEntryUsage) |
                                               EntryBit(kEntryDriverName) | EntryBit(kEntryDefaultParameters);
 
+// A byte or boolean argument as the 32-bit display host passes it: zero-
+// extended. The 64-bit display host sets only the low byte of the register
+// (a SetBacklight(false) came with 0x012a8b00), which a 32-bit plug-in that
+// reads the whole slot would take for true.
+uint32_t Byte(uint32_t slot) { return slot & 0xFF; }
+
 struct BridgeState {
   uint32_t entries = kAllDisplayEntries;  // the 32-bit plug-in's
   std::string problem;                    // why the 32-bit plug-in cannot be served; empty when it can
@@ -71,8 +77,8 @@ HelperCall Call(BridgeCall call) {
 }
 
 HelperCall CallInit(uint32_t size_x, uint32_t size_y, const char* parameters) {
-  g.record.args[0] = size_x;
-  g.record.args[1] = size_y;
+  g.record.args[0] = Byte(size_x);
+  g.record.args[1] = Byte(size_y);
   SetRecordText(parameters, strlen(parameters));
   g.record.ok = 0;
   return Call(kBridgeInit);
@@ -84,7 +90,7 @@ HelperCall CallWrite(const char* text, size_t n) {
 }
 
 HelperCall CallCustomChar(uint32_t character, const uint8_t* data) {
-  g.record.args[0] = character;
+  g.record.args[0] = Byte(character);
   memset(g.record.data, 0, sizeof g.record.data);
   if (data) memcpy(g.record.data, data, sizeof g.record.data);
   return Call(kBridgeCustomChar);
@@ -230,8 +236,8 @@ void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) {
   if (g.position_pending && HelperReady()) Call(kBridgeSetPosition);
   g.replay.SetPosition(x, y);
   g.position_pending = true;
-  g.pending_x = x;
-  g.pending_y = y;
+  g.pending_x = Byte(x);
+  g.pending_y = Byte(y);
 }
 
 void WINAPI DISPLAYDLL_Write(const char* text) {
@@ -255,7 +261,7 @@ void WINAPI DISPLAYDLL_CustomChar(uint32_t character, const uint8_t* data) {
 }
 
 uint8_t WINAPI DISPLAYDLL_CustomCharIndex(uint32_t index) {
-  g.record.args[0] = index;
+  g.record.args[0] = Byte(index);
   if (HelperReady() && Call(kBridgeCustomCharIndex) == HelperCall::kAnswered)
     return static_cast<uint8_t>(g.record.result);
   const uint32_t i = index & 0xFF;
@@ -268,36 +274,36 @@ uint16_t WINAPI DISPLAYDLL_ReadKey() {
 }
 
 void WINAPI DISPLAYDLL_SetBacklight(uint32_t on) {
-  g.record.args[0] = on;
+  g.record.args[0] = Byte(on);
   if (HelperReady()) Call(kBridgeSetBacklight);
 }
 
 void WINAPI DISPLAYDLL_SetContrast(uint32_t level) {
-  g.record.args[0] = level;
+  g.record.args[0] = Byte(level);
   if (HelperReady()) Call(kBridgeSetContrast);
 }
 
 void WINAPI DISPLAYDLL_SetBrightness(uint32_t level) {
-  g.record.args[0] = level;
+  g.record.args[0] = Byte(level);
   if (HelperReady()) Call(kBridgeSetBrightness);
 }
 
 void WINAPI DISPLAYDLL_SetGPO(uint32_t gpo, uint32_t on) {
-  g.record.args[0] = gpo;
-  g.record.args[1] = on;
+  g.record.args[0] = Byte(gpo);
+  g.record.args[1] = Byte(on);
   if (HelperReady()) Call(kBridgeSetGpo);
 }
 
 void WINAPI DISPLAYDLL_SetFan(uint32_t t1, uint32_t t2) {
-  g.record.args[0] = t1;
-  g.record.args[1] = t2;
+  g.record.args[0] = Byte(t1);
+  g.record.args[1] = Byte(t2);
   if (HelperReady()) Call(kBridgeSetFan);
 }
 
 void WINAPI DISPLAYDLL_SetColor(uint32_t red, uint32_t green, uint32_t blue) {
-  g.record.args[0] = red;
-  g.record.args[1] = green;
-  g.record.args[2] = blue;
+  g.record.args[0] = Byte(red);
+  g.record.args[1] = Byte(green);
+  g.record.args[2] = Byte(blue);
   if (HelperReady()) Call(kBridgeSetColor);
 }
 

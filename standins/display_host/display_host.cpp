@@ -40,7 +40,11 @@ using ReadKeyFn = uint16_t(WINAPI*)();
 // own unless the plug-in's CustomCharIndex gives others.
 constexpr uint8_t kCustomCodes[8] = {176, 158, 131, 132, 133, 134, 135, 136};
 
-uint32_t ByteSlot(uint32_t value) { return kSlotJunk | (value & 0xFF); }
+// Cleared by --zero-extend: byte arguments then come zero-extended, as the
+// real 32-bit display host passes them.
+uint32_t g_slot_junk = kSlotJunk;
+
+uint32_t ByteSlot(uint32_t value) { return g_slot_junk | (value & 0xFF); }
 
 struct Plugin : DisplaySessionEntries {
   HMODULE module = nullptr;
@@ -201,6 +205,7 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
+  if (options.zero_extend) g_slot_junk = 0;
   const std::string defaults = SetupDialogLoad(options.plugin_path);
   if (options.setup_only) {
     Sleep(options.hold_ms);
