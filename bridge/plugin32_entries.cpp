@@ -38,7 +38,7 @@ bool ReadPlugin32Entries(const std::string& path, uint32_t* entries, std::string
   }
   PeLayout layout;
   if (!layout.Read(bytes)) {
-    *why = layout.error();
+    *why = "is not a 32-bit DLL (" + layout.error() + ")";
     return false;
   }
   if (!layout.is_dll() || !layout.is_pe32() || layout.machine() != IMAGE_FILE_MACHINE_I386) {

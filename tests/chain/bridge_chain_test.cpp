@@ -324,3 +324,23 @@ TEST_F(BridgedPlugin, TwoBridgedPluginsInOneDisplayHostEachGetOnlyTheirOwnCalls)
   for (int i = 0; i < 6; ++i) EXPECT_EQ(writes[i], "Write \"2: line " + std::to_string(i) + "       \"");
   EXPECT_EQ(calls.back(), "Done");
 }
+
+// A bridged copy whose 32-bit plug-in is no DLL it can read shows only
+// Init, Done and the setup dialog's texts, which say why; its log carries
+// its name, and no helper is started.
+TEST_F(BridgedPlugin, AnUnreadable32BitPluginLeavesInitAndTheTextsWhichSayWhy) {
+  Bridge("Broken", "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::WriteFileBytes("displays\\Broken-32bit\\Broken.dll", "not a program"));
+  bool helper_seen = false;
+  vt::ChildRun run = RunChild("display_host64.exe displays\\Broken.dll --params x", 30000,
+                              [&] { helper_seen = helper_seen || !vt::FindProcesses(pt::kHelperTail).empty(); });
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "entry points: Init Done Usage DriverName DefaultParameters")) << run.output;
+  const std::string why =
+      "the 32-bit plug-in displays\\Broken-32bit\\Broken.dll is not a 32-bit DLL (it is not a Windows program file): "
+      "the 64-bit Broken.dll serves only it";
+  EXPECT_TRUE(HasLine(run.output, "usage: " + why)) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init failed: " + why)) << run.output;
+  EXPECT_FALSE(helper_seen);
+  EXPECT_TRUE(Contains(vt::ReadFileBytes("logs\\Broken.bridge.log"), why));
+}
