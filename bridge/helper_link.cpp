@@ -10,7 +10,6 @@
 #include "bridge_names.h"
 #include "channel.h"
 #include "debug_log.h"
-#include "module_path.h"
 #include "unique_handle.h"
 #include "wait_seam.h"
 
