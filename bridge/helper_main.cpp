@@ -53,10 +53,31 @@ std::string DisplayHostFolder(HANDLE display_host) {
   return path;
 }
 
+// What the plug-in loads by name is looked for as the 32-bit display host
+// would look for it, with the plug-in's own folder first: this program's
+// folder (which holds the plug-in), the display host's folder, the system
+// folders, then the current directory and the search path. The dll
+// directory takes the current directory out of the loader's order, so it
+// goes at the front of the search path.
+void SetLibrarySearch(const std::string& host_folder) {
+  if (host_folder.empty()) return;
+  SetDllDirectoryA(host_folder.c_str());
+  char current[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryA(sizeof current, current);
+  if (n == 0 || n >= sizeof current) return;
+  std::string path = current;
+  const DWORD length = GetEnvironmentVariableA("PATH", nullptr, 0);
+  if (length > 0) {
+    std::string rest(length, '\0');
+    const DWORD got = GetEnvironmentVariableA("PATH", &rest[0], length);
+    rest.resize(got < length ? got : 0);
+    if (!rest.empty()) path += ";" + rest;
+  }
+  SetEnvironmentVariableA("PATH", path.c_str());
+}
+
 // The 32-bit plug-in beside this program, by its full path: one in the
-// current directory or on the search path is never taken for it. What it
-// loads by name is found in its own folder (this program's), then in the
-// display host's folder, as the 32-bit display host would find it there.
+// current directory or on the search path is never taken for it.
 void LoadPlugin32(const std::string& name, const std::string& host_folder) {
   char own[MAX_PATH];
   if (ThisModulePath(own, sizeof own) == 0) return;
@@ -64,7 +85,7 @@ void LoadPlugin32(const std::string& name, const std::string& host_folder) {
   if (!slash) return;
   slash[1] = '\0';
   snprintf(g.path, sizeof g.path, "%s%s", own, Plugin32FileName(name).c_str());
-  if (!host_folder.empty()) SetDllDirectoryA(host_folder.c_str());
+  SetLibrarySearch(host_folder);
   const HMODULE module = LoadLibraryA(g.path);
   if (!module) {
     LogWritef("Helper", "could not load %s, error %lu", g.path, GetLastError());

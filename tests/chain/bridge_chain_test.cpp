@@ -298,6 +298,27 @@ TEST_F(BridgedPlugin, ThePluginFindsWhatItLoadsInItsOwnFolderThenTheDisplayHosts
   EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
               seen.calls.end())
       << testing::PrintToString(seen.calls);
+
+  // A display host whose program lies elsewhere than its current directory:
+  // its program's folder comes before the current directory, which is
+  // still searched, as by the 32-bit display host.
+  ASSERT_TRUE(CreateDirectoryA("program", nullptr));
+  ASSERT_TRUE(CopyFileA("display_host64.exe", "program\\display_host64.exe", FALSE));
+  ASSERT_TRUE(CopyFileA("companion.dll", "program\\companion.dll", FALSE));
+  const std::string elsewhere = "program\\display_host64.exe displays\\RecordingDisplay.dll " + session;
+  DeleteFileA("RecordingDisplay.calls");
+  ASSERT_EQ(RunChild(elsewhere, 60000).exit_code, 0);
+  Lines calls = vt::FileLines("RecordingDisplay.calls");
+  EXPECT_TRUE(std::find(calls.begin(), calls.end(), "  load companion.dll: " + folder + "\\program\\companion.dll") !=
+              calls.end())
+      << testing::PrintToString(calls);
+  ASSERT_TRUE(DeleteFileA("program\\companion.dll"));
+  DeleteFileA("RecordingDisplay.calls");
+  ASSERT_EQ(RunChild(elsewhere, 60000).exit_code, 0);
+  calls = vt::FileLines("RecordingDisplay.calls");
+  EXPECT_TRUE(std::find(calls.begin(), calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
+              calls.end())
+      << testing::PrintToString(calls);
 }
 
 // Two bridged plug-ins in one display host: the MediaPad's and the
