@@ -453,8 +453,8 @@ int RunAll(int calls) {
   const Row* write32 = Find(signalled, "DISPLAYDLL_Write");
   const Row* write64 = Find(signalled, "DISPLAYDLL_Write64");
   printf(
-      "  signalled DISPLAYDLL_Write through the 64-bit plug-in / through the 32-bit one: median %.2f; target at "
-      "most 2\n",
+      "  signalled DISPLAYDLL_Write through the 64-bit bridge / through the 32-bit plug-in: median %.2f; target "
+      "at most 1.5\n",
       write32 && write64 ? write64->median_us / write32->median_us : -1.0);
   const double polled_median = Worst(polled, &Row::median_us, &which);
   printf("  poll-only median / 1 ms sleep floor (%.1f): worst %.2f (%s); target at most 1.15\n", sleep_floor,

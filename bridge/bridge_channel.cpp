@@ -2,13 +2,7 @@
 
 #include <windows.h>
 
-#include <cstdio>
-
 #include "channel.h"
-
-void BridgeSectionName(unsigned long pid, char (&name)[kBridgeSectionNameSize]) {
-  snprintf(name, sizeof name, "%s%lu", kBridgeSectionStem, pid);
-}
 
 bool BridgeOpen(const char* section_name) {
   CommsStart(kBridgeSlot, kMapAllAccess, section_name, kBridgeRecordSize);
@@ -18,8 +12,4 @@ bool BridgeOpen(const char* section_name) {
 bool BridgeSendReply(const BridgeRecord& reply) {
   return CommsChangeUnanswered(
       kBridgeSlot, reply, [&](BridgeRecord& current) { CommsCopyKeepingLock(&current, &reply, kBridgeRecordSize); });
-}
-
-bool BridgeWithdraw(const BridgeRecord& request) {
-  return CommsChangeUnanswered(kBridgeSlot, request, [](BridgeRecord& current) { current.opcode = kBridgeNone; });
 }

@@ -2,16 +2,7 @@
 // The bridge's section, on the channel of common/ (slot kBridgeSlot), and
 // the two writes that must look at what the section holds first.
 
-#include <cstddef>
-
 #include "bridge_record.h"
-
-// "QX20481Bridge.<process id>": the section of the display host process
-// `pid`. A plain buffer rather than a string: the 64-bit plug-in links no
-// part of the C++ runtime that keeps memory after it is freed (its
-// exception pool).
-constexpr size_t kBridgeSectionNameSize = 64;
-void BridgeSectionName(unsigned long pid, char (&name)[kBridgeSectionNameSize]);
 
 // Opens (or creates) the section and its two events; false without a view.
 bool BridgeOpen(const char* section_name);
@@ -20,5 +11,3 @@ bool BridgeOpen(const char* section_name);
 // unanswered (same opcode and number): a request withdrawn or replaced
 // meanwhile is never answered over.
 bool BridgeSendReply(const BridgeRecord& reply);
-// Takes back a request whose caller gave up: no helper serves it later.
-bool BridgeWithdraw(const BridgeRecord& request);

@@ -1,4 +1,7 @@
 #pragma once
-// The log file name of the bridge's program or DLL that links bridge_log.cpp
-// (without "logs\" and ".log"); each defines it.
+// The log of the bridge's program or DLL that links bridge_log.cpp:
+// "logs\<name>.log". Each defines kBridgeLogName, the name until
+// BridgeLogSetName gives the one that follows from the bridged plug-in's.
 extern const char kBridgeLogName[];
+
+void BridgeLogSetName(const char* name);

@@ -1,27 +1,20 @@
 #pragma once
-// The record that crosses between the 64-bit QX20481.dll and its 32-bit
+// The record that crosses between a 64-bit bridge DLL and its 32-bit
 // helper program, through a section of their own (never the proxy's): its
-// name carries the display host's process id, so every display host has
-// its own helper. The first 16 bytes follow the channel's layout (opcode,
-// the hand-over lock at byte 4, done), so CommsSend and CommsRecv and their
-// lock serve this record as they serve the proxy's block.
+// name carries the bridged plug-in's name and the display host's process
+// id, so every display host and every bridged plug-in has its own helper.
+// The first 16 bytes follow the channel's layout (opcode, the hand-over
+// lock at byte 4, done), so CommsSend and CommsRecv and their lock serve
+// this record as they serve the proxy's block.
 
 #include <cstddef>
 #include <cstdint>
 
-// Folder beside the 64-bit plug-in that holds the helper and the 32-bit
-// plug-in: a subfolder, so the display host's setup dialog (which lists
-// displays\*.dll only) never offers either.
-constexpr char kBridgeFolder[] = "QX20481-32bit";
-constexpr char kHelperProgram[] = "QX20481Bridge32.exe";
-constexpr char kPlugin32File[] = "QX20481.dll";
-constexpr char kBridgeSectionStem[] = "QX20481Bridge.";
-
 // The one slot of the channel table that the bridge uses.
 constexpr int32_t kBridgeSlot = 1;
 
-// Init's parameters, a written text and Init's returned text travel in
-// `text`; a longer written text is sent in pieces.
+// Init's parameters, a written text and the texts the plug-in returns
+// travel in `text`; a longer written text is sent in pieces.
 constexpr int32_t kBridgeTextSize = 4096;
 
 enum BridgeCall : int32_t {
@@ -31,6 +24,19 @@ enum BridgeCall : int32_t {
   kBridgeWrite = 3,
   kBridgePowerResume = 4,
   kBridgeQuit = 5,  // the plug-in is being freed: the helper ends
+  kBridgeSetPosition = 6,
+  kBridgeCustomChar = 7,
+  kBridgeCustomCharIndex = 8,
+  kBridgeReadKey = 9,
+  kBridgeSetBacklight = 10,
+  kBridgeSetContrast = 11,
+  kBridgeSetBrightness = 12,
+  kBridgeSetGpo = 13,
+  kBridgeSetFan = 14,
+  kBridgeSetColor = 15,
+  kBridgeUsage = 16,
+  kBridgeDriverName = 17,
+  kBridgeDefaultParameters = 18,
 };
 
 #pragma pack(push, 1)
@@ -39,7 +45,13 @@ struct BridgeRecord {
   int32_t lock;    // the channel's hand-over lock; 0 in every record that crosses
   int32_t done;    // 1 once the helper has served the request
   int32_t request_id;
-  int32_t x, y;         // Write: the cursor to write at, 1-based, as SetPosition takes it
+  // 1: SetPosition(x, y) is called first. The 64-bit side keeps a
+  // SetPosition until the next call, so it costs no round trip of its own.
+  int32_t position_first;
+  uint32_t x, y;
+  uint32_t args[3];     // the call's arguments as the display host passed them (Init: SizeX, SizeY)
+  uint8_t data[8];      // CustomChar's eight bytes
+  int32_t result;       // ReadKey's word, CustomCharIndex's byte
   int32_t ok;           // Init's OK byte, as the 32-bit plug-in set it
   int32_t text_length;  // bytes in text before its terminator; bounded by the reader
   char text[kBridgeTextSize];

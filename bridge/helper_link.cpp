@@ -6,9 +6,11 @@
 #include <cstring>
 
 #include "bridge_channel.h"
+#include "bridge_identity.h"
+#include "bridge_names.h"
 #include "channel.h"
 #include "debug_log.h"
-#include "module_path.h"
+#include "round_trip.h"
 #include "unique_handle.h"
 #include "wait_seam.h"
 
@@ -19,7 +21,6 @@ namespace {
 constexpr DWORD kReplyWaitMs = 50;
 constexpr DWORD kQuitWaitMs = 1000;
 
-char g_helper_path[MAX_PATH];
 ScopedHandle g_job;
 ScopedHandle g_helper;
 // The helper did not answer in time: it may be stuck inside a call, so the
@@ -50,14 +51,14 @@ bool StartHelper() {
     LogWritef("Helper", "%s is missing", HelperPath());
     return false;
   }
-  char section[kBridgeSectionNameSize];
-  BridgeSectionName(GetCurrentProcessId(), section);
-  if (!BridgeOpen(section)) return false;
+  const std::string section = BridgeSectionName(ThisBridge().name, GetCurrentProcessId());
+  if (!BridgeOpen(section.c_str())) return false;
   if (!g_job) g_job.reset(KillOnCloseJob());
 
-  char command_line[MAX_PATH + 64];
-  snprintf(command_line, sizeof command_line, "\"%s\" %lu %s", HelperPath(),
-           static_cast<unsigned long>(GetCurrentProcessId()), section);
+  // The name is quoted: a file name may hold blanks.
+  char command_line[MAX_PATH + 2 * kBridgeNameMax + 64];
+  snprintf(command_line, sizeof command_line, "\"%s\" %lu \"%s\" \"%s\"", HelperPath(),
+           static_cast<unsigned long>(GetCurrentProcessId()), section.c_str(), ThisBridge().name.c_str());
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
@@ -86,12 +87,8 @@ void EndHelper() {
   g_helper.reset();
 }
 
-bool IsAnswerTo(const BridgeRecord& request, const BridgeRecord& seen) {
-  return seen.done != 0 && seen.opcode == request.opcode && seen.request_id == request.request_id;
-}
-
 // Waits for the reply signal or the helper's end, at most `ms`.
-void AwaitReply(DWORD ms) {
+void AwaitReplyOrEnd(DWORD ms) {
   HANDLE reply = g_channel[kBridgeSlot].events[kReplyEvent];
   HANDLE waits[2] = {g_helper.get(), reply};
   WaitForMultipleObjects(reply ? 2 : 1, waits, FALSE, ms);
@@ -99,19 +96,45 @@ void AwaitReply(DWORD ms) {
 
 }  // namespace
 
-const char* HelperPath() {
-  if (!g_helper_path[0]) {
-    char own[MAX_PATH];
-    if (ThisModulePath(own, sizeof own) == 0) return g_helper_path;
-    if (char* slash = strrchr(own, '\\')) slash[1] = '\0';
-    snprintf(g_helper_path, sizeof g_helper_path, "%s%s\\%s", own, kBridgeFolder, kHelperProgram);
-  }
-  return g_helper_path;
-}
+const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
 
 bool HelperNeedsStart() { return g_helper_stuck || HelperEnded(); }
 
+namespace {
+
+// The bridge's hop of the round trip (round_trip.h): the helper, woken by
+// the request event; a wait ends at its answer or at its end, whichever
+// comes first, so its process is looked at after every wait. A helper that
+// ends during a call is not replaced within it: the plug-in gives the next
+// one its session back before the next call (plugin64_entry_points.cpp).
+struct HelperHop {
+  int32_t slot = kBridgeSlot;
+
+  void SignalAndAwaitReply(const Deadline& deadline) {
+    Signal();
+    AwaitReply(deadline);
+  }
+  void Signal() { CommsSignal(slot, kRequestEvent); }
+  void AwaitReply(const Deadline& deadline) { AwaitReplyOrEnd(deadline.LeftMs(kReplyWaitMs)); }
+  bool ServerEnded(int32_t) { return HelperEnded(); }
+  CallOutcome ReplaceServer(const Deadline&) { return kCallNotAnswered; }
+  void Answered(const BridgeRecord&, const BridgeRecord&) {}
+  void Unanswered(const BridgeRecord& request, CallOutcome why) {
+    if (why == kCallTimedOut) {
+      // It may be stuck inside a call: the next call ends it and starts a new one.
+      g_helper_stuck = true;
+      LogWritef("Helper", "no answer to call %d in %lld ms", static_cast<int>(request.opcode),
+                static_cast<long long>(kHelperCallBudgetMs));
+    } else {
+      LogWritef("Helper", "the helper ended during call %d", static_cast<int>(request.opcode));
+    }
+  }
+};
+
+}  // namespace
+
 HelperCall HelperRoundTrip(BridgeRecord& record) {
+  const Deadline deadline = Deadline::In(kHelperCallBudgetMs);
   if (g_helper_stuck) {
     LogWrite("Helper", "the helper did not answer the last call; it is replaced");
     EndHelper();
@@ -122,33 +145,8 @@ HelperCall HelperRoundTrip(BridgeRecord& record) {
     g_helper.reset();
     if (!StartHelper()) return HelperCall::kNoHelper;
   }
-  record.lock = 0;
-  record.done = 0;
-  record.request_id = CommsNextRequestNumber();
-  CommsSend(kBridgeSlot, &record, kBridgeRecordSize);
-  CommsSignal(kBridgeSlot, kRequestEvent);
-  static BridgeRecord seen;
-  int64_t spent_us = 0;
-  while (spent_us < kCallBudgetMs * 1000) {
-    const int64_t before = VornNowUs();
-    AwaitReply(kReplyWaitMs);
-    spent_us += VornNowUs() - before;
-    if (CommsRecv(kBridgeSlot, &seen, kBridgeRecordSize) && IsAnswerTo(record, seen)) {
-      memcpy(&record, &seen, sizeof record);
-      return HelperCall::kAnswered;
-    }
-    if (HelperEnded()) {
-      // Not left for the next helper to serve before the call it is given.
-      BridgeWithdraw(record);
-      LogWritef("Helper", "the helper ended during call %d", static_cast<int>(record.opcode));
-      return HelperCall::kNoAnswer;
-    }
-  }
-  BridgeWithdraw(record);
-  g_helper_stuck = true;
-  LogWritef("Helper", "no answer to call %d in %lld ms", static_cast<int>(record.opcode),
-            static_cast<long long>(kCallBudgetMs));
-  return HelperCall::kNoAnswer;
+  HelperHop hop;
+  return RoundTrip(hop, record, false, deadline) == kCallAnswered ? HelperCall::kAnswered : HelperCall::kNoAnswer;
 }
 
 void HelperRelease() {

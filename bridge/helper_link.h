@@ -6,10 +6,15 @@
 #include <cstdint>
 
 #include "bridge_record.h"
+#include "call_bound.h"
 
-// Waits for one answer at most this long: Init waits for the pad (up to
-// 30 attempts a second apart) behind the proxy's own bounded calls.
-constexpr int64_t kCallBudgetMs = 120000;
+// Waits for one answer at most this long. One call of the 32-bit plug-in
+// may meet one proxy call that times out against a stuck host program
+// (kProxyCallBoundMs), and then calls that a host started in its place
+// answers (its start, the launcher's second, the device given back): a
+// helper that is only waiting on the proxy's time-out is never taken for a
+// stuck one. Init waits for the pad, up to 30 attempts a second apart.
+constexpr int64_t kHelperCallBudgetMs = kProxyCallBoundMs + 20000;
 
 enum class HelperCall {
   kAnswered,  // `record` now holds the helper's answer
@@ -17,7 +22,7 @@ enum class HelperCall {
   kNoAnswer,  // the helper ended during the call, or the budget ran out
 };
 
-// Where the helper is looked for: the folder kBridgeFolder beside this DLL.
+// Where the helper is looked for: the folder <Name>-32bit beside this DLL.
 const char* HelperPath();
 
 // True when no helper runs (none started yet, or the last one has ended):

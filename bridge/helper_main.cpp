@@ -1,9 +1,9 @@
-// QX20481Bridge32.exe: the 32-bit side of the 64-bit QX20481.dll. Started
-// by it as "QX20481Bridge32.exe <display host pid> <section name>", in the
-// display host's current directory, it loads the 32-bit QX20481.dll that
-// lies beside it and makes each call the 64-bit plug-in forwards. It ends
-// when told to (the 64-bit plug-in is freed) or when the display host
-// process has ended, however it ended.
+// QX20481Bridge32.exe: the 32-bit side of a 64-bit bridge DLL. Started by
+// it as "QX20481Bridge32.exe <display host pid> <section name> <Name>", in
+// the display host's current directory, it loads the 32-bit <Name>.dll that
+// lies beside it and makes each call the bridge forwards, with the display
+// host's arguments. It ends when told to (the bridge is freed) or when the
+// display host process has ended, however it ended.
 //
 // Exit status: 0 after either end, 2 when the command line was wrong, the
 // display host was already gone or the section could not be opened.
@@ -13,14 +13,15 @@
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
+#include <string>
 
 #include "bridge_channel.h"
 #include "bridge_log.h"
+#include "bridge_names.h"
 #include "channel.h"
 #include "debug_log.h"
-#include "display_session_entries.h"
 #include "module_path.h"
-#include "typed_export.h"
+#include "plugin32_calls.h"
 #include "unique_handle.h"
 
 extern const char kBridgeLogName[] = "QX20481Bridge32";
@@ -31,88 +32,81 @@ namespace {
 // a signal, so a lost signal costs at most this long.
 constexpr DWORD kIdleWaitMs = 100;
 
-struct Plugin32 : DisplaySessionEntries {
-  HMODULE module = nullptr;
-  VoidFn power_resume = nullptr;
+struct HelperState {
+  Plugin32Calls plugin;
   char path[MAX_PATH] = {};
 };
-Plugin32 g_plugin;
+HelperState g;
+
+// The folder of the display host's program: where the 32-bit display host
+// would have been, and so where the plug-in's libraries are looked for
+// after its own folder. The display host's current directory stands in
+// when the program's path cannot be read.
+std::string DisplayHostFolder(HANDLE display_host) {
+  char path[MAX_PATH];
+  DWORD size = sizeof path;
+  if (!QueryFullProcessImageNameA(display_host, 0, path, &size)) {
+    const DWORD n = GetCurrentDirectoryA(sizeof path, path);
+    return n > 0 && n < sizeof path ? path : "";
+  }
+  if (char* slash = strrchr(path, '\\')) *slash = '\0';
+  return path;
+}
+
+// What the plug-in loads by name is looked for as the 32-bit display host
+// would look for it, with the plug-in's own folder first: this program's
+// folder (which holds the plug-in), the display host's folder, the system
+// folders, then the current directory and the search path. The dll
+// directory takes the current directory out of the loader's order, so it
+// goes at the front of the search path.
+void SetLibrarySearch(const std::string& host_folder) {
+  if (host_folder.empty()) return;
+  SetDllDirectoryA(host_folder.c_str());
+  char current[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryA(sizeof current, current);
+  if (n == 0 || n >= sizeof current) return;
+  std::string path = current;
+  const DWORD length = GetEnvironmentVariableA("PATH", nullptr, 0);
+  if (length > 0) {
+    std::string rest(length, '\0');
+    const DWORD got = GetEnvironmentVariableA("PATH", &rest[0], length);
+    rest.resize(got < length ? got : 0);
+    if (!rest.empty()) path += ";" + rest;
+  }
+  SetEnvironmentVariableA("PATH", path.c_str());
+}
 
 // The 32-bit plug-in beside this program, by its full path: one in the
 // current directory or on the search path is never taken for it.
-void LoadPlugin32() {
+void LoadPlugin32(const std::string& name, const std::string& host_folder) {
   char own[MAX_PATH];
   if (ThisModulePath(own, sizeof own) == 0) return;
   char* slash = strrchr(own, '\\');
   if (!slash) return;
   slash[1] = '\0';
-  snprintf(g_plugin.path, sizeof g_plugin.path, "%s%s", own, kPlugin32File);
-  g_plugin.module = LoadLibraryA(g_plugin.path);
-  if (!g_plugin.module) {
-    LogWritef("Helper", "could not load %s, error %lu", g_plugin.path, GetLastError());
+  snprintf(g.path, sizeof g.path, "%s%s", own, Plugin32FileName(name).c_str());
+  SetLibrarySearch(host_folder);
+  const HMODULE module = LoadLibraryA(g.path);
+  if (!module) {
+    LogWritef("Helper", "could not load %s, error %lu", g.path, GetLastError());
     return;
   }
-  // Each call checks its own entry: a missing one fails that call only.
-  g_plugin.Load(g_plugin.module);
-  g_plugin.power_resume = LookupExport<Plugin32::VoidFn>(g_plugin.module, "DISPLAYDLL_PowerResume");
-}
-
-void SetText(BridgeRecord& record, const char* text) {
-  const size_t n = text ? strnlen(text, kBridgeTextSize - 1) : 0;
-  if (n) memcpy(record.text, text, n);
-  record.text[n] = '\0';
-  record.text_length = static_cast<int32_t>(n);
-}
-
-void ServeInit(BridgeRecord& record) {
-  BoundedTextLength(record);
-  if (!g_plugin.init) {
-    record.ok = 0;
-    char text[MAX_PATH + 64];
-    snprintf(text, sizeof text, "32-bit plug-in not found: %s", g_plugin.path[0] ? g_plugin.path : kPlugin32File);
-    SetText(record, text);
-    return;
-  }
-  uint8_t ok = 0;
-  const char* answer = g_plugin.init(16, 2, record.text, &ok);
-  record.ok = ok;
-  SetText(record, answer);
-}
-
-void ServeWrite(BridgeRecord& record) {
-  BoundedTextLength(record);
-  if (g_plugin.set_position) g_plugin.set_position(static_cast<uint32_t>(record.x), static_cast<uint32_t>(record.y));
-  if (g_plugin.write) g_plugin.write(record.text);
-  record.text_length = 0;
-  record.text[0] = '\0';
-}
-
-// Makes the call; false when the helper is to end.
-bool Serve(BridgeRecord& record) {
-  switch (record.opcode) {
-    case kBridgeInit: ServeInit(record); break;
-    case kBridgeDone:
-      if (g_plugin.done) g_plugin.done();
-      break;
-    case kBridgeWrite: ServeWrite(record); break;
-    case kBridgePowerResume:
-      if (g_plugin.power_resume) g_plugin.power_resume();
-      break;
-    case kBridgeQuit: break;
-    default: LogWritef("Helper", "unknown call %d", static_cast<int>(record.opcode)); break;
-  }
-  return record.opcode != kBridgeQuit;
+  g.plugin.Load(module);
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) return 2;
+  if (argc != 4 || !IsBridgeName(argv[3])) return 2;
+  const std::string name = argv[3];
+  BridgeLogSetName(HelperLogName(name).c_str());
   const DWORD parent_pid = strtoul(argv[1], nullptr, 10);
-  ScopedHandle parent(OpenProcess(SYNCHRONIZE, FALSE, parent_pid));
+  ScopedHandle parent(OpenProcess(SYNCHRONIZE | PROCESS_QUERY_LIMITED_INFORMATION, FALSE, parent_pid));
+  if (!parent) parent.reset(OpenProcess(SYNCHRONIZE, FALSE, parent_pid));
   if (!parent) return 2;
   if (!BridgeOpen(argv[2])) return 2;
-  LoadPlugin32();
+  LoadPlugin32(name, DisplayHostFolder(parent.get()));
+  g.plugin.SetMissingText(g.path[0] ? g.path : Plugin32FileName(name).c_str());
 
   HANDLE request_event = g_channel[kBridgeSlot].events[kRequestEvent];
   HANDLE waits[2] = {parent.get(), request_event};
@@ -124,7 +118,7 @@ int main(int argc, char** argv) {
     if (CommsRecv(kBridgeSlot, &record, kBridgeRecordSize) && record.opcode != kBridgeNone && record.done == 0 &&
         record.request_id != last_served) {
       last_served = record.request_id;
-      running = Serve(record);
+      running = g.plugin.Serve(record);
       record.done = 1;
       BridgeSendReply(record);
       CommsSignal(kBridgeSlot, kReplyEvent);

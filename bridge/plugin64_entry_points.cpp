@@ -1,145 +1,260 @@
-// The 64-bit QX20481.dll: the display plug-in interface for the 64-bit
-// display host, with the same arguments, results and texts as the 32-bit
-// plug-in. The setup dialog's three text calls are answered here; the
-// others go to the helper, which makes them on the 32-bit plug-in.
+// The 64-bit bridge DLL: the display plug-in interface for the 64-bit
+// display host, served by the 32-bit plug-in displays\<Name>-32bit\<Name>.dll
+// through the helper, where <Name> is this DLL's own file name. Every call
+// reaches the 32-bit plug-in with the display host's arguments and comes
+// back with its result; the setup dialog's three texts are the 32-bit
+// plug-in's own, asked for without an Init. The display host finds exactly
+// the entry points that the 32-bit plug-in exports (own_exports.h).
 //
-// The plug-in keeps its own copy of the screen text and cursor (the 32-bit
-// plug-in's screen model), so that a helper started anew is given the
-// session back: Init with the same parameters, then the screen as it was.
-// Each write carries the cursor it starts at, so SetPosition costs no
-// round trip.
+// A SetPosition is kept until the next call, which carries it, so it costs
+// no round trip of its own. The bridge remembers the session (session_replay.h)
+// so that a helper started anew can be given it back.
 
 #include <windows.h>
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
+#include "bridge_identity.h"
 #include "bridge_log.h"
+#include "bridge_names.h"
 #include "channel.h"
 #include "debug_log.h"
-#include "display_plugin.h"
+#include "display_entry_names.h"
 #include "helper_link.h"
-#include "screen_model.h"
+#include "own_exports.h"
+#include "plugin32_entries.h"
+#include "session_replay.h"
 #include "wait_seam.h"
 
 extern const char kBridgeLogName[] = "QX20481.bridge";
 
 namespace {
 
-constexpr char kUsage[] =
-    "64-bit LCDSmartie: drives the MediaPad through the 32-bit plug-in in displays\\QX20481-32bit";
-constexpr char kDefaultParameters[] = " ";
-constexpr char kDriverName[] = "MediaPad Display v1.2.201.1126";
+// The display host's own codes, which it uses where a plug-in has no CustomCharIndex.
+constexpr uint8_t kDefaultCustomCodes[8] = {176, 158, 131, 132, 133, 134, 135, 136};
+constexpr uint32_t kNoKey = 0xFF00;  // any word over 255 reads as no key
+// What the display host may look up when the 32-bit plug-in cannot be read:
+// enough for its setup dialog and its Init to show why.
+constexpr uint32_t kUnreadablePluginEntries = EntryBit(kEntryInit) | EntryBit(kEntryDone) | EntryBit(kEntryUsage) |
+                                              EntryBit(kEntryDriverName) | EntryBit(kEntryDefaultParameters);
 
-char g_init_text[kBridgeTextSize + MAX_PATH];
-bool g_session;                      // an Init succeeded and no Done since
-char g_parameters[kBridgeTextSize];  // Init's, for a new helper
-BridgeRecord g_record;
+// A byte or boolean argument as the 32-bit display host passes it: zero-
+// extended. The 64-bit display host sets only the low byte of the register
+// (a SetBacklight(false) came with 0x012a8b00), which a 32-bit plug-in that
+// reads the whole slot would take for true.
+uint32_t Byte(uint32_t slot) { return slot & 0xFF; }
+
+struct BridgeState {
+  uint32_t entries = kAllDisplayEntries;  // the 32-bit plug-in's
+  std::string problem;                    // why the 32-bit plug-in cannot be served; empty when it can
+  bool init_reached = false;              // an Init reached the 32-bit plug-in, and no Done since
+  bool session = false;                   // that Init succeeded
+  bool position_pending = false;
+  uint32_t pending_x = 0, pending_y = 0;
+  SessionReplay replay;
+  BridgeRecord record;
+  char init_text[kBridgeTextSize + 2 * MAX_PATH];
+  char usage[kBridgeTextSize + 2 * MAX_PATH];
+  char driver_name[kBridgeTextSize];
+  char default_parameters[kBridgeTextSize];
+};
+BridgeState g;
 
 void SetRecordText(const char* text, size_t n) {
-  memcpy(g_record.text, text, n);
-  g_record.text[n] = '\0';
-  g_record.text_length = static_cast<int32_t>(n);
+  memcpy(g.record.text, text, n);
+  g.record.text[n] = '\0';
+  g.record.text_length = static_cast<int32_t>(n);
 }
 
+// Every call carries a SetPosition that came before it and has not gone yet.
 HelperCall Call(BridgeCall call) {
-  g_record.opcode = call;
-  return HelperRoundTrip(g_record);
+  g.record.opcode = call;
+  g.record.position_first = g.position_pending ? 1 : 0;
+  g.record.x = g.pending_x;
+  g.record.y = g.pending_y;
+  g.position_pending = false;
+  return HelperRoundTrip(g.record);
 }
 
-HelperCall CallInit(const char* parameters) {
+HelperCall CallInit(uint32_t size_x, uint32_t size_y, const char* parameters) {
+  g.record.args[0] = Byte(size_x);
+  g.record.args[1] = Byte(size_y);
   SetRecordText(parameters, strlen(parameters));
-  g_record.ok = 0;
+  g.record.ok = 0;
   return Call(kBridgeInit);
 }
 
-// One Write of at most kBridgeTextSize - 1 characters, at the cursor of the
-// screen copy, which it then moves on as the 32-bit plug-in moves its own.
 HelperCall CallWrite(const char* text, size_t n) {
-  const Screen& screen = CurrentScreen();
-  g_record.x = screen.column + 1;
-  g_record.y = screen.row + 1;
   SetRecordText(text, n);
-  ScreenStore(g_record.text);
   return Call(kBridgeWrite);
 }
 
+HelperCall CallCustomChar(uint32_t character, const uint8_t* data) {
+  g.record.args[0] = Byte(character);
+  memset(g.record.data, 0, sizeof g.record.data);
+  if (data) memcpy(g.record.data, data, sizeof g.record.data);
+  return Call(kBridgeCustomChar);
+}
+
 // A new helper's 32-bit plug-in knows nothing of the session: it is given
-// Init with the session's parameters, then the screen text and the cursor
-// as they were before this call.
+// Init with the session's sizes and parameters, the custom characters, the
+// lines written so far, and the cursor where the display host left it.
 bool RestoreSession() {
-  const Screen before = CurrentScreen();
-  if (CallInit(g_parameters) != HelperCall::kAnswered || g_record.ok != 1) {
-    LogWrite("Helper", "the new helper could not take the session over");
-    return false;
+  const bool had_pending = g.position_pending;
+  const uint32_t x = had_pending ? g.pending_x : g.replay.x, y = had_pending ? g.pending_y : g.replay.y;
+  g.position_pending = false;
+  const SessionReplay& replay = g.replay;
+  bool restored =
+      CallInit(replay.size_x, replay.size_y, replay.parameters.c_str()) == HelperCall::kAnswered && g.record.ok == 1;
+  if (!restored) LogWrite("Helper", "the new helper could not take the session over");
+  for (size_t i = 0; restored && i < replay.custom_chars.size(); ++i)
+    restored =
+        CallCustomChar(replay.custom_chars[i].first, replay.custom_chars[i].second.data()) == HelperCall::kAnswered;
+  for (size_t line = 0; restored && line < replay.lines.size(); ++line) {
+    if (!replay.written[line]) continue;
+    g.position_pending = true;
+    g.pending_x = 1;
+    g.pending_y = static_cast<uint32_t>(line + 1);
+    restored = CallWrite(replay.lines[line].data(), replay.lines[line].size()) == HelperCall::kAnswered;
   }
-  ScreenSetPosition(1, 1);
-  const bool restored = CallWrite(before.text, kScreenChars) == HelperCall::kAnswered;
-  ScreenSetPosition(static_cast<uint32_t>(before.column + 1), static_cast<uint32_t>(before.row + 1));
+  g.position_pending = true;
+  g.pending_x = x;
+  g.pending_y = y;
   return restored;
 }
 
-// The helper for a call that needs one: the session is given back to a
-// new helper first.
+// The helper for a call that needs one: a new helper is given the session
+// back first.
 bool HelperReady() {
-  if (g_session && HelperNeedsStart()) return RestoreSession();
+  if (g.session && HelperNeedsStart()) return RestoreSession();
   return true;
 }
 
-void MissingHelperText() {
-  snprintf(g_init_text, sizeof g_init_text,
-           "%s is missing: the 64-bit plug-in needs it and the 32-bit QX20481.dll in displays\\%s (see "
-           "logs\\QX20481.bridge.log)",
-           kHelperProgram, kBridgeFolder);
+const char* LogPath() {
+  static std::string path;
+  path = "logs\\" + BridgeDllLogName(ThisBridge().name) + ".log";
+  return path.c_str();
+}
+
+// Why the bridge cannot serve, for Init's text and the setup dialog.
+const char* ProblemText(char* buffer, size_t size) {
+  if (ThisBridge().name.empty()) {
+    snprintf(buffer, size, "the 64-bit bridge's file name cannot name a 32-bit plug-in");
+  } else {
+    const std::string& name = ThisBridge().name;
+    snprintf(buffer, size, "the 32-bit plug-in displays\\%s\\%s %s: the 64-bit %s.dll serves only it",
+             BridgeFolderName(name).c_str(), Plugin32FileName(name).c_str(), g.problem.c_str(), name.c_str());
+  }
+  return buffer;
+}
+
+void MissingHelperText(char* buffer, size_t size) {
+  const std::string& name = ThisBridge().name;
+  snprintf(buffer, size, "%s is missing: the 64-bit plug-in needs it and the 32-bit %s in displays\\%s (see %s)",
+           kHelperProgram, Plugin32FileName(name).c_str(), BridgeFolderName(name).c_str(), LogPath());
+}
+
+// One of the setup dialog's texts from the 32-bit plug-in, into `buffer`;
+// false when no helper answered.
+bool AskText(BridgeCall call, char* buffer, size_t size) {
+  g.record.text_length = 0;
+  g.record.text[0] = '\0';
+  if (!HelperReady() || Call(call) != HelperCall::kAnswered) return false;
+  const int32_t n = BoundedTextLength(g.record);
+  snprintf(buffer, size, "%.*s", static_cast<int>(n), g.record.text);
+  return true;
+}
+
+void Attach(HMODULE module) {
+  const BridgeIdentity& bridge = ThisBridge();
+  if (bridge.name.empty()) {
+    g.problem = "unknown";
+  } else {
+    BridgeLogSetName(BridgeDllLogName(bridge.name).c_str());
+    uint32_t entries = 0;
+    if (ReadPlugin32Entries(bridge.plugin32_path, &entries, &g.problem)) g.entries = entries;
+  }
+  if (!g.problem.empty()) g.entries = kUnreadablePluginEntries;
+  KeepOwnExports(module, g.entries);
 }
 
 }  // namespace
 
+// The C++ runtime's own clean-up of its exception pool (for leak checkers),
+// not declared in its headers.
+namespace __gnu_cxx {
+void __freeres();
+}
+
 extern "C" {
 
-const char* WINAPI DISPLAYDLL_Init(uint32_t, uint32_t, const char* parameters, uint8_t* ok) {
+const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char* parameters, uint8_t* ok) {
   if (ok) *ok = 0;
   const char* text = parameters ? parameters : "";
-  ScreenShowStartupText();
-  if (strlen(text) > static_cast<size_t>(kBridgeTextSize - 1)) {
-    snprintf(g_init_text, sizeof g_init_text, "start-up parameters longer than %d characters",
-             static_cast<int>(kBridgeTextSize - 1));
-    return g_init_text;
+  g.session = false;
+  g.position_pending = false;
+  if (!g.problem.empty()) {
+    LogWrite("Init", ProblemText(g.init_text, sizeof g.init_text));
+    return g.init_text;
   }
-  const HelperCall outcome = CallInit(text);
+  if (strlen(text) > static_cast<size_t>(kBridgeTextSize - 1)) {
+    snprintf(g.init_text, sizeof g.init_text, "start-up parameters longer than %d characters",
+             static_cast<int>(kBridgeTextSize - 1));
+    return g.init_text;
+  }
+  const HelperCall outcome = CallInit(size_x, size_y, text);
   if (outcome == HelperCall::kNoHelper) {
-    MissingHelperText();
-    return g_init_text;
+    MissingHelperText(g.init_text, sizeof g.init_text);
+    return g.init_text;
   }
   if (outcome != HelperCall::kAnswered) {
-    snprintf(g_init_text, sizeof g_init_text, "%s did not answer; see logs\\QX20481.bridge.log", kHelperProgram);
-    return g_init_text;
+    snprintf(g.init_text, sizeof g.init_text, "%s did not answer; see %s", kHelperProgram, LogPath());
+    return g.init_text;
   }
-  const int32_t n = BoundedTextLength(g_record);
-  memcpy(g_init_text, g_record.text, static_cast<size_t>(n) + 1);
-  if (g_record.ok == 1) {
-    ScreenHome();
-    g_session = true;
-    snprintf(g_parameters, sizeof g_parameters, "%s", text);
-    if (ok) *ok = 1;
+  g.init_reached = true;
+  const int32_t n = BoundedTextLength(g.record);
+  memcpy(g.init_text, g.record.text, static_cast<size_t>(n) + 1);
+  // The OK byte as the plug-in set it: the display host reads anything but 1 as failure.
+  if (ok) *ok = static_cast<uint8_t>(g.record.ok);
+  if (g.record.ok == 1) {
+    g.session = true;
+    g.replay.Begin(size_x, size_y, text);
   }
-  return g_init_text;
+  return g.init_text;
 }
 
 void WINAPI DISPLAYDLL_Done() {
-  if (!g_session && HelperNeedsStart()) return;  // nothing was started, nothing to end
+  // With no helper and no session, no 32-bit plug-in has anything to end
+  // (unless it has no Init, and so never needed one).
+  const bool has_init = (g.entries & EntryBit(kEntryInit)) != 0;
+  if (!g.session && HelperNeedsStart() && has_init) {
+    g.init_reached = false;
+    return;
+  }
   if (HelperReady()) Call(kBridgeDone);
-  g_session = false;
+  g.session = false;
+  g.init_reached = false;
+  g.position_pending = false;
+}
+
+void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) {
+  // Two in a row: the first goes on its own, so the plug-in sees both.
+  if (g.position_pending && HelperReady()) Call(kBridgeSetPosition);
+  g.replay.SetPosition(x, y);
+  g.position_pending = true;
+  g.pending_x = Byte(x);
+  g.pending_y = Byte(y);
 }
 
 void WINAPI DISPLAYDLL_Write(const char* text) {
   if (!text) text = "";
-  if (!HelperReady()) {
-    ScreenStore(text);
-    return;
-  }
-  // Each piece is written at the cursor the one before it left.
   size_t left = strlen(text);
+  g.replay.Write(text, left);
+  if (!HelperReady()) return;
+  // A text longer than the record goes in pieces, each written where the
+  // one before it left the plug-in's cursor.
   do {
     const size_t n = left < static_cast<size_t>(kBridgeTextSize - 1) ? left : kBridgeTextSize - 1;
     if (CallWrite(text, n) != HelperCall::kAnswered) return;
@@ -148,26 +263,93 @@ void WINAPI DISPLAYDLL_Write(const char* text) {
   } while (left > 0);
 }
 
-void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) { ScreenSetPosition(x, y); }
+void WINAPI DISPLAYDLL_CustomChar(uint32_t character, const uint8_t* data) {
+  if (data) g.replay.CustomChar(character, data);
+  if (HelperReady()) CallCustomChar(character, data);
+}
+
+uint8_t WINAPI DISPLAYDLL_CustomCharIndex(uint32_t index) {
+  g.record.args[0] = Byte(index);
+  if (HelperReady() && Call(kBridgeCustomCharIndex) == HelperCall::kAnswered)
+    return static_cast<uint8_t>(g.record.result);
+  const uint32_t i = index & 0xFF;
+  return i >= 1 && i <= 8 ? kDefaultCustomCodes[i - 1] : static_cast<uint8_t>(i);
+}
+
+uint16_t WINAPI DISPLAYDLL_ReadKey() {
+  if (HelperReady() && Call(kBridgeReadKey) == HelperCall::kAnswered) return static_cast<uint16_t>(g.record.result);
+  return kNoKey;
+}
+
+void WINAPI DISPLAYDLL_SetBacklight(uint32_t on) {
+  g.record.args[0] = Byte(on);
+  if (HelperReady()) Call(kBridgeSetBacklight);
+}
+
+void WINAPI DISPLAYDLL_SetContrast(uint32_t level) {
+  g.record.args[0] = Byte(level);
+  if (HelperReady()) Call(kBridgeSetContrast);
+}
+
+void WINAPI DISPLAYDLL_SetBrightness(uint32_t level) {
+  g.record.args[0] = Byte(level);
+  if (HelperReady()) Call(kBridgeSetBrightness);
+}
+
+void WINAPI DISPLAYDLL_SetGPO(uint32_t gpo, uint32_t on) {
+  g.record.args[0] = Byte(gpo);
+  g.record.args[1] = Byte(on);
+  if (HelperReady()) Call(kBridgeSetGpo);
+}
+
+void WINAPI DISPLAYDLL_SetFan(uint32_t t1, uint32_t t2) {
+  g.record.args[0] = Byte(t1);
+  g.record.args[1] = Byte(t2);
+  if (HelperReady()) Call(kBridgeSetFan);
+}
+
+void WINAPI DISPLAYDLL_SetColor(uint32_t red, uint32_t green, uint32_t blue) {
+  g.record.args[0] = Byte(red);
+  g.record.args[1] = Byte(green);
+  g.record.args[2] = Byte(blue);
+  if (HelperReady()) Call(kBridgeSetColor);
+}
 
 void WINAPI DISPLAYDLL_PowerResume() {
   if (HelperReady()) Call(kBridgePowerResume);
 }
 
-const char* WINAPI DISPLAYDLL_Usage() { return kUsage; }
+const char* WINAPI DISPLAYDLL_Usage() {
+  if (!g.problem.empty()) return ProblemText(g.usage, sizeof g.usage);
+  if (!AskText(kBridgeUsage, g.usage, sizeof g.usage)) MissingHelperText(g.usage, sizeof g.usage);
+  return g.usage;
+}
 
-const char* WINAPI DISPLAYDLL_DefaultParameters() { return kDefaultParameters; }
+const char* WINAPI DISPLAYDLL_DriverName() {
+  if (g.problem.empty() && AskText(kBridgeDriverName, g.driver_name, sizeof g.driver_name)) return g.driver_name;
+  snprintf(g.driver_name, sizeof g.driver_name, "%s (64-bit bridge)", ThisBridge().name.c_str());
+  return g.driver_name;
+}
 
-const char* WINAPI DISPLAYDLL_DriverName() { return kDriverName; }
+const char* WINAPI DISPLAYDLL_DefaultParameters() {
+  if (g.problem.empty() && AskText(kBridgeDefaultParameters, g.default_parameters, sizeof g.default_parameters))
+    return g.default_parameters;
+  g.default_parameters[0] = '\0';
+  return g.default_parameters;
+}
 
-BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID reserved) {
+BOOL WINAPI DllMain(HINSTANCE instance, DWORD reason, LPVOID reserved) {
+  if (reason == DLL_PROCESS_ATTACH) Attach(instance);
   // Freed by FreeLibrary (not the end of the process, where the job ends
   // the helper): the helper goes with the plug-in, and so do the section's
-  // view and events.
+  // view and events, the timer and the C++ runtime's exception pool, which
+  // this DLL's own copy of the runtime would otherwise leave behind at
+  // every load (74 KB).
   if (reason == DLL_PROCESS_DETACH && reserved == nullptr) {
     HelperRelease();
     CommsStop(kBridgeSlot);
     CloseWaitTimer();
+    __gnu_cxx::__freeres();
   }
   return TRUE;
 }

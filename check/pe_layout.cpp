@@ -97,7 +97,7 @@ bool PeLayout::FileOffset(uint32_t rva, uint32_t length, uint32_t* offset) const
   return false;
 }
 
-bool PeLayout::ExportRva(const char* name, uint32_t* rva) const {
+bool PeLayout::FindExport(const char* name, uint32_t* rva) const {
   uint32_t directory = 0;
   if (export_rva_ == 0 || !FileOffset(export_rva_, kExportDirectorySize, &directory)) return false;
   const uint32_t function_count = U32(directory + 20);
@@ -116,11 +116,22 @@ bool PeLayout::ExportRva(const char* name, uint32_t* rva) const {
       continue;
     const uint32_t index = U16(ordinals + 2 * i);
     if (index >= function_count) return false;
-    const uint32_t found = U32(functions + 4 * index);
-    // An address inside the export table names another DLL's function.
-    if (found >= export_rva_ && found - export_rva_ < export_size_) return false;
-    *rva = found;
+    *rva = U32(functions + 4 * index);
     return true;
   }
   return false;
+}
+
+bool PeLayout::ExportRva(const char* name, uint32_t* rva) const {
+  uint32_t found = 0;
+  if (!FindExport(name, &found)) return false;
+  // An address inside the export table names another DLL's function.
+  if (found >= export_rva_ && found - export_rva_ < export_size_) return false;
+  *rva = found;
+  return true;
+}
+
+bool PeLayout::HasExport(const char* name) const {
+  uint32_t found = 0;
+  return FindExport(name, &found);
 }

@@ -28,6 +28,9 @@ class PeLayout {
   // is no such export, when it forwards to another DLL, or when the export
   // table does not lie in the file.
   bool ExportRva(const char* name, uint32_t* rva) const;
+  // True when the export table names `name`, also when it forwards to
+  // another DLL (GetProcAddress finds such a name as well).
+  bool HasExport(const char* name) const;
 
  private:
   struct Section {
@@ -36,6 +39,7 @@ class PeLayout {
     uint32_t file_offset;
   };
   bool Fail(const char* why);
+  bool FindExport(const char* name, uint32_t* rva) const;  // the table's address for the name, as it stands
   bool ReadAt(uint64_t offset, void* to, uint32_t length) const;
   uint32_t U32(uint32_t offset) const;  // only at offsets already checked
   uint16_t U16(uint32_t offset) const;

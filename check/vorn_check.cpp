@@ -4,7 +4,9 @@
 // exit status 0 when every link is OK, 1 when one is broken, 2 when there
 // are warnings only. With --patch-layer <file> it makes the patched layer
 // instead (patch_layer_step.h); with --end-host <folder> it ends a running
-// host program of that folder (host_processes.h).
+// host program of that folder (host_processes.h); with --bridge or
+// --unbridge displays\<name>.dll it puts the 64-bit bridge in front of a
+// 32-bit display plug-in, or takes it away (bridge_step.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -12,6 +14,8 @@
 #include <string>
 
 #include "bounded_call.h"
+#include "bridge_step.h"
+#include "call_bound.h"
 #include "console_pause.h"
 #include "file_facts.h"
 #include "host_processes.h"
@@ -25,16 +29,15 @@
 namespace {
 
 // The tool is one more caller of the proxy beside a running display host;
-// the proxy serves its callers one at a time. A call's time-out (100 s of
-// waiting, counted by the clock; 100.8 s in all measured under Wine)
-// includes its wait for its turn, so a call behind one that is stuck in the
-// host program gets -1 within that time too. The next call then ends the
-// stuck host program and starts a new one (about 2 s), after the launcher's
-// 1 s wait of a first start. The bound of each call here allows for the
-// longest of these with some slack: a call that has not returned by then
-// never will.
-constexpr DWORD kProxyTimeOutMs = 105000;
-constexpr DWORD kCallBoundMs = kProxyTimeOutMs + 1000 + 2000 + 5000;
+// the proxy serves its callers one at a time. A proxy call takes one
+// deadline at its start, and all it does draws on it: its wait for its
+// turn, the launcher's wait of a first start, the end of a stuck host
+// program and the start of a new one. So it returns within
+// kProxyCallBoundMs (about 100.1 s), whatever it met. The bound of each
+// call here adds some slack for a busy machine: a call that has not
+// returned by then never will.
+constexpr DWORD kProxyTimeOutMs = static_cast<DWORD>(kReplyBudgetMs);
+constexpr DWORD kCallBoundMs = static_cast<DWORD>(kProxyCallBoundMs) + 5000;
 
 // What the bounded calls write. Static, not on the stack: a call left
 // behind after its bound may still return and write them while the tool
@@ -384,13 +387,21 @@ int main(int argc, char** argv) {
     status = PatchLayerStep(argv[2], OwnFolder());
   } else if (argc == 3 && strcmp(argv[1], "--end-host") == 0) {
     status = EndHostStep(argv[2]);
+  } else if (argc == 3 && strcmp(argv[1], "--bridge") == 0) {
+    status = BridgeStep(argv[2], OwnFolder());
+  } else if (argc == 3 && strcmp(argv[1], "--unbridge") == 0) {
+    status = UnbridgeStep(argv[2]);
   } else {
     printf(
         "usage: vorn-check.exe                    checks the display chain in this program's folder\n"
         "       vorn-check.exe --patch-layer <the vendor's MediaPadLayer.dll>\n"
         "                                         writes its patched copy into this program's folder\n"
         "       vorn-check.exe --end-host <folder>\n"
-        "                                         ends the host program started from that folder\n");
+        "                                         ends the host program started from that folder\n"
+        "       vorn-check.exe --bridge displays\\<name>.dll\n"
+        "                                         lets the 64-bit LCDSmartie use that 32-bit display plug-in\n"
+        "       vorn-check.exe --unbridge displays\\<name>.dll\n"
+        "                                         puts the 32-bit plug-in back in its place\n");
     status = 1;
   }
   PauseIfAloneOnConsole();

@@ -273,11 +273,6 @@ bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
                                [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
 }
 
-bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request, const Deadline& deadline) {
-  return CommsChangeUnanswered(
-      slot, request, [](RequestBlock& current) { current.opcode = kNoRequest; }, deadline);
-}
-
 int32_t CommsNextRequestNumber() {
   static uint32_t last;
   if (last == 0) last = (GetCurrentProcessId() * 2654435761u) ^ (GetTickCount() << 7);

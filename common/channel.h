@@ -144,12 +144,6 @@ int32_t CommsNextRequestNumber();
 // request number, not yet answered). Returns whether it was written.
 bool CommsSendReply(int32_t slot, const RequestBlock& reply);
 
-// Withdraws a request that its caller has given up on: the section's block
-// loses its opcode, so no host serves it later, only while the section
-// still holds that very request unanswered. Returns whether it did.
-bool CommsWithdrawRequest(int32_t slot, const RequestBlock& request,
-                          const Deadline& deadline = Deadline::In(kLockWaitMs));
-
 // The section's lock word on its own, as CommsSend and CommsRecv take and
 // release it around their copies (for tests of the hand-over rule).
 bool CommsTakeLock(int32_t slot, const Deadline& deadline = Deadline::In(kLockWaitMs));

@@ -5,6 +5,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "host_log.h"
+#include "named_mutex.h"
 #include "process_call.h"
 #include "vendor_library.h"
 #include "wait_seam.h"
@@ -30,16 +31,16 @@ bool ServeAndWriteAnswer() {
 // leaves the section to that one. Asked before anything is logged: the log
 // is opened anew by its first line, and the running host's log, in the
 // same folder, must stay whole.
+NamedMutex g_host_mutex;  // kept until the process ends
+
 bool FirstHostOfTheSection() {
   char name[MAX_PATH];
   snprintf(name, sizeof name, "%s%s", kSectionName, kHostMutexSuffix);
-  HANDLE mutex = CreateMutexA(nullptr, FALSE, name);  // kept until the process ends
-  if (!mutex) {
+  if (!g_host_mutex.Open(name)) {
     LogWritef("Init", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
     return true;
   }
-  const DWORD got = WaitForSingleObject(mutex, 0);
-  if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) return true;
+  if (g_host_mutex.Acquire(0)) return true;
   LogKeepEarlierLines();
   LogWritef("Init", "another host program serves %s; this one ends", kSectionName);
   return false;

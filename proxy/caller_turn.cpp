@@ -6,13 +6,14 @@
 
 #include "channel.h"
 #include "debug_log.h"
+#include "named_mutex.h"
 #include "wait_seam.h"
 
 namespace {
 
 // Opened by whichever thread calls first, one at a time.
 SRWLOCK g_open_lock = SRWLOCK_INIT;
-HANDLE g_caller_mutex;
+NamedMutex g_caller_mutex;
 char g_section_name[MAX_PATH] = "Vorn64BitInterface";
 bool g_mutex_refused;  // the name is another kind of object's: logged once
 
@@ -23,8 +24,7 @@ void OpenForCallers() {
   CommsStart(kRequestSlot, kMapAllAccess, g_section_name, kSectionSize);
   char name[MAX_PATH];
   if (!g_caller_mutex && CommsObjectName(kRequestSlot, kCallerMutexSuffix, name, sizeof name)) {
-    g_caller_mutex = CreateMutexA(nullptr, FALSE, name);
-    if (!g_caller_mutex && !g_mutex_refused) {
+    if (!g_caller_mutex.Open(name) && !g_mutex_refused) {
       g_mutex_refused = true;
       LogWritef("callfn", "Could not open mutex %s error:%d; callers do not take turns", name,
                 static_cast<int>(GetLastError()));
@@ -41,19 +41,17 @@ CallerTurn::CallerTurn(const Deadline& deadline) {
     taken_ = true;
     return;
   }
-  const DWORD first = WaitForSingleObject(g_caller_mutex, 0);
-  owned_ = first == WAIT_OBJECT_0 || first == WAIT_ABANDONED;
-  while (!owned_ && !deadline.Passed()) owned_ = VornAcquire(g_caller_mutex, deadline.LeftMs(kTurnWaitMs));
+  owned_ = g_caller_mutex.Acquire(0);
+  while (!owned_ && !deadline.Passed()) owned_ = VornAcquire(g_caller_mutex.get(), deadline.LeftMs(kTurnWaitMs));
   taken_ = owned_;
 }
 
 CallerTurn::~CallerTurn() {
-  if (owned_) ReleaseMutex(g_caller_mutex);
+  if (owned_) g_caller_mutex.Release();
 }
 
 void CloseCallerTurn() {
-  if (g_caller_mutex) CloseHandle(g_caller_mutex);
-  g_caller_mutex = nullptr;
+  g_caller_mutex.Close();
   g_mutex_refused = false;
 }
 

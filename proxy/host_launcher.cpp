@@ -5,6 +5,7 @@
 #include "caller_turn.h"
 #include "channel.h"
 #include "debug_log.h"
+#include "named_mutex.h"
 #include "wait_seam.h"
 
 int32_t g_host_started;
@@ -24,37 +25,31 @@ void ForgetHost() {
   g_host_state = kHostMissing;
 }
 
-// Held around the look for a running host and the start of a new one, so
-// that callers in several processes that start together start one host,
-// and no launcher ends the host that another has just started.
-ScopedHandle g_launcher_mutex;
+NamedMutex g_launcher_mutex;
 bool g_launcher_mutex_tried;
 
+// Held around the look for a running host and the start of a new one, so
+// that callers in several processes that start together start one host,
+// and no launcher ends the host that another has just started. A launcher
+// waits for it at most kLauncherTurnWaitMs, and no longer than its call's
+// deadline, then goes ahead without it.
 class LauncherTurn {
  public:
   explicit LauncherTurn(const Deadline& deadline) {
     if (!g_launcher_mutex_tried) {
       g_launcher_mutex_tried = true;
-      g_launcher_mutex.reset(OpenMutex());
+      char name[MAX_PATH];
+      if (CommsObjectName(kRequestSlot, kLauncherMutexSuffix, name, sizeof name) && !g_launcher_mutex.Open(name))
+        LogWritef("Starting", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
     }
-    HANDLE mutex = g_launcher_mutex.get();
-    if (!mutex) return;
-    const DWORD got = WaitForSingleObject(mutex, deadline.LeftMs(kLauncherTurnWaitMs));
-    if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) mutex_ = mutex;
+    owned_ = g_launcher_mutex && g_launcher_mutex.Acquire(deadline.LeftMs(kLauncherTurnWaitMs));
   }
   ~LauncherTurn() {
-    if (mutex_) ReleaseMutex(mutex_);
+    if (owned_) g_launcher_mutex.Release();
   }
 
  private:
-  static HANDLE OpenMutex() {
-    char name[MAX_PATH];
-    if (!CommsObjectName(kRequestSlot, kLauncherMutexSuffix, name, sizeof name)) return nullptr;
-    HANDLE mutex = CreateMutexA(nullptr, FALSE, name);
-    if (!mutex) LogWritef("Starting", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
-    return mutex;
-  }
-  HANDLE mutex_ = nullptr;
+  bool owned_ = false;
 };
 
 // A running instance with this id: watched when its process can be opened
@@ -165,7 +160,7 @@ HostReadiness PrepareHost(const Deadline& deadline) {
 void NoteTimeOut() { g_host_stuck = g_host_state == kHostWatched || g_host_state == kHostUnwatched; }
 
 void CloseLauncher() {
-  g_launcher_mutex.reset();
+  g_launcher_mutex.Close();
   g_launcher_mutex_tried = false;
   ForgetHost();
 }

@@ -14,34 +14,6 @@ RequestBlock g_block;
 
 namespace {
 
-bool IsAnswerTo(const RequestBlock& request, const RequestBlock& seen) {
-  return seen.done != 0 && seen.request_id == request.request_id && seen.opcode == request.opcode;
-}
-
-// The section holds nothing that anyone still waits for: no request at all,
-// or the answer to another request (a late answer to an earlier call, or
-// one that overwrote ours). Our request must go out again. A request that
-// still waits, ours or another's, is left alone.
-bool SectionNeedsRequest(const RequestBlock& request, const RequestBlock& seen) {
-  if (seen.opcode == kNoRequest) return true;
-  return seen.done != 0 && !IsAnswerTo(request, seen);
-}
-
-// Writes a request into the section and wakes the host.
-void SendRequest(const RequestBlock& request, const Deadline& deadline) {
-  if (CommsSend(kRequestSlot, &request, kBlockSize, deadline)) CommsSignal(kRequestSlot, kRequestEvent);
-}
-
-// Instead of a 1 ms sleep: the host's answer ends it early.
-void AwaitReply(const Deadline& deadline) { CommsWait(kRequestSlot, kReplyEvent, deadline.LeftMs(1)); }
-
-// A request's first write: the host's wake-up and the first wait for its
-// answer go to the system as one call.
-void SendRequestAndAwaitReply(const RequestBlock& request, const Deadline& deadline) {
-  if (CommsSend(kRequestSlot, &request, kBlockSize, deadline))
-    CommsSignalAndWait(kRequestSlot, kRequestEvent, kReplyEvent, deadline.LeftMs(1));
-}
-
 // The host remembers the device that its last LD_GetNextDevicePosition
 // found, and passes it to every control and information call; a new host
 // starts without one. This is the request that gave the host its device
@@ -49,18 +21,43 @@ void SendRequestAndAwaitReply(const RequestBlock& request, const Deadline& deadl
 // it again before anything else.
 RequestBlock g_device_request;
 
-void NoteDeviceRequest(const RequestBlock& sent, const RequestBlock& answer) {
-  if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
-}
+CallOutcome GiveNewHostTheDevice(const Deadline& deadline);
 
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart, const Deadline& deadline);
+// The proxy's hop of the round trip (round_trip.h): the host program,
+// woken by the request event, answering through the reply event; its
+// process is looked at once in kHostCheckReads reads, not a system call on
+// every one. A host that ends during a call is replaced once, given the
+// device, and sent the request again.
+struct HostHop {
+  int32_t slot = kRequestSlot;
+  bool device_replay = false;  // the device request given to a new host
 
-// A request that its caller gives up on is taken back from the section, so
-// that no host runs it after its caller was told that it failed. The lock
-// may take one more short wait past the deadline.
-void Withdraw(const RequestBlock& request) {
-  CommsWithdrawRequest(kRequestSlot, request, Deadline::In(kWithdrawWaitMs));
-}
+  // The host's wake-up and the first wait for its answer go to the system
+  // as one call.
+  void SignalAndAwaitReply(const Deadline& deadline) {
+    CommsSignalAndWait(slot, kRequestEvent, kReplyEvent, deadline.LeftMs(1));
+  }
+  void Signal() { CommsSignal(slot, kRequestEvent); }
+  // Instead of a 1 ms sleep: the host's answer ends it early.
+  void AwaitReply(const Deadline& deadline) { CommsWait(slot, kReplyEvent, deadline.LeftMs(1)); }
+  bool ServerEnded(int32_t reads) { return reads % kHostCheckReads == 0 && HostEnded(); }
+  CallOutcome ReplaceServer(const Deadline& deadline) {
+    if (!RelaunchHost(deadline)) return deadline.Passed() ? kCallTimedOut : kCallNotAnswered;
+    return GiveNewHostTheDevice(deadline);
+  }
+  void Answered(const RequestBlock& sent, const RequestBlock& answer) {
+    if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
+  }
+  // A host that runs but did not answer is replaced by the next call.
+  void Unanswered(const RequestBlock&, CallOutcome why) {
+    if (why == kCallTimedOut) {
+      NoteTimeOut();
+      if (device_replay) LogWrite("callfn", "the new host program did not answer the device request in time");
+    } else if (!device_replay) {
+      LogWrite("callfn", "the host program ended before it answered");
+    }
+  }
+};
 
 // After a new host has been started: the enumeration call that gave the
 // old host its device, sent again with its own number, within the call's
@@ -69,63 +66,9 @@ void Withdraw(const RequestBlock& request) {
 CallOutcome GiveNewHostTheDevice(const Deadline& deadline) {
   if (g_device_request.pending_opcode != kRequestGetNextDevicePosition) return kCallAnswered;
   RequestBlock replay = g_device_request;
-  const CallOutcome outcome = RoundTrip(replay, false, deadline);
-  if (outcome == kCallTimedOut) {
-    Withdraw(replay);
-    LogWrite("callfn", "the new host program did not answer the device request in time");
-  }
-  return outcome;
-}
-
-// A host ended while the call waited: one new host, given the device, and
-// the request again, all within the same deadline.
-CallOutcome ReplaceEndedHost(RequestBlock& request, const Deadline& deadline) {
-  if (!RelaunchHost(deadline)) {
-    if (deadline.Passed()) return kCallTimedOut;
-    LogWrite("callfn", "the host program ended before it answered");
-    return kCallNotAnswered;
-  }
-  const CallOutcome replay = GiveNewHostTheDevice(deadline);
-  if (replay != kCallAnswered) return replay;
-  SendRequest(request, deadline);
-  return kCallAnswered;
-}
-
-// Sends `request` with a fresh number and waits, until the call's
-// deadline, for the answer to that very request, which then replaces it.
-// When the host ends meanwhile (and `may_restart`), a new one is started
-// and given the request again; a host that ends again fails the call
-// rather than hold the caller. Inside the caller's turn the section holds
-// this request or its answer until the answer is read; it is sent again
-// only where a peer without turns overwrote it.
-CallOutcome RoundTrip(RequestBlock& request, bool may_restart, const Deadline& deadline) {
-  request.opcode = request.pending_opcode;
-  request.request_id = CommsNextRequestNumber();
-  SendRequestAndAwaitReply(request, deadline);
-  // Read into a copy: the request must stay at hand to be sent again, and a
-  // block that answers another request is never taken for it.
-  RequestBlock seen;
-  for (int32_t reads = 1; !deadline.Passed(); ++reads) {
-    if (CommsRecv(kRequestSlot, &seen, kBlockSize, deadline)) {
-      if (IsAnswerTo(request, seen)) {
-        NoteDeviceRequest(request, seen);
-        request = seen;
-        return kCallAnswered;
-      }
-      if (SectionNeedsRequest(request, seen)) SendRequest(request, deadline);
-    }
-    if (reads % kHostCheckReads == 0 && HostEnded()) {
-      if (!may_restart) {
-        LogWrite("callfn", "the host program ended before it answered");
-        return kCallNotAnswered;
-      }
-      may_restart = false;
-      const CallOutcome replaced = ReplaceEndedHost(request, deadline);
-      if (replaced != kCallAnswered) return replaced;
-    }
-    AwaitReply(deadline);
-  }
-  return kCallTimedOut;
+  HostHop hop;
+  hop.device_replay = true;
+  return RoundTrip(hop, replay, false, deadline);
 }
 
 }  // namespace
@@ -150,12 +93,15 @@ void ReportTimeOut() {
 CallOutcome callfn(const Deadline& deadline) {
   StartHostOnce(deadline);
   CallOutcome outcome = kCallNotAnswered;
+  // The block that crosses carries the request code in both words.
+  g_block.opcode = g_block.pending_opcode;
   if (g_channel[kRequestSlot].view) {
+    HostHop hop;
     switch (PrepareHost(deadline)) {
-      case kHostReady: outcome = RoundTrip(g_block, true, deadline); break;
+      case kHostReady: outcome = RoundTrip(hop, g_block, true, deadline); break;
       case kHostRestarted:
         outcome = GiveNewHostTheDevice(deadline);
-        if (outcome == kCallAnswered) outcome = RoundTrip(g_block, true, deadline);
+        if (outcome == kCallAnswered) outcome = RoundTrip(hop, g_block, true, deadline);
         break;
       case kHostNone:
         if (deadline.Passed()) outcome = kCallTimedOut;
@@ -163,11 +109,7 @@ CallOutcome callfn(const Deadline& deadline) {
     }
   }
   if (outcome == kCallAnswered) return outcome;
-  if (outcome == kCallTimedOut) {
-    Withdraw(g_block);
-    NoteTimeOut();
-    ReportTimeOut();
-  }
+  if (outcome == kCallTimedOut) ReportTimeOut();
   g_block.result = -1;
   return outcome;
 }

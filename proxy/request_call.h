@@ -5,34 +5,25 @@
 
 #include <cstdint>
 
+#include "call_bound.h"
 #include "request_block.h"
+#include "round_trip.h"
 #include "wait_seam.h"
 
-// A call's whole budget. Each export takes one deadline at its start, this
-// far ahead by wait_seam.h's clock, and every step of the call draws on it:
+// Each export takes one deadline at its start, kReplyBudgetMs ahead by
+// wait_seam.h's clock, and every step of the call draws on it:
 // the wait for the caller's turn, the host's preparation (the launcher's
 // turn, the end of a stuck host, the start of a new one and the wait
 // after it), the device request given to a new host, the round trip and a
 // relaunch inside it. Each wait is cut to what is left, so a call returns
-// within the budget plus one wait's overshoot (a timer tick) and the
-// withdrawal of its request (at most kWithdrawWaitMs more).
-constexpr int64_t kReplyBudgetMs = 100000;
-constexpr uint32_t kWithdrawWaitMs = 50;
-// The longest one call can take: what a caller that must outwait a call
-// (the 64-bit plug-in's helper, the check tool) counts on.
-constexpr int64_t kCallBoundMs = kReplyBudgetMs + kWithdrawWaitMs + 100;
+// within the budget, one wait's overshoot (a timer tick) and the
+// withdrawal of its request (round_trip.h): kProxyCallBoundMs in all
+// (call_bound.h).
 
 extern RequestBlock g_block;
 
 // Resets the block for a new request; the request number word is left alone.
 void PrepareRequest(int32_t request_code, const char* function_name);
-
-enum CallOutcome {
-  kCallAnswered,     // g_block holds the host's answer to this request
-  kCallTimedOut,     // g_block holds the request as sent, result -1
-  kCallNotAnswered,  // no channel, or no host program to be had: result -1,
-                     // and the caller's outputs are left as they are
-};
 
 // Makes sure the host program runs, sends the block with a fresh request
 // number and waits for the answer to that very request, until `deadline`.

@@ -12,9 +12,11 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
+#include "display_entry_names.h"
 #include "display_host_options.h"
 #include "display_session_entries.h"
 #include "typed_export.h"
@@ -28,9 +30,21 @@ constexpr unsigned kShutdownPauseMs = 250;
 
 using TextFn = const char*(WINAPI*)();
 using ByteFn = void(WINAPI*)(uint32_t value);
+using TwoBytesFn = void(WINAPI*)(uint32_t, uint32_t);
+using ThreeBytesFn = void(WINAPI*)(uint32_t, uint32_t, uint32_t);
 using IndexFn = uint8_t(WINAPI*)(uint32_t index);
+using CustomCharFn = void(WINAPI*)(uint32_t character, const uint8_t* data);
+using ReadKeyFn = uint16_t(WINAPI*)();
 
-uint32_t ByteSlot(uint32_t value) { return kSlotJunk | (value & 0xFF); }
+// The codes a screen text uses for custom characters 1 to 8; the host's
+// own unless the plug-in's CustomCharIndex gives others.
+constexpr uint8_t kCustomCodes[8] = {176, 158, 131, 132, 133, 134, 135, 136};
+
+// Cleared by --zero-extend: byte arguments then come zero-extended, as the
+// real 32-bit display host passes them.
+uint32_t g_slot_junk = kSlotJunk;
+
+uint32_t ByteSlot(uint32_t value) { return g_slot_junk | (value & 0xFF); }
 
 struct Plugin : DisplaySessionEntries {
   HMODULE module = nullptr;
@@ -38,6 +52,13 @@ struct Plugin : DisplaySessionEntries {
   ByteFn set_contrast = nullptr;
   ByteFn set_brightness = nullptr;
   ByteFn set_backlight = nullptr;
+  CustomCharFn custom_char = nullptr;
+  ReadKeyFn read_key = nullptr;
+  TwoBytesFn set_gpo = nullptr;
+  TwoBytesFn set_fan = nullptr;
+  ThreeBytesFn set_color = nullptr;
+  VoidFn power_resume = nullptr;
+  uint8_t custom_codes[8] = {176, 158, 131, 132, 133, 134, 135, 136};
 };
 
 // Write durations, for the closing report.
@@ -48,12 +69,26 @@ double Milliseconds(const LARGE_INTEGER& from, const LARGE_INTEGER& to) {
   return 1000.0 * static_cast<double>(to.QuadPart - from.QuadPart) / static_cast<double>(g_frequency.QuadPart);
 }
 
+// With CustomCharIndex exported, the host's custom-character codes in a
+// text become the plug-in's before the write.
+std::string PluginCodes(const Plugin& plugin, std::string text) {
+  if (!plugin.custom_char_index) return text;
+  for (char& c : text)
+    for (int i = 0; i < 8; ++i)
+      if (static_cast<uint8_t>(c) == kCustomCodes[i]) {
+        c = static_cast<char>(plugin.custom_codes[i]);
+        break;
+      }
+  return text;
+}
+
 void WriteLine(const Plugin& plugin, uint32_t line, const std::string& text) {
   if (plugin.set_position) plugin.set_position(ByteSlot(1), ByteSlot(line));
   if (!plugin.write) return;
+  const std::string sent = PluginCodes(plugin, text);
   LARGE_INTEGER start, end;
   QueryPerformanceCounter(&start);
-  plugin.write(text.c_str());
+  plugin.write(sent.c_str());
   QueryPerformanceCounter(&end);
   g_write_ms.push_back(Milliseconds(start, end));
 }
@@ -80,7 +115,47 @@ Plugin LoadPlugin(const std::string& path) {
   p.set_contrast = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetContrast");
   p.set_brightness = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetBrightness");
   p.set_backlight = LookupExport<ByteFn>(p.module, "DISPLAYDLL_SetBacklight");
+  p.custom_char = LookupExport<CustomCharFn>(p.module, "DISPLAYDLL_CustomChar");
+  p.read_key = LookupExport<ReadKeyFn>(p.module, "DISPLAYDLL_ReadKey");
+  p.set_gpo = LookupExport<TwoBytesFn>(p.module, "DISPLAYDLL_SetGPO");
+  p.set_fan = LookupExport<TwoBytesFn>(p.module, "DISPLAYDLL_SetFan");
+  p.set_color = LookupExport<ThreeBytesFn>(p.module, "DISPLAYDLL_SetColor");
+  p.power_resume = LookupExport<Plugin::VoidFn>(p.module, "DISPLAYDLL_PowerResume");
+  // Which of the names the host looks up this plug-in gives it.
+  printf("entry points:");
+  for (const char* name : kDisplayEntryNames)
+    if (GetProcAddress(p.module, name)) printf(" %s", name + strlen("DISPLAYDLL_"));
+  printf("\n");
   return p;
+}
+
+// Every call that has no place in a plain session, each with its
+// arguments and what came back: custom characters, keys, outputs, colour,
+// backlight and power resume.
+void ExerciseEveryCall(const Plugin& plugin) {
+  if (plugin.custom_char) {
+    for (uint32_t c = 0; c < 3; ++c) {
+      uint8_t data[8];
+      for (uint32_t row = 0; row < 8; ++row) data[row] = static_cast<uint8_t>((c * 8 + row) * 7 + 1);
+      plugin.custom_char(ByteSlot(c + 1), data);
+    }
+  }
+  if (plugin.read_key) {
+    for (int i = 0; i < 4; ++i) printf("ReadKey: %04x\n", plugin.read_key());
+  }
+  if (plugin.set_gpo) {
+    plugin.set_gpo(ByteSlot(1), ByteSlot(1));
+    plugin.set_gpo(ByteSlot(2), ByteSlot(0));
+  }
+  if (plugin.set_fan) plugin.set_fan(ByteSlot(10), ByteSlot(200));
+  if (plugin.set_color) plugin.set_color(ByteSlot(0x12), ByteSlot(0x34), ByteSlot(0x56));
+  if (plugin.set_backlight) plugin.set_backlight(ByteSlot(1));
+  if (plugin.power_resume) plugin.power_resume();
+  // Two positions in a row, then a line with the host's custom-character codes.
+  if (plugin.set_position) plugin.set_position(ByteSlot(5), ByteSlot(2));
+  std::string custom = "custom:";
+  for (uint8_t code : kCustomCodes) custom += static_cast<char>(code);
+  WriteLine(plugin, 1, custom);
 }
 
 // Refresh ticks: only lines whose text changed are sent again.
@@ -130,6 +205,7 @@ int main(int argc, char** argv) {
     PrintUsage();
     return 2;
   }
+  if (options.zero_extend) g_slot_junk = 0;
   const std::string defaults = SetupDialogLoad(options.plugin_path);
   if (options.setup_only) {
     Sleep(options.hold_ms);
@@ -152,11 +228,17 @@ int main(int argc, char** argv) {
   } else {
     printf("Init: %s\n", answer ? answer : "");
     if (plugin.custom_char_index) {
-      for (uint32_t i = 1; i <= 8; ++i) plugin.custom_char_index(ByteSlot(i));
+      printf("CustomCharIndex:");
+      for (uint32_t i = 1; i <= 8; ++i) {
+        plugin.custom_codes[i - 1] = plugin.custom_char_index(ByteSlot(i));
+        printf(" %u", plugin.custom_codes[i - 1]);
+      }
+      printf("\n");
     }
     if (plugin.set_contrast) plugin.set_contrast(ByteSlot(128));
     if (plugin.set_brightness) plugin.set_brightness(ByteSlot(128));
     Sleep(options.hold_ms);
+    if (options.exercise) ExerciseEveryCall(plugin);
     ShowScreens(plugin, options);
     SetupDialogLoad(options.plugin_path);  // opened while the plug-in is the active display
     ShutDown(plugin, options);

@@ -25,9 +25,11 @@ void PrintUsage() {
   fprintf(stderr,
           "usage: display_host <plug-in.dll> [--params TEXT] [--show TOP|BOTTOM]... [--shutdown TOP|BOTTOM]\n"
           "                    [--hold MS] [--screen-ms MS] [--interval MS] [--setup-only]\n"
-          "                    [--linger MS]\n"
+          "                    [--linger MS] [--exercise] [--zero-extend]\n"
           "Loads the display plug-in and drives it as the display host application does.\n"
           "--setup-only: only the setup dialog's load and free, then the hold. --linger: a wait after the last free.\n"
+          "--exercise: after the hold, custom characters, keys, outputs, fan, colour, backlight, power resume.\n"
+          "--zero-extend: byte arguments zero-extended (else the upper bytes of their slots are junk).\n"
           "Texts may hold $Time, $Date and $Tick. Without --params the plug-in's default parameters are used.\n");
 }
 
@@ -44,6 +46,10 @@ bool ParseOptions(int argc, char** argv, DisplayHostOptions* options) {
       options->screens.push_back(argv[++i]);
     } else if (arg == "--shutdown" && has_value) {
       options->shutdown = argv[++i];
+    } else if (arg == "--zero-extend") {
+      options->zero_extend = true;
+    } else if (arg == "--exercise") {
+      options->exercise = true;
     } else if (arg == "--setup-only") {
       options->setup_only = true;
     } else if (arg == "--hold" && has_value && NumberArgument(argv[i + 1], &options->hold_ms)) {

@@ -15,6 +15,8 @@ struct DisplayHostOptions {
   unsigned interval_ms = 75;  // refresh tick
   bool setup_only = false;    // only the setup dialog's load, then --hold
   unsigned linger_ms = 0;     // after the plug-in is freed, before the program ends
+  bool zero_extend = false;   // byte arguments without junk in the slot's upper bytes
+  bool exercise = false;      // after the hold, every other call once (ExerciseEveryCall)
 };
 
 // False (with a message on standard error) when the command line is wrong.

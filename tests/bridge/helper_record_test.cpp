@@ -10,6 +10,7 @@
 
 #include "bridge_channel.h"
 #include "bridge_log.h"
+#include "bridge_names.h"
 #include "channel.h"
 #include "test_support.h"
 
@@ -22,9 +23,7 @@ constexpr char kLoadFailed[] = "Failed to load MediaPadLayer.dll";
 class HelperRecord : public ::testing::Test {
  protected:
   void SetUp() override {
-    char section[kBridgeSectionNameSize];
-    BridgeSectionName(GetCurrentProcessId(), section);
-    section_ = section;
+    section_ = BridgeSectionName("QX20481", GetCurrentProcessId());
     ASSERT_TRUE(BridgeOpen(section_.c_str()));
   }
   void TearDown() override {
@@ -35,8 +34,8 @@ class HelperRecord : public ::testing::Test {
   }
   void StartHelper(DWORD parent) {
     helper_ = vt::StartChildWithOutputFile(
-        "\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(parent) + " " + section_, "",
-        dir_.path() + "\\helper.txt");
+        "\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(parent) + " " + section_ + " QX20481",
+        "", dir_.path() + "\\helper.txt");
     ASSERT_NE(helper_.process, nullptr);
   }
   // Sends `record` and waits up to 10 s for the helper's answer to it.
@@ -105,8 +104,9 @@ TEST_F(HelperRecord, AnUnknownCallIsAnsweredAndQuitEndsTheHelper) {
 TEST_F(HelperRecord, HelperEndsWhenTheProcessItServesEnds) {
   // The display host's stand-in: another helper, which lives until it is
   // ended (it serves this test process on a section of its own).
-  vt::ChildProcess display_host = vt::StartChild("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " +
-                                                 std::to_string(GetCurrentProcessId()) + " " + section_ + ".other");
+  vt::ChildProcess display_host =
+      vt::StartChild("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(GetCurrentProcessId()) +
+                     " " + section_ + ".other QX20481");
   ASSERT_NE(display_host.process, nullptr);
   StartHelper(display_host.pid);
   BridgeRecord unknown = Request(static_cast<BridgeCall>(99), 0, 0);
@@ -123,4 +123,8 @@ TEST_F(HelperRecord, AWrongCommandLineOrAnEndedDisplayHostEndsTheHelperWithStatu
   StartHelper(0xFFFFFFF0u);  // no such process
   EXPECT_EQ(vt::WaitChild(helper_, 5000), 2);
   helper_ = {};
+  // A name that would reach outside the helper's folder.
+  vt::ChildProcess outside = vt::StartChild("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " +
+                                            std::to_string(GetCurrentProcessId()) + " " + section_ + " ..\\QX20481");
+  EXPECT_EQ(vt::WaitChild(outside, 5000), 2);
 }

@@ -4,6 +4,7 @@
 // Vorn64BitInterface.exe and the emulated pad. Then the helper's life.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,11 @@ namespace {
 constexpr char kInitOk[] = "Init: MediaPad Display v1.2.201.1126";
 
 bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
+bool HasLine(const std::string& output, const std::string& line) {
+  const Lines lines = vt::Lines(output);
+  return std::find(lines.begin(), lines.end(), line) != lines.end();
+}
 
 // `expected` appear in `lines` in this order (other lines may come between).
 bool InOrder(const Lines& lines, const Lines& expected) {
@@ -41,7 +47,11 @@ TEST_F(BridgeChain, DisplayHost64DrivesThePadFromStartToShutdown) {
   ASSERT_EQ(run.exit_code, 0) << run.output;
   // Init's text, given only with the OK byte set.
   EXPECT_TRUE(Contains(run.output, kInitOk)) << run.output;
-  EXPECT_FALSE(Contains(run.output, "32 bit systems only!")) << run.output;
+  // The display host finds exactly the plain names of the 32-bit plug-in
+  // (CustomChar and CustomCharIndex it exports only decorated).
+  EXPECT_TRUE(
+      HasLine(run.output, "entry points: Init Done SetPosition Write PowerResume Usage DriverName DefaultParameters"))
+      << run.output;
 
   // The start-up text, the screen shown, the shutdown message with the LED off and mode 3.
   const size_t startup = observed.Find(0, "   LCDSmartie   | MediaPad plugin led=1 mode=1");
@@ -92,18 +102,22 @@ TEST_F(BridgeChain, AWriteLongerThanTheRecordReachesThePadWhole) {
   EXPECT_EQ(std::stoi(state["commands"]), 12 + 4 * 2 + 2);
 }
 
-TEST_F(BridgeChain, SetupDialogLoadAndFreeWithoutInitStartsNoHelper) {
+// The setup dialog's three texts are the 32-bit plug-in's own, asked for
+// without an Init: the pad is never touched, and the helper that answered
+// goes with the free.
+TEST_F(BridgeChain, SetupDialogGetsThe32BitPluginsOwnTextsWithoutInit) {
   bool helper_seen = false;
   vt::ChildRun run = RunDisplayHost64("--setup-only --hold 1500", 30000, [&] {
     helper_seen = helper_seen || !vt::FindProcesses(pt::kHelperTail).empty();
   });
   ASSERT_EQ(run.exit_code, 0) << run.output;
-  EXPECT_TRUE(Contains(run.output, "usage: 64-bit LCDSmartie")) << run.output;
-  EXPECT_TRUE(Contains(run.output, "driver: MediaPad Display v1.2.201.1126")) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "usage: 32 bit systems only!")) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "driver: MediaPad Display v1.2.201.1126")) << run.output;
   EXPECT_TRUE(Contains(run.output, "default parameters: ' '")) << run.output;
-  EXPECT_FALSE(helper_seen);
-  EXPECT_FALSE(vt::FileExists("logs\\QX20481.bridge.log"));
+  EXPECT_TRUE(helper_seen);
+  EXPECT_TRUE(vt::FindProcesses(pt::kHelperTail).empty());
   EXPECT_FALSE(vt::FileExists("mediapad.state"));
+  EXPECT_FALSE(vt::FileExists("logs\\QX20481.log"));
 }
 
 TEST_F(BridgeChain, HelperEndsWhenTheDisplayHostIsTerminated) {
@@ -177,4 +191,192 @@ TEST_F(BridgeChain, LoadingDrivingAndFreeingThePluginGivesEverythingBack) {
   ASSERT_TRUE(f.read) << cycles.output;
   EXPECT_FOOTPRINT_KEPT(f, cycles.output);
   EXPECT_EQ(vt::FindProcesses(pt::kHelperTail).size(), 0u) << "a helper outlived its plug-in";
+}
+
+// Any 32-bit display plug-in, here our recording one, behind a copy of the
+// bridge named after it: the 32-bit stand-in display host loads the 32-bit
+// plug-in directly, the 64-bit one its bridged copy, with the same session.
+// The plug-in records every call with its argument slots and its result.
+class BridgedPlugin : public pt::BridgeChainTest {
+ protected:
+  void SetUp() override {
+    pt::BridgeChainTest::SetUp();
+    Bridge("RecordingDisplay", "RecordingDisplay.dll");
+    ASSERT_TRUE(CreateDirectoryA("direct", nullptr));
+    ASSERT_TRUE(CreateDirectoryA("direct\\displays", nullptr));
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "display_host.exe").c_str(), "direct\\display_host32.exe", FALSE));
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
+                          "direct\\displays\\RecordingDisplay.dll", FALSE));
+  }
+  // The same session on both paths; each path's calls, and the display
+  // host's lines without the timings of its writes.
+  struct Seen {
+    Lines calls, host;
+    int exit_code;
+  };
+  Seen Run(const std::string& arguments, bool bridged) {
+    DeleteFileA("RecordingDisplay.calls");
+    vt::ChildRun run = RunChild(
+        (bridged ? std::string("display_host64.exe") : "direct\\display_host32.exe") +
+            (bridged ? " displays\\RecordingDisplay.dll " : " direct\\displays\\RecordingDisplay.dll ") + arguments,
+        60000);
+    Seen seen{vt::FileLines("RecordingDisplay.calls"), {}, run.exit_code};
+    for (const std::string& line : vt::Lines(run.output))
+      if (line.rfind("writes: ", 0) != 0) seen.host.push_back(line);
+    return seen;
+  }
+};
+
+constexpr char kSession[] =
+    "--params \"p=1 two\" --exercise --show \"first \xb0 screen|second\" --show \"third|second\" --screen-ms 300 "
+    "--interval 50 --shutdown \"bye|\"";
+
+// The 32-bit display host passes byte arguments zero-extended; the 64-bit
+// one leaves the upper bytes of the register undefined (the stand-in puts
+// junk there). Through the bridge the 32-bit plug-in gets them as the
+// 32-bit display host gives them.
+TEST_F(BridgedPlugin, EveryCallArrivesAsWhenThe32BitDisplayHostLoadsThePlugin) {
+  const Seen direct = Run(std::string(kSession) + " --zero-extend", false);
+  const Seen bridged = Run(kSession, true);
+  ASSERT_EQ(direct.exit_code, 0) << testing::PrintToString(direct.host);
+  ASSERT_EQ(bridged.exit_code, 0) << testing::PrintToString(bridged.host);
+  // Same calls, same argument slots, same results, in the same order.
+  EXPECT_EQ(bridged.calls, direct.calls);
+  EXPECT_EQ(bridged.host, direct.host);
+  // The session did reach every call the plug-in has, and the display host
+  // found exactly the plug-in's entry points on both paths: none of
+  // SetContrast, SetBrightness, SetFan, PowerResume, DefaultParameters.
+  const Lines expected_host_start = {
+      "usage: RecordingDisplay: records every call in RecordingDisplay.calls",
+      "driver: RecordingDisplay 1.0 (recording stand-in)",
+      "default parameters: ''",
+      "entry points: Init Done SetPosition Write CustomChar ReadKey SetBacklight SetGPO CustomCharIndex SetColor "
+      "Usage DriverName",
+      "Init: RecordingDisplay ready",
+      "CustomCharIndex: 17 18 19 20 21 22 23 24",
+      "ReadKey: 0041",
+      "ReadKey: 0042",
+      "ReadKey: ff00",
+      "ReadKey: 0043"};
+  ASSERT_GE(bridged.host.size(), expected_host_start.size());
+  EXPECT_EQ(Lines(bridged.host.begin(), bridged.host.begin() + expected_host_start.size()), expected_host_start);
+  const std::string calls = testing::PrintToString(bridged.calls);
+  for (const char* call :
+       {"Init 00000010 00000002 \"p=1 two\" -> ok=1 \"RecordingDisplay ready\"", "CustomCharIndex 00000001 -> 17",
+        "CustomChar 00000002 39 40 47 4e 55 5c 63 6a", "SetGPO 00000002 00000000",
+        "SetColor 00000012 00000034 00000056", "SetBacklight 00000001", "SetPosition 00000005 00000002",
+        "Write \"custom:\\x11\\x12\\x13\\x14\\x15\\x16\\x17\\x18\"", "Write \"first \\x11 screen  \"",
+        "Write \"third           \"", "SetBacklight 00000000", "Done"})
+    EXPECT_TRUE(std::find(bridged.calls.begin(), bridged.calls.end(), call) != bridged.calls.end())
+        << call << " in " << calls;
+  EXPECT_EQ(bridged.calls.back(), "Done") << calls;
+}
+
+// The failure path: Init's text and its OK byte left false, then Done, as
+// with the plug-in loaded directly.
+TEST_F(BridgedPlugin, AFailedInitGivesItsTextAndDoneAsDirectly) {
+  const Seen direct = Run("--params fail --zero-extend", false);
+  const Seen bridged = Run("--params fail", true);
+  EXPECT_EQ(direct.exit_code, 1);
+  EXPECT_EQ(bridged.exit_code, 1);
+  EXPECT_EQ(bridged.calls, direct.calls);
+  EXPECT_EQ(bridged.host, direct.host);
+  EXPECT_TRUE(std::find(bridged.host.begin(), bridged.host.end(), "Init failed: RecordingDisplay told to fail") !=
+              bridged.host.end())
+      << testing::PrintToString(bridged.host);
+  EXPECT_EQ(bridged.calls.back(), "Done");
+}
+
+// What the 32-bit plug-in loads by name is found in its own folder first,
+// then in the display host's; a file it opens by a relative name is found
+// in the display host's current directory.
+TEST_F(BridgedPlugin, ThePluginFindsWhatItLoadsInItsOwnFolderThenTheDisplayHosts) {
+  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
+                        "displays\\RecordingDisplay-32bit\\companion.dll", FALSE));
+  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(), "companion.dll", FALSE));
+  ASSERT_TRUE(vt::WriteFileBytes("note.txt", "the display host's folder\r\n"));
+  const std::string session = "--params \"load=companion.dll open=note.txt\" --screen-ms 0";
+  Seen seen = Run(session, true);
+  ASSERT_EQ(seen.exit_code, 0) << testing::PrintToString(seen.host);
+  const std::string folder = dir_.path();
+  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(),
+                        "  load companion.dll: " + folder + "\\displays\\RecordingDisplay-32bit\\companion.dll") !=
+              seen.calls.end())
+      << testing::PrintToString(seen.calls);
+  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  open note.txt: the display host's folder") !=
+              seen.calls.end())
+      << testing::PrintToString(seen.calls);
+
+  ASSERT_TRUE(DeleteFileA("displays\\RecordingDisplay-32bit\\companion.dll"));
+  seen = Run(session, true);
+  ASSERT_EQ(seen.exit_code, 0) << testing::PrintToString(seen.host);
+  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
+              seen.calls.end())
+      << testing::PrintToString(seen.calls);
+
+  // A display host whose program lies elsewhere than its current directory:
+  // its program's folder comes before the current directory, which is
+  // still searched, as by the 32-bit display host.
+  ASSERT_TRUE(CreateDirectoryA("program", nullptr));
+  ASSERT_TRUE(CopyFileA("display_host64.exe", "program\\display_host64.exe", FALSE));
+  ASSERT_TRUE(CopyFileA("companion.dll", "program\\companion.dll", FALSE));
+  const std::string elsewhere = "program\\display_host64.exe displays\\RecordingDisplay.dll " + session;
+  DeleteFileA("RecordingDisplay.calls");
+  ASSERT_EQ(RunChild(elsewhere, 60000).exit_code, 0);
+  Lines calls = vt::FileLines("RecordingDisplay.calls");
+  EXPECT_TRUE(std::find(calls.begin(), calls.end(), "  load companion.dll: " + folder + "\\program\\companion.dll") !=
+              calls.end())
+      << testing::PrintToString(calls);
+  ASSERT_TRUE(DeleteFileA("program\\companion.dll"));
+  DeleteFileA("RecordingDisplay.calls");
+  ASSERT_EQ(RunChild(elsewhere, 60000).exit_code, 0);
+  calls = vt::FileLines("RecordingDisplay.calls");
+  EXPECT_TRUE(std::find(calls.begin(), calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
+              calls.end())
+      << testing::PrintToString(calls);
+}
+
+// Two bridged plug-ins in one display host: the MediaPad's and the
+// recording one, each with its own helper and section, neither seeing the
+// other's calls.
+TEST_F(BridgedPlugin, TwoBridgedPluginsInOneDisplayHostEachGetOnlyTheirOwnCalls) {
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "two_plugins_driver.exe").c_str(), "two_plugins_driver.exe", FALSE));
+  size_t most_helpers = 0;
+  vt::ChildRun run =
+      RunChild(dir_.path() + "\\two_plugins_driver.exe displays\\QX20481.dll displays\\RecordingDisplay.dll", 60000,
+               [&] { most_helpers = std::max(most_helpers, vt::FindProcesses(pt::kHelperTail).size()); });
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init 1: MediaPad Display v1.2.201.1126")) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init 2: RecordingDisplay ready")) << run.output;
+  EXPECT_EQ(most_helpers, 2u);
+  EXPECT_TRUE(vt::FindProcesses(pt::kHelperTail).empty());
+  auto state = pt::PadState();
+  EXPECT_EQ(pt::PadLine(state, 0), "1: line 5       ");
+  const Lines calls = vt::FileLines("RecordingDisplay.calls");
+  Lines writes;
+  for (const std::string& call : calls)
+    if (call.rfind("Write ", 0) == 0) writes.push_back(call);
+  ASSERT_EQ(writes.size(), 6u) << testing::PrintToString(calls);
+  for (int i = 0; i < 6; ++i) EXPECT_EQ(writes[i], "Write \"2: line " + std::to_string(i) + "       \"");
+  EXPECT_EQ(calls.back(), "Done");
+}
+
+// A bridged copy whose 32-bit plug-in is no DLL it can read shows only
+// Init, Done and the setup dialog's texts, which say why; its log carries
+// its name, and no helper is started.
+TEST_F(BridgedPlugin, AnUnreadable32BitPluginLeavesInitAndTheTextsWhichSayWhy) {
+  Bridge("Broken", "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::WriteFileBytes("displays\\Broken-32bit\\Broken.dll", "not a program"));
+  bool helper_seen = false;
+  vt::ChildRun run = RunChild("display_host64.exe displays\\Broken.dll --params x", 30000,
+                              [&] { helper_seen = helper_seen || !vt::FindProcesses(pt::kHelperTail).empty(); });
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "entry points: Init Done Usage DriverName DefaultParameters")) << run.output;
+  const std::string why =
+      "the 32-bit plug-in displays\\Broken-32bit\\Broken.dll is not a 32-bit DLL (it is not a Windows program file): "
+      "the 64-bit Broken.dll serves only it";
+  EXPECT_TRUE(HasLine(run.output, "usage: " + why)) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init failed: " + why)) << run.output;
+  EXPECT_FALSE(helper_seen);
+  EXPECT_TRUE(Contains(vt::ReadFileBytes("logs\\Broken.bridge.log"), why));
 }

@@ -33,6 +33,14 @@ void BridgeChainTest::TearDown() {
   ChainTest::TearDown();
 }
 
+void BridgeChainTest::Bridge(const std::string& name, const char* plugin32) {
+  const std::string folder = "displays\\" + name + "-32bit";
+  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
+  ASSERT_TRUE(CopyFrom(vt::Win64BinDirectory(), "QX20481.dll", "displays\\" + name + ".dll"));
+  ASSERT_TRUE(CopyFrom(vt::ProgramDirectory(), plugin32, folder + "\\" + name + ".dll"));
+  ASSERT_TRUE(CopyFrom(vt::ProgramDirectory(), "QX20481Bridge32.exe", folder + "\\QX20481Bridge32.exe"));
+}
+
 vt::ChildRun BridgeChainTest::RunDisplayHost64(const std::string& arguments, DWORD timeout_ms,
                                                const std::function<void()>& during) {
   return RunChild("display_host64.exe displays\\QX20481.dll " + arguments, timeout_ms, during);

@@ -21,6 +21,10 @@ class BridgeChainTest : public ChainTest {
   // `arguments`; `during` is called every 10 ms while it runs.
   vt::ChildRun RunDisplayHost64(const std::string& arguments, DWORD timeout_ms,
                                 const std::function<void()>& during = nullptr);
+  // Bridges the 32-bit `plugin32` (a file of the 32-bit tree) under `name`:
+  // displays\<name>.dll is a copy of the 64-bit bridge, and
+  // displays\<name>-32bit holds the 32-bit plug-in as <name>.dll and the helper.
+  void Bridge(const std::string& name, const char* plugin32);
 };
 
 }  // namespace pt

@@ -13,6 +13,7 @@
 #include "host_log.h"
 #include "library_log.h"
 #include "log_lines.h"
+#include "round_trip.h"
 #include "test_support.h"
 #include "trace_stack.h"
 #include "wait_seam.h"
@@ -424,8 +425,8 @@ TEST_F(Channel, AWithdrawnRequestLosesItsOpcodeOnlyWhileItIsStillInTheSection) {
   CommsSend(0, &request, kBlockSize);
   RequestBlock other = request;
   other.request_id = 32;
-  EXPECT_FALSE(CommsWithdrawRequest(0, other));
-  EXPECT_TRUE(CommsWithdrawRequest(0, request));
+  EXPECT_FALSE(WithdrawRequest(0, other));
+  EXPECT_TRUE(WithdrawRequest(0, request));
   RequestBlock seen;
   CommsRecv(0, &seen, kBlockSize);
   EXPECT_EQ(seen.opcode, kNoRequest);
@@ -433,7 +434,7 @@ TEST_F(Channel, AWithdrawnRequestLosesItsOpcodeOnlyWhileItIsStillInTheSection) {
   // An answered request stays as it is.
   request.done = 1;
   CommsSend(0, &request, kBlockSize);
-  EXPECT_FALSE(CommsWithdrawRequest(0, request));
+  EXPECT_FALSE(WithdrawRequest(0, request));
   CommsRecv(0, &seen, kBlockSize);
   EXPECT_EQ(seen.opcode, kRequestDeviceControl);
 }

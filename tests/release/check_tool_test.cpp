@@ -15,6 +15,8 @@ namespace {
 using vt::CheckTool;
 using vt::ReleaseFolder;
 
+bool Contains(const std::string& text, const std::string& part) { return text.find(part) != std::string::npos; }
+
 const char* const kLinks[] = {"display host",   "plug-in", "layer", "proxy",   "host program",
                               "vendor library", "host",    "pad",   "versions"};
 
@@ -274,4 +276,85 @@ TEST(ReleaseVersions, TheSetupProgramCarriesTheReleaseVersion) {
   EXPECT_EQ(VersionString(info, "ProductName"), VORN_PRODUCT_NAME);
   EXPECT_EQ(VersionString(info, "CompanyName"), "Vorn");
   EXPECT_EQ(VersionString(info, "OriginalFilename"), path.substr(path.find_last_of('\\') + 1));
+}
+
+// One-step bridging of another 32-bit display plug-in in the 64-bit build's
+// folder, and its undo.
+class BridgeStep : public vt::CheckTool {
+ protected:
+  void SetUp() override {
+    vt::CheckTool::SetUp();
+    Place64BitBuild();
+  }
+  int RunStep(const std::string& arguments) {
+    const vt::ChildRun run =
+        vt::RunChild("\"" + folder_ + "vorn-check.exe\" " + arguments, folder_, dir_.path() + "\\step.txt", 30000);
+    lines_ = vt::Lines(run.output);
+    return run.exit_code;
+  }
+  bool Exists(const std::string& file) const { return vt::FileExists(folder_ + file); }
+  std::string Bytes(const std::string& file) const { return vt::ReadFileBytes(folder_ + file); }
+};
+
+TEST_F(BridgeStep, BridgesA32BitPluginAndUndoesIt) {
+  const std::string plugin32 = vt::ReadFileBytes(vt::ProgramDirectory() + "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.dll", plugin32));
+  ASSERT_EQ(RunStep("--bridge displays\\RecordingDisplay.dll"), 0) << Output();
+  ASSERT_EQ(lines_.size(), 1u) << Output();
+  EXPECT_EQ(lines_[0].rfind("bridged: ", 0), 0u) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), Bytes("displays\\QX20481.dll"));
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.dll"), plugin32);
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\QX20481Bridge32.exe"),
+            Bytes("displays\\QX20481-32bit\\QX20481Bridge32.exe"));
+  // Once bridged it is refused, and nothing changes.
+  EXPECT_EQ(RunStep("--bridge displays\\RecordingDisplay.dll"), 1);
+  EXPECT_EQ(lines_[0].rfind("refused: ", 0), 0u) << Output();
+  EXPECT_TRUE(Contains(lines_[0], "bridged already")) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.dll"), plugin32);
+
+  ASSERT_EQ(RunStep("--unbridge displays\\RecordingDisplay.dll"), 0) << Output();
+  EXPECT_EQ(lines_[0].rfind("unbridged: ", 0), 0u) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), plugin32);
+  EXPECT_FALSE(Exists("displays\\RecordingDisplay-32bit"));
+  EXPECT_FALSE(Exists("displays\\RecordingDisplay.dll.bridge"));
+  // The MediaPad's own files are as they were.
+  EXPECT_EQ(Bytes("displays\\QX20481.dll"), vt::ReadFileBytes(vt::ReleaseFolder(64) + "displays\\QX20481.dll"));
+}
+
+TEST_F(BridgeStep, RefusesA64BitDllAndADllThatIsNoDisplayPlugin) {
+  const std::string plugin64 = vt::ReadFileBytes(vt::Win64BinDirectory() + "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\Native64.dll", plugin64));
+  EXPECT_EQ(RunStep("--bridge displays\\Native64.dll"), 1);
+  ASSERT_EQ(lines_.size(), 1u) << Output();
+  EXPECT_TRUE(Contains(lines_[0], "refused: displays\\Native64.dll is a 64-bit DLL")) << Output();
+  EXPECT_EQ(Bytes("displays\\Native64.dll"), plugin64);
+  EXPECT_FALSE(Exists("displays\\Native64-32bit"));
+
+  const std::string proxy = Bytes("VornApx.dll");  // a 32-bit DLL, but no display plug-in
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\Proxy.dll", proxy));
+  EXPECT_EQ(RunStep("--bridge displays\\Proxy.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "refused: displays\\Proxy.dll is not a display plug-in")) << Output();
+  EXPECT_EQ(Bytes("displays\\Proxy.dll"), proxy);
+  EXPECT_FALSE(Exists("displays\\Proxy-32bit"));
+
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\Text.dll", "not a program"));
+  EXPECT_EQ(RunStep("--bridge displays\\Text.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "is not a 32-bit DLL")) << Output();
+
+  EXPECT_EQ(RunStep("--unbridge displays\\QX20481.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "the MediaPad's own plug-in")) << Output();
+  EXPECT_EQ(RunStep("--unbridge displays\\Native64.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "is not a bridged plug-in")) << Output();
+}
+
+// Without the 64-bit build's bridge (the 32-bit build's folder) there is
+// nothing to put in front of the plug-in.
+TEST_F(CheckTool, BridgingNeedsThe64BitBuildsBridge) {
+  const std::string plugin32 = vt::ReadFileBytes(vt::ProgramDirectory() + "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.dll", plugin32));
+  const vt::ChildRun run = vt::RunChild("\"" + folder_ + "vorn-check.exe\" --bridge displays\\RecordingDisplay.dll",
+                                        folder_, dir_.path() + "\\step.txt", 30000);
+  EXPECT_EQ(run.exit_code, 1);
+  EXPECT_TRUE(Contains(run.output, "refused: the 64-bit bridge")) << run.output;
+  EXPECT_EQ(vt::ReadFileBytes(folder_ + "displays\\RecordingDisplay.dll"), plugin32);
 }

@@ -1,0 +1,105 @@
+#include "plugin32_calls.h"
+
+#include <cstdio>
+#include <cstring>
+
+#include "debug_log.h"
+#include "typed_export.h"
+
+namespace {
+
+void SetText(BridgeRecord& record, const char* text) {
+  const size_t n = text ? strnlen(text, kBridgeTextSize - 1) : 0;
+  if (n) memcpy(record.text, text, n);
+  record.text[n] = '\0';
+  record.text_length = static_cast<int32_t>(n);
+}
+
+void ClearText(BridgeRecord& record) { SetText(record, nullptr); }
+
+}  // namespace
+
+void Plugin32Calls::Load(HMODULE plugin) {
+  DisplaySessionEntries::Load(plugin);
+  power_resume = LookupExport<VoidFn>(plugin, "DISPLAYDLL_PowerResume");
+  custom_char = LookupExport<CustomCharFn>(plugin, "DISPLAYDLL_CustomChar");
+  custom_char_index = LookupExport<IndexFn>(plugin, "DISPLAYDLL_CustomCharIndex");
+  read_key = LookupExport<ReadKeyFn>(plugin, "DISPLAYDLL_ReadKey");
+  set_backlight = LookupExport<ByteFn>(plugin, "DISPLAYDLL_SetBacklight");
+  set_contrast = LookupExport<ByteFn>(plugin, "DISPLAYDLL_SetContrast");
+  set_brightness = LookupExport<ByteFn>(plugin, "DISPLAYDLL_SetBrightness");
+  set_gpo = LookupExport<TwoBytesFn>(plugin, "DISPLAYDLL_SetGPO");
+  set_fan = LookupExport<TwoBytesFn>(plugin, "DISPLAYDLL_SetFan");
+  set_color = LookupExport<ThreeBytesFn>(plugin, "DISPLAYDLL_SetColor");
+  usage = LookupExport<TextFn>(plugin, "DISPLAYDLL_Usage");
+  driver_name = LookupExport<TextFn>(plugin, "DISPLAYDLL_DriverName");
+  default_parameters = LookupExport<TextFn>(plugin, "DISPLAYDLL_DefaultParameters");
+}
+
+void Plugin32Calls::SetMissingText(const char* path) {
+  snprintf(missing_text_, sizeof missing_text_, "32-bit plug-in not found: %s", path);
+}
+
+bool Plugin32Calls::Serve(BridgeRecord& record) {
+  const uint32_t* a = record.args;
+  if (record.opcode != kBridgeQuit && record.position_first && set_position) set_position(record.x, record.y);
+  switch (record.opcode) {
+    case kBridgeInit: {
+      BoundedTextLength(record);
+      if (!init) {
+        record.ok = 0;
+        SetText(record, missing_text_);
+        break;
+      }
+      uint8_t ok = 0;
+      const char* answer = init(a[0], a[1], record.text, &ok);
+      record.ok = ok;
+      SetText(record, answer);
+      break;
+    }
+    case kBridgeDone:
+      if (done) done();
+      break;
+    case kBridgeWrite:
+      BoundedTextLength(record);
+      if (write) write(record.text);
+      ClearText(record);
+      break;
+    case kBridgeSetPosition: break;  // position_first has made it
+    case kBridgeCustomChar: {
+      uint8_t data[8];
+      memcpy(data, record.data, sizeof data);
+      if (custom_char) custom_char(a[0], data);
+      break;
+    }
+    case kBridgeCustomCharIndex: record.result = custom_char_index ? custom_char_index(a[0]) : 0; break;
+    case kBridgeReadKey: record.result = read_key ? read_key() : 0xFF00; break;
+    case kBridgeSetBacklight:
+      if (set_backlight) set_backlight(a[0]);
+      break;
+    case kBridgeSetContrast:
+      if (set_contrast) set_contrast(a[0]);
+      break;
+    case kBridgeSetBrightness:
+      if (set_brightness) set_brightness(a[0]);
+      break;
+    case kBridgeSetGpo:
+      if (set_gpo) set_gpo(a[0], a[1]);
+      break;
+    case kBridgeSetFan:
+      if (set_fan) set_fan(a[0], a[1]);
+      break;
+    case kBridgeSetColor:
+      if (set_color) set_color(a[0], a[1], a[2]);
+      break;
+    case kBridgePowerResume:
+      if (power_resume) power_resume();
+      break;
+    case kBridgeUsage: SetText(record, usage ? usage() : nullptr); break;
+    case kBridgeDriverName: SetText(record, driver_name ? driver_name() : nullptr); break;
+    case kBridgeDefaultParameters: SetText(record, default_parameters ? default_parameters() : nullptr); break;
+    case kBridgeQuit: break;
+    default: LogWritef("Helper", "unknown call %d", static_cast<int>(record.opcode)); break;
+  }
+  return record.opcode != kBridgeQuit;
+}

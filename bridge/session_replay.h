@@ -1,0 +1,26 @@
+#pragma once
+// What a new helper's 32-bit plug-in is given when the one before it has
+// died during a session: Init with the session's sizes and parameters, the
+// custom characters defined so far, the text of every line written so far
+// (each from its first column), then the cursor where the display host
+// left it. Kept in the 64-bit bridge, which sees every call.
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <vector>
+
+struct SessionReplay {
+  uint32_t size_x = 0, size_y = 0;  // Init's arguments as the display host passed them
+  std::string parameters;
+  std::vector<std::string> lines;  // size_y lines of size_x characters
+  std::vector<bool> written;
+  std::vector<std::pair<uint32_t, std::array<uint8_t, 8>>> custom_chars;  // in the order first defined
+  uint32_t x = 1, y = 1;                                                  // the cursor, 1-based
+
+  void Begin(uint32_t size_x_slot, uint32_t size_y_slot, const char* init_parameters);
+  void SetPosition(uint32_t x_slot, uint32_t y_slot);
+  // Puts `text` at the cursor, cut at the line's end, and moves the cursor on.
+  void Write(const char* text, size_t n);
+  void CustomChar(uint32_t character_slot, const uint8_t* data);
+};

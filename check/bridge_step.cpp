@@ -1,0 +1,187 @@
+#include "bridge_step.h"
+
+#include <windows.h>
+
+#include <cstdio>
+#include <vector>
+
+#include "bridge_names.h"
+#include "pe_layout.h"
+
+namespace {
+
+constexpr char kBridgeSource[] = "displays\\QX20481.dll";
+constexpr char kHelperSource[] = "displays\\QX20481-32bit\\QX20481Bridge32.exe";
+constexpr DWORD kLargestDll = 64u << 20;
+
+enum class Kind { kMissing, kUnreadable, kNotPe, kNotDll, kDll32, kDll64, kOther };
+
+struct DllFacts {
+  Kind kind = Kind::kMissing;
+  bool display_plugin = false;  // exports DISPLAYDLL_Init or DISPLAYDLL_Write by plain name
+};
+
+DllFacts ReadFacts(const std::string& path) {
+  DllFacts facts;
+  HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_DELETE, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (file == INVALID_HANDLE_VALUE) {
+    facts.kind = GetLastError() == ERROR_FILE_NOT_FOUND || GetLastError() == ERROR_PATH_NOT_FOUND ? Kind::kMissing
+                                                                                                  : Kind::kUnreadable;
+    return facts;
+  }
+  std::vector<uint8_t> bytes;
+  DWORD high = 0;
+  const DWORD size = GetFileSize(file, &high);
+  DWORD got = 0;
+  const bool read = high == 0 && size <= kLargestDll && (bytes.resize(size), true) &&
+                    (size == 0 || (ReadFile(file, bytes.data(), size, &got, nullptr) && got == size));
+  CloseHandle(file);
+  if (!read) {
+    facts.kind = Kind::kUnreadable;
+    return facts;
+  }
+  PeLayout layout;
+  if (!layout.Read(bytes)) {
+    facts.kind = Kind::kNotPe;
+    return facts;
+  }
+  if (!layout.is_dll()) {
+    facts.kind = Kind::kNotDll;
+    return facts;
+  }
+  if (layout.is_pe32() && layout.machine() == IMAGE_FILE_MACHINE_I386)
+    facts.kind = Kind::kDll32;
+  else if (!layout.is_pe32() && layout.machine() == IMAGE_FILE_MACHINE_AMD64)
+    facts.kind = Kind::kDll64;
+  else
+    facts.kind = Kind::kOther;
+  facts.display_plugin = layout.HasExport("DISPLAYDLL_Init") || layout.HasExport("DISPLAYDLL_Write");
+  return facts;
+}
+
+// The plug-in's folder (with the backslash) and <Name>; false with a line
+// printed when the path cannot be a bridged plug-in's.
+bool Split(const std::string& plugin, std::string* folder, std::string* name) {
+  char full[MAX_PATH];
+  const DWORD n = GetFullPathNameA(plugin.c_str(), sizeof full, full, nullptr);
+  if (n == 0 || n >= sizeof full) {
+    printf("refused: %s is not a usable path\n", plugin.c_str());
+    return false;
+  }
+  const std::string path = full;
+  *folder = path.substr(0, path.find_last_of('\\') + 1);
+  *name = BridgeNameFromPath(full);
+  const std::string file = path.substr(folder->size());
+  if (name->empty() || file.size() < 4 || _stricmp(file.c_str() + file.size() - 4, ".dll") != 0) {
+    printf("refused: %s is not named <name>.dll with a name the bridge can carry\n", plugin.c_str());
+    return false;
+  }
+  return true;
+}
+
+bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+void PrintFailure(const char* what, const std::string& path) {
+  printf("failed: could not %s %s (error %lu); close the display host (LCDSmartie) and try again\n", what, path.c_str(),
+         GetLastError());
+}
+
+}  // namespace
+
+int BridgeStep(const std::string& plugin, const std::string& tool_folder) {
+  std::string folder, name;
+  if (!Split(plugin, &folder, &name)) return 1;
+  const std::string bridged_folder = folder + BridgeFolderName(name);
+  const std::string moved = bridged_folder + "\\" + Plugin32FileName(name);
+  const DllFacts facts = ReadFacts(folder + Plugin32FileName(name));
+  switch (facts.kind) {
+    case Kind::kMissing: printf("refused: %s does not exist\n", plugin.c_str()); return 1;
+    case Kind::kUnreadable: printf("refused: %s cannot be read\n", plugin.c_str()); return 1;
+    case Kind::kNotPe:
+    case Kind::kNotDll:
+    case Kind::kOther: printf("refused: %s is not a 32-bit DLL\n", plugin.c_str()); return 1;
+    case Kind::kDll64:
+      if (Exists(moved))
+        printf("refused: %s is bridged already (its 32-bit plug-in is %s)\n", plugin.c_str(), moved.c_str());
+      else
+        printf("refused: %s is a 64-bit DLL: the 64-bit display host loads it as it is\n", plugin.c_str());
+      return 1;
+    case Kind::kDll32: break;
+  }
+  if (!facts.display_plugin) {
+    printf("refused: %s is not a display plug-in: it exports neither DISPLAYDLL_Init nor DISPLAYDLL_Write\n",
+           plugin.c_str());
+    return 1;
+  }
+  const std::string bridge = tool_folder + kBridgeSource, helper = tool_folder + kHelperSource;
+  if (ReadFacts(bridge).kind != Kind::kDll64 || !Exists(helper)) {
+    printf("refused: the 64-bit bridge %s and its helper %s are needed (the zip's folder LCDSmartie-64bit)\n",
+           bridge.c_str(), helper.c_str());
+    return 1;
+  }
+  if (Exists(moved)) {
+    printf("refused: %s is there already; move it away first\n", moved.c_str());
+    return 1;
+  }
+  const bool made_folder = CreateDirectoryA(bridged_folder.c_str(), nullptr) != 0;
+  if (!made_folder && GetLastError() != ERROR_ALREADY_EXISTS) {
+    PrintFailure("create", bridged_folder);
+    return 1;
+  }
+  const std::string original = folder + Plugin32FileName(name);
+  const std::string helper_copy = bridged_folder + "\\" + kHelperProgram;
+  const bool helper_there = Exists(helper_copy);
+  if (!MoveFileA(original.c_str(), moved.c_str())) {
+    PrintFailure("move", original);
+  } else if (!helper_there && !CopyFileA(helper.c_str(), helper_copy.c_str(), TRUE)) {
+    PrintFailure("copy the helper to", helper_copy);
+    MoveFileA(moved.c_str(), original.c_str());
+  } else if (!CopyFileA(bridge.c_str(), original.c_str(), TRUE)) {
+    PrintFailure("copy the bridge to", original);
+    if (!helper_there) DeleteFileA(helper_copy.c_str());
+    MoveFileA(moved.c_str(), original.c_str());
+  } else {
+    printf(
+        "bridged: %s is now the 64-bit bridge; the 32-bit plug-in is %s, called through %s (undo: vorn-check.exe "
+        "--unbridge %s)\n",
+        original.c_str(), moved.c_str(), kHelperProgram, plugin.c_str());
+    return 0;
+  }
+  if (made_folder) RemoveDirectoryA(bridged_folder.c_str());
+  return 1;
+}
+
+int UnbridgeStep(const std::string& plugin) {
+  std::string folder, name;
+  if (!Split(plugin, &folder, &name)) return 1;
+  const std::string bridge = folder + Plugin32FileName(name);
+  const std::string bridged_folder = folder + BridgeFolderName(name);
+  const std::string moved = bridged_folder + "\\" + Plugin32FileName(name);
+  if (_stricmp(name.c_str(), "QX20481") == 0) {
+    printf("refused: %s is the MediaPad's own plug-in; the release's uninstall removes it\n", plugin.c_str());
+    return 1;
+  }
+  if (ReadFacts(bridge).kind != Kind::kDll64 || ReadFacts(moved).kind != Kind::kDll32) {
+    printf("refused: %s is not a bridged plug-in (a 64-bit %s with the 32-bit %s)\n", plugin.c_str(), bridge.c_str(),
+           moved.c_str());
+    return 1;
+  }
+  const std::string aside = bridge + ".bridge";
+  DeleteFileA(aside.c_str());
+  if (!MoveFileA(bridge.c_str(), aside.c_str())) {
+    PrintFailure("move", bridge);
+    return 1;
+  }
+  if (!MoveFileA(moved.c_str(), bridge.c_str())) {
+    PrintFailure("move", moved);
+    MoveFileA(aside.c_str(), bridge.c_str());
+    return 1;
+  }
+  DeleteFileA(aside.c_str());
+  DeleteFileA((bridged_folder + "\\" + kHelperProgram).c_str());
+  const bool folder_gone = RemoveDirectoryA(bridged_folder.c_str()) != 0;
+  printf("unbridged: %s is the 32-bit plug-in again%s\n", bridge.c_str(),
+         folder_gone ? "" : (" (" + bridged_folder + " holds other files and stays)").c_str());
+  return 0;
+}
