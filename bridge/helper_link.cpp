@@ -21,13 +21,19 @@ namespace {
 constexpr DWORD kReplyWaitMs = 50;
 constexpr DWORD kQuitWaitMs = 1000;
 
-ScopedHandle g_job;
-ScopedHandle g_helper;
-// The helper did not answer in time: it may be stuck inside a call, so the
-// next call ends it and starts a new one.
-bool g_helper_stuck;
+// The helper as this plug-in knows it, in one place.
+struct HelperLink {
+  // A job that ends the helper when its last handle closes, that is when
+  // this process ends in any way.
+  ScopedHandle job;
+  ScopedHandle process;
+  // The helper did not answer in time: it may be stuck inside a call, so
+  // the next call ends it and starts a new one.
+  bool stuck;
+};
+HelperLink g_link;
 
-bool HelperEnded() { return !g_helper || WaitForSingleObject(g_helper.get(), 0) == WAIT_OBJECT_0; }
+bool HelperEnded() { return !g_link.process || WaitForSingleObject(g_link.process.get(), 0) == WAIT_OBJECT_0; }
 
 // A job that ends the helper when its last handle closes, that is when
 // this process ends in any way. The helper's own children (the host
@@ -53,7 +59,7 @@ bool StartHelper() {
   }
   const std::string section = BridgeSectionName(ThisBridge().name, GetCurrentProcessId());
   if (!BridgeOpen(section.c_str())) return false;
-  if (!g_job) g_job.reset(KillOnCloseJob());
+  if (!g_link.job) g_link.job.reset(KillOnCloseJob());
 
   // The name is quoted: a file name may hold blanks.
   char command_line[MAX_PATH + 2 * kBridgeNameMax + 64];
@@ -71,8 +77,8 @@ bool StartHelper() {
     return false;
   }
   ScopedHandle thread(process.hThread);
-  g_helper.reset(process.hProcess);
-  if (g_job && !AssignProcessToJobObject(g_job.get(), process.hProcess))
+  g_link.process.reset(process.hProcess);
+  if (g_link.job && !AssignProcessToJobObject(g_link.job.get(), process.hProcess))
     LogWritef("Helper", "could not put the helper into the job, error %lu; it watches this process instead",
               GetLastError());
   ResumeThread(thread.get());
@@ -81,16 +87,16 @@ bool StartHelper() {
 }
 
 void EndHelper() {
-  if (!g_helper) return;
-  TerminateProcess(g_helper.get(), 0);
-  WaitForSingleObject(g_helper.get(), kQuitWaitMs);
-  g_helper.reset();
+  if (!g_link.process) return;
+  TerminateProcess(g_link.process.get(), 0);
+  WaitForSingleObject(g_link.process.get(), kQuitWaitMs);
+  g_link.process.reset();
 }
 
 // Waits for the reply signal or the helper's end, at most `ms`.
 void AwaitReplyOrEnd(DWORD ms) {
   HANDLE reply = g_channel[kBridgeSlot].events[kReplyEvent];
-  HANDLE waits[2] = {g_helper.get(), reply};
+  HANDLE waits[2] = {g_link.process.get(), reply};
   WaitForMultipleObjects(reply ? 2 : 1, waits, FALSE, ms);
 }
 
@@ -98,7 +104,7 @@ void AwaitReplyOrEnd(DWORD ms) {
 
 const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
 
-bool HelperNeedsStart() { return g_helper_stuck || HelperEnded(); }
+bool HelperNeedsStart() { return g_link.stuck || HelperEnded(); }
 
 namespace {
 
@@ -122,7 +128,7 @@ struct HelperHop {
   void Unanswered(const BridgeRecord& request, CallOutcome why) {
     if (why == kCallTimedOut) {
       // It may be stuck inside a call: the next call ends it and starts a new one.
-      g_helper_stuck = true;
+      g_link.stuck = true;
       LogWritef("Helper", "no answer to call %d in %lld ms", static_cast<int>(request.opcode),
                 static_cast<long long>(kHelperCallBudgetMs));
     } else {
@@ -135,14 +141,14 @@ struct HelperHop {
 
 HelperCall HelperRoundTrip(BridgeRecord& record) {
   const Deadline deadline = Deadline::In(kHelperCallBudgetMs);
-  if (g_helper_stuck) {
+  if (g_link.stuck) {
     LogWrite("Helper", "the helper did not answer the last call; it is replaced");
     EndHelper();
-    g_helper_stuck = false;
+    g_link.stuck = false;
   }
   if (HelperEnded()) {
-    if (g_helper) LogWrite("Helper", "the helper has ended; a new one is started");
-    g_helper.reset();
+    if (g_link.process) LogWrite("Helper", "the helper has ended; a new one is started");
+    g_link.process.reset();
     if (!StartHelper()) return HelperCall::kNoHelper;
   }
   HelperHop hop;
@@ -150,14 +156,14 @@ HelperCall HelperRoundTrip(BridgeRecord& record) {
 }
 
 void HelperRelease() {
-  if (g_helper && !HelperEnded()) {
+  if (g_link.process && !HelperEnded()) {
     static BridgeRecord quit;
     quit.opcode = kBridgeQuit;
     quit.request_id = CommsNextRequestNumber();
     CommsSend(kBridgeSlot, &quit, kBridgeRecordSize);
     CommsSignal(kBridgeSlot, kRequestEvent);
-    WaitForSingleObject(g_helper.get(), kQuitWaitMs);
+    WaitForSingleObject(g_link.process.get(), kQuitWaitMs);
   }
-  g_helper.reset();
-  g_job.reset();  // ends a helper that is still there
+  g_link.process.reset();
+  g_link.job.reset();  // ends a helper that is still there
 }

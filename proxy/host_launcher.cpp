@@ -8,25 +8,14 @@
 #include "named_mutex.h"
 #include "wait_seam.h"
 
-int32_t g_host_started;
-HostState g_host_state;
-SystemHandle g_host_process;
+HostWatch g_host;
 
 namespace {
 
-DWORD g_host_id;      // the process id of the host that was found or started
-DWORD g_last_check;   // tick of the last look at a watched host
-bool g_start_failed;  // the last launch could not start a host ...
-DWORD g_failed_at;    // ... at this tick
-bool g_host_stuck;    // a call timed out while this host ran: the next call replaces it
-
 void ForgetHost() {
-  g_host_process.reset();
-  g_host_state = kHostMissing;
+  g_host.process.reset();
+  g_host.state = kHostMissing;
 }
-
-NamedMutex g_launcher_mutex;
-bool g_launcher_mutex_tried;
 
 // Held around the look for a running host and the start of a new one, so
 // that callers in several processes that start together start one host,
@@ -36,16 +25,16 @@ bool g_launcher_mutex_tried;
 class LauncherTurn {
  public:
   explicit LauncherTurn(const Deadline& deadline) {
-    if (!g_launcher_mutex_tried) {
-      g_launcher_mutex_tried = true;
+    if (!g_host.launcher_mutex_tried) {
+      g_host.launcher_mutex_tried = true;
       char name[MAX_PATH];
-      if (CommsObjectName(kRequestSlot, kLauncherMutexSuffix, name, sizeof name) && !g_launcher_mutex.Open(name))
+      if (CommsObjectName(kRequestSlot, kLauncherMutexSuffix, name, sizeof name) && !g_host.launcher_mutex.Open(name))
         LogWritef("Starting", "Could not open mutex %s error:%d", name, static_cast<int>(GetLastError()));
     }
-    owned_ = g_launcher_mutex && g_launcher_mutex.Acquire(deadline.LeftMs(kLauncherTurnWaitMs));
+    owned_ = g_host.launcher_mutex && g_host.launcher_mutex.Acquire(deadline.LeftMs(kLauncherTurnWaitMs));
   }
   ~LauncherTurn() {
-    if (owned_) g_launcher_mutex.Release();
+    if (owned_) g_host.launcher_mutex.Release();
   }
 
  private:
@@ -57,14 +46,14 @@ class LauncherTurn {
 // can still be listed).
 bool TakeRunningHost(int32_t id) {
   SystemHandle process(id > 0 ? g_system.open_process(SYNCHRONIZE, FALSE, static_cast<DWORD>(id)) : nullptr);
-  g_host_id = id > 0 ? static_cast<DWORD>(id) : 0;
+  g_host.id = id > 0 ? static_cast<DWORD>(id) : 0;
   if (!process) {
-    g_host_state = kHostUnwatched;
+    g_host.state = kHostUnwatched;
     return true;
   }
   if (g_system.wait_for_object(process.get(), 0) == WAIT_OBJECT_0) return false;
-  g_host_process = std::move(process);
-  g_host_state = kHostWatched;
+  g_host.process = std::move(process);
+  g_host.state = kHostWatched;
   return true;
 }
 
@@ -72,16 +61,16 @@ bool TakeRunningHost(int32_t id) {
 // caller may have replaced it already): it is ended, as MP_KillProc ends a
 // host, and waited for.
 void EndStuckHost(const char* program, const Deadline& deadline) {
-  if (g_host_state == kHostWatched) {
-    if (g_system.wait_for_object(g_host_process.get(), 0) == WAIT_OBJECT_0) return;
-  } else if (g_host_state != kHostUnwatched || g_host_id == 0 ||
-             MP_check_process(program) != static_cast<int32_t>(g_host_id)) {
+  if (g_host.state == kHostWatched) {
+    if (g_system.wait_for_object(g_host.process.get(), 0) == WAIT_OBJECT_0) return;
+  } else if (g_host.state != kHostUnwatched || g_host.id == 0 ||
+             MP_check_process(program) != static_cast<int32_t>(g_host.id)) {
     return;
   }
-  LogWritef("Starting", "the host program (process %lu) did not answer; it is ended", g_host_id);
-  if (!EndProcessById(static_cast<int32_t>(g_host_id))) return;
-  if (g_host_process) {
-    g_system.wait_for_object(g_host_process.get(), deadline.LeftMs(kKilledHostWaitMs));
+  LogWritef("Starting", "the host program (process %lu) did not answer; it is ended", g_host.id);
+  if (!EndProcessById(static_cast<int32_t>(g_host.id))) return;
+  if (g_host.process) {
+    g_system.wait_for_object(g_host.process.get(), deadline.LeftMs(kKilledHostWaitMs));
   } else {
     VornSleep(deadline.LeftMs(kKilledHostWaitMs));
   }
@@ -99,68 +88,68 @@ bool LaunchHost(bool replace_stuck, const Deadline& deadline) {
     if (deadline.Passed()) return false;
     if (replace_stuck) {
       EndStuckHost(program, deadline);
-      g_host_stuck = false;
+      g_host.stuck = false;
     }
     ForgetHost();
-    g_host_id = 0;
+    g_host.id = 0;
     // A process id, or -1 when the list could not be read, counts as running.
     const int32_t id = MP_check_process(program);
     if (id == 0 || !TakeRunningHost(id)) {
       LogWrite("Starting", program);
-      g_host_process.reset(MP_StartProc(program, kHostArgument, deadline));
-      if (!g_host_process) {
-        g_start_failed = true;
-        g_failed_at = g_system.tick_count();
+      g_host.process.reset(MP_StartProc(program, kHostArgument, deadline));
+      if (!g_host.process) {
+        g_host.start_failed = true;
+        g_host.failed_at = g_system.tick_count();
         return false;
       }
-      g_host_id = g_system.process_id(g_host_process.get());
-      g_host_state = kHostWatched;
+      g_host.id = g_system.process_id(g_host.process.get());
+      g_host.state = kHostWatched;
     }
   }
-  g_start_failed = false;
+  g_host.start_failed = false;
   VornSleep(deadline.LeftMs(kLauncherWaitMs));
-  g_last_check = g_system.tick_count();
+  g_host.last_check = g_system.tick_count();
   return true;
 }
 
 }  // namespace
 
 void StartHostOnce(const Deadline& deadline) {
-  if (g_host_started) return;
-  g_host_started = 1;
+  if (g_host.started) return;
+  g_host.started = 1;
   CommsStart(kRequestSlot, kMapAllAccess, ProxySectionName(), kSectionSize);
   MP_kernel32_Start();
   LaunchHost(false, deadline);
 }
 
 bool HostEnded() {
-  if (g_host_state != kHostWatched || g_system.wait_for_object(g_host_process.get(), 0) != WAIT_OBJECT_0) return false;
+  if (g_host.state != kHostWatched || g_system.wait_for_object(g_host.process.get(), 0) != WAIT_OBJECT_0) return false;
   LogWrite("Starting", "the host program has ended");
   ForgetHost();
   return true;
 }
 
 bool RelaunchHost(const Deadline& deadline) {
-  if (g_start_failed && g_system.tick_count() - g_failed_at < kLaunchRetryMs) return false;
+  if (g_host.start_failed && g_system.tick_count() - g_host.failed_at < kLaunchRetryMs) return false;
   return LaunchHost(false, deadline);
 }
 
 HostReadiness PrepareHost(const Deadline& deadline) {
-  if (g_host_stuck) return LaunchHost(true, deadline) ? kHostRestarted : kHostNone;
-  if (g_host_state == kHostWatched) {
+  if (g_host.stuck) return LaunchHost(true, deadline) ? kHostRestarted : kHostNone;
+  if (g_host.state == kHostWatched) {
     const DWORD now = g_system.tick_count();
-    if (now - g_last_check < kHostCheckMs) return kHostReady;
-    g_last_check = now;
+    if (now - g_host.last_check < kHostCheckMs) return kHostReady;
+    g_host.last_check = now;
     HostEnded();
   }
-  if (g_host_state != kHostMissing) return kHostReady;
+  if (g_host.state != kHostMissing) return kHostReady;
   return RelaunchHost(deadline) ? kHostRestarted : kHostNone;
 }
 
-void NoteTimeOut() { g_host_stuck = g_host_state == kHostWatched || g_host_state == kHostUnwatched; }
+void NoteTimeOut() { g_host.stuck = g_host.state == kHostWatched || g_host.state == kHostUnwatched; }
 
 void CloseLauncher() {
-  g_launcher_mutex.Close();
-  g_launcher_mutex_tried = false;
+  g_host.launcher_mutex.Close();
+  g_host.launcher_mutex_tried = false;
   ForgetHost();
 }

@@ -8,6 +8,7 @@
 #include <cstdint>
 
 #include "host_program_names.h"
+#include "named_mutex.h"
 #include "process_control.h"
 #include "wait_seam.h"
 
@@ -35,11 +36,22 @@ enum HostState {
   kHostMissing,      // ended, or could not be started
 };
 
-// Set before any other step, so that it runs once in a process, whatever
-// its outcome.
-extern int32_t g_host_started;
-extern HostState g_host_state;
-extern SystemHandle g_host_process;  // while kHostWatched
+// The launcher's state, in one place: all zero when the library is loaded.
+struct HostWatch {
+  // Set before any other step of the first request, so that the launcher
+  // runs once in a process, whatever its outcome.
+  int32_t started;
+  HostState state;
+  SystemHandle process;  // while kHostWatched
+  DWORD id;              // the process id of the host that was found or started
+  DWORD last_check;      // tick of the last look at a watched host
+  bool start_failed;     // the last launch could not start a host ...
+  DWORD failed_at;       // ... at this tick
+  bool stuck;            // a call timed out while this host ran: the next call replaces it
+  NamedMutex launcher_mutex;
+  bool launcher_mutex_tried;
+};
+extern HostWatch g_host;
 
 // Every wait below is cut short at the call's deadline: the launcher's
 // turn, the end of a stuck host, the wait after a start.

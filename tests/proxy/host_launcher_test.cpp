@@ -36,7 +36,7 @@ TEST_F(ProxyTest, ARunningHostIsFoundKeptOpenForWaitingAndNothingIsStarted) {
   EXPECT_TRUE(LogLines().empty());
   EXPECT_EQ(system_.opened_for_waiting, std::vector<DWORD>{4242});
   EXPECT_EQ(system_.open_handles, 1);  // the host's, kept
-  EXPECT_EQ(g_host_state, kHostWatched);
+  EXPECT_EQ(g_host.state, kHostWatched);
 }
 
 TEST_F(ProxyTest, NoHostRunningStartsItDetachedWithoutHandlesAndOneBlankArgument) {
@@ -44,7 +44,7 @@ TEST_F(ProxyTest, NoHostRunningStartsItDetachedWithoutHandlesAndOneBlankArgument
   FakeHost::serve = Answer;
   EXPECT_EQ(OneCall(), 0);
   EXPECT_EQ(system_.started, std::vector<std::string>{StartOf(FakeSystem::CurrentDirectory())});
-  EXPECT_EQ(g_host_state, kHostWatched);
+  EXPECT_EQ(g_host.state, kHostWatched);
   EXPECT_EQ(system_.open_handles, 1);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"Starting Vorn64BitInterface.exe"});
   EXPECT_EQ(FakeHost::long_sleeps, std::vector<uint32_t>{1000});
@@ -191,7 +191,7 @@ TEST_F(ProxyTest, AnUnlistableProcessListCountsAsARunningHost) {
   FakeHost::serve = Answer;
   OneCall();
   EXPECT_TRUE(system_.started.empty());
-  EXPECT_EQ(g_host_state, kHostUnwatched);
+  EXPECT_EQ(g_host.state, kHostUnwatched);
   // Killing then takes -1 for an id, which cannot be opened.
   EXPECT_EQ(MP_KillProc(kHostProgram64), 0);
   EXPECT_EQ(system_.opened_for_terminate, std::vector<DWORD>{0xFFFFFFFFu});

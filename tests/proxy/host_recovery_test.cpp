@@ -42,7 +42,7 @@ TEST_F(ProxyTest, AHostThatEndedBetweenCallsIsStartedAgainBeforeTheNextRequest) 
   EXPECT_EQ(LogLines(),
             (std::vector<std::string>{"Starting the host program has ended", "Starting Vorn64BitInterface.exe"}));
   EXPECT_EQ(system_.open_handles, 1);  // the old host's handle closed, the new one's kept
-  EXPECT_EQ(g_host_state, kHostWatched);
+  EXPECT_EQ(g_host.state, kHostWatched);
 }
 
 // A host that has gone but is still listed counts as gone.
@@ -101,7 +101,7 @@ TEST_F(ProxyTest, AHostThatRunsButNeverAnswersStillTimesOutWithoutALookAtEveryRe
   // One look when the launcher finds it, then one in kHostCheckReads reads
   // (a read follows every wait but the last).
   EXPECT_EQ(system_.waits - before, 1 + (kReplyBudgetMs - kLauncherWaitMs - 1) / kHostCheckReads);
-  EXPECT_EQ(g_host_state, kHostWatched);
+  EXPECT_EQ(g_host.state, kHostWatched);
 }
 
 // A host that ends again right after its restart fails the call instead of
@@ -134,13 +134,13 @@ TEST_F(ProxyTest, AfterATimeOutAnUnwatchedHostIsLookedForAgain) {
   system_.enum_fails = true;
   StdoutCapture out;
   EXPECT_EQ(OneCall(), -1);
-  EXPECT_EQ(g_host_state, kHostUnwatched);
+  EXPECT_EQ(g_host.state, kHostUnwatched);
   EXPECT_EQ(system_.listings, 1);
   system_.enum_fails = false;
   FakeHost::serve = Answer;
   EXPECT_EQ(OneCall(), 0);
   EXPECT_EQ(system_.listings, 2);
-  EXPECT_EQ(g_host_state, kHostWatched);
+  EXPECT_EQ(g_host.state, kHostWatched);
 }
 
 // A new host knows no device until an LD_GetNextDevicePosition has found
