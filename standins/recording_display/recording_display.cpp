@@ -8,7 +8,10 @@
 // Init fails when the parameters hold "fail"; "load=<name>" makes Init load
 // that library by name and "open=<file>" open that file, and record where
 // each was found. CustomCharIndex(i) is i + 16 for 1..8, else 0; ReadKey
-// gives 0x41, 0x42, no key (0xFF00), then 0x43, 0x44, no key, ...
+// gives 0x41, 0x42, no key (0xFF00), 0x43, 0x44, then no key for good. A
+// display host acts on keys (LCD Smartie's default actions toggle a GPO at
+// 'J', change the screen at 'L'): a few keys, and then none, make what it
+// does the same however often a run happens to poll.
 
 #include <windows.h>
 
@@ -21,6 +24,8 @@
 #include "module_path.h"
 
 namespace {
+
+constexpr unsigned kKeys = 5;  // polls that may give a key
 
 struct Recorder {
   std::string calls_path;  // "<own file name>.calls"
@@ -124,7 +129,7 @@ __declspec(dllexport) uint8_t WINAPI DISPLAYDLL_CustomCharIndex(uint32_t index) 
 
 __declspec(dllexport) uint16_t WINAPI DISPLAYDLL_ReadKey() {
   const unsigned n = g.key_calls++;
-  const uint16_t key = n % 3 == 2 ? 0xFF00 : static_cast<uint16_t>(0x41 + n - n / 3);
+  const uint16_t key = n >= kKeys || n % 3 == 2 ? 0xFF00 : static_cast<uint16_t>(0x41 + n - n / 3);
   Record("ReadKey -> %04x", key);
   return key;
 }

@@ -184,7 +184,8 @@ run_recording() {
     local n n_direct
     n=$(grep -c '^ReadKey' "$bridged" || true)
     n_direct=$(grep -c '^ReadKey' "$direct" || true)
-    [ "$n" -gt 0 ] && [ "$n_direct" -gt 0 ] || fail "ReadKey was polled $n_direct times directly and $n times bridged"
+    # Both runs read every key the plug-in gives (the first five polls).
+    [ "$n" -ge 5 ] && [ "$n_direct" -ge 5 ] || fail "ReadKey was polled $n_direct times directly and $n times bridged"
     [ "$n_direct" -lt "$n" ] && n=$n_direct
     [ "$(grep '^ReadKey' "$bridged" | head -n "$n")" = "$(grep '^ReadKey' "$direct" | head -n "$n")" ] ||
         fail "ReadKey's answers differ"
