@@ -162,15 +162,37 @@ LONG g_forced_tag[kChannelSlots];
 
 // The event by which other processes know that this slot's lock tag is
 // alive (HolderHasEnded).
+// A tag that no live holder has: the process id where it is free (it reads
+// well in a log), else a mixed value, until the event named after it is
+// new. So two modules of one process that use one section (each with its
+// own table) never share a tag. A tag forced by a test is taken as it is.
+constexpr unsigned kTagAttempts = 16;
+
+LONG CandidateTag(unsigned attempt) {
+  if (attempt == 0) return static_cast<LONG>(GetCurrentProcessId());
+  LARGE_INTEGER now;
+  QueryPerformanceCounter(&now);
+  uint64_t x = static_cast<uint64_t>(now.QuadPart) ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
+               reinterpret_cast<uintptr_t>(&g_forced_tag) ^ attempt;
+  x = (x ^ (x >> 30)) * 0xbf58476d1ce4e5b9ULL;
+  x = (x ^ (x >> 27)) * 0x94d049bb133111ebULL;
+  x ^= x >> 31;
+  const LONG tag = static_cast<LONG>(x & 0x7fffffff);
+  return tag ? tag : 1;
+}
+
 void OpenHolderObject(ChannelSlot& s, int32_t slot) {
-  s.lock_tag = g_forced_tag[slot] ? g_forced_tag[slot] : static_cast<LONG>(GetCurrentProcessId());
   char name[MAX_PATH + 32];
-  HolderObjectName(s, s.lock_tag, name, sizeof name);
-  s.holder_object = CreateEventA(nullptr, TRUE, FALSE, name);
-  if (!s.holder_object) {
-    LogWritef("CommsStart", "Could not open event %s error:%d; a lock left by this process may be taken over", name,
-              static_cast<int>(GetLastError()));
+  for (unsigned attempt = 0; attempt < kTagAttempts; ++attempt) {
+    s.lock_tag = g_forced_tag[slot] ? g_forced_tag[slot] : CandidateTag(attempt);
+    HolderObjectName(s, s.lock_tag, name, sizeof name);
+    s.holder_object = CreateEventA(nullptr, TRUE, FALSE, name);
+    if (s.holder_object && (GetLastError() != ERROR_ALREADY_EXISTS || g_forced_tag[slot])) return;
+    if (s.holder_object) CloseHandle(s.holder_object);
+    s.holder_object = nullptr;
   }
+  LogWritef("CommsStart", "Could not open event %s error:%d; a lock left by this process may be taken over", name,
+            static_cast<int>(GetLastError()));
 }
 
 void OpenSection(int32_t slot, int32_t access, const char* name, int32_t size) {

@@ -13,11 +13,12 @@
 // section is made while holding the section's lock word, the block's `lock`
 // at byte 4:
 //  - the lock is taken with an interlocked compare-exchange from 0 to the
-//    holder's tag (its process id) and released with a compare-exchange
-//    from that tag back to 0, so only its holder ever frees it; both are
-//    full barriers for the compiler and the processor, so the copy between
-//    them is seen whole or not at all by the other side. The threads of one
-//    process take it one at a time;
+//    holder's tag and released with a compare-exchange from that tag back
+//    to 0, so only its holder ever frees it; both are full barriers for the
+//    compiler and the processor, so the copy between them is seen whole or
+//    not at all by the other side. A slot's tag is the process id where no
+//    live holder has it, else another value that none has. The threads of
+//    one process take it one at a time;
 //  - the lock word itself is never copied: a sent block leaves it alone and
 //    a received block reads 0 there, as every block that crosses has it;
 //  - a waiter spins briefly, then yields, then waits a millisecond at a
@@ -25,12 +26,12 @@
 //    its caller treats that like a section without an answer. The lock is
 //    taken over only from a holder that can never release it, because its
 //    process has ended (a host ended from outside inside its copy): each
-//    process keeps the event "<section>.Holder.<tag>" open while its slot
-//    is open, and a holder whose event is gone has ended, even where its
-//    process id now belongs to another process. A process that finds its
-//    own tag in the word while it does not hold the lock (its id was a dead
-//    holder's, or a peer that copies whole blocks wrote back a word it read
-//    while this process held it) takes the lock as its own. A holder that
+//    slot keeps the event "<section>.Holder.<tag>" open while it is open,
+//    and a holder whose event is gone has ended, even where its process id
+//    now belongs to another process. A slot that finds its own tag in the
+//    word while it does not hold the lock (its tag was a dead holder's, or
+//    a peer that copies whole blocks wrote back a word it read while this
+//    slot held it) takes the lock as its own. A holder that
 //    is merely paused (a debugger, a suspended process, a machine coming
 //    out of sleep) keeps it, however long, and frees it itself when it runs
 //    again;
@@ -116,9 +117,9 @@ void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size);
 // Unmaps the slot's view and closes every handle it holds; the slot is as
 // before its first CommsStart. For a module that is being unloaded.
 void CommsStop(int32_t slot);
-// Tests: the slot's next CommsStart uses `tag` in place of the process id
-// (0: the process id again), to play a process that was given a dead
-// holder's id.
+// Tests: the slot's next CommsStart uses `tag` as its tag, whether or not a
+// live holder has it (0: a tag of its own again), to play a process that
+// was given a dead holder's id.
 void CommsUseLockTag(int32_t slot, LONG tag);
 // Tests: runs `interruption` inside every copy into a section, after the
 // record and before `done` and the opcode (null: nothing).

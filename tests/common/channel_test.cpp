@@ -274,6 +274,22 @@ TEST_F(Channel, AHolderWhoseIdTheNextProcessIsGivenIsTakenOverByThatProcess) {
   EXPECT_EQ(CommsRecv(0, &seen, kBlockSize), &seen);
 }
 
+// Two modules of one process that use one section, each with its own
+// table, get tags of their own: one waits for the other's lock instead of
+// taking it for its own.
+TEST_F(Channel, TwoTablesOfOneProcessOnOneSectionHaveTagsOfTheirOwn) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  CommsStart(1, kMapAllAccess, name_.c_str(), kSectionSize);
+  ASSERT_NE(g_channel[0].lock_tag, g_channel[1].lock_tag);
+  EXPECT_EQ(g_channel[0].lock_tag, static_cast<LONG>(GetCurrentProcessId()));
+  ASSERT_TRUE(CommsTakeLock(0));
+  RequestBlock b = Pattern(6);
+  EXPECT_EQ(CommsSend(1, &b, kBlockSize, Deadline::In(200)), nullptr);
+  CommsReleaseLock(0);
+  EXPECT_NE(CommsSend(1, &b, kBlockSize), nullptr);
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
+}
+
 // Two waiters that find the same ended holder: one takes the lock over,
 // the other gets it from that one in the usual way. Many rounds, so that
 // the two meet at the compare-exchange.
@@ -315,7 +331,7 @@ TEST_F(Channel, ALockIsReleasedOnlyByItsHolder) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   volatile int32_t* word = &static_cast<RequestBlock*>(g_channel[0].view)->lock;
   ASSERT_TRUE(CommsTakeLock(0));
-  EXPECT_EQ(*word, static_cast<int32_t>(GetCurrentProcessId()));
+  EXPECT_EQ(*word, g_channel[0].lock_tag);
   *word = 777;  // taken over
   CommsReleaseLock(0);
   EXPECT_EQ(*word, 777);
