@@ -32,11 +32,12 @@ void HolderObjectName(const ChannelSlot& s, LONG tag, char* name, size_t size) {
   snprintf(name, size, "%s%s%ld", s.name, kHolderSuffix, static_cast<long>(tag));
 }
 
-// A holder is known by its tag (its process id) and by the event
-// "<section>.Holder.<tag>" that it keeps open while its slot is open. The
-// event goes with the process, so a process id that is used again by a
-// process that does not use the section is never taken for the holder.
-// One that does use it recognises its own tag (see LockSection). A name
+// A holder is known by its tag and by the event "<section>.Holder.<tag>"
+// that it keeps open while its slot is open (OpenHolderObject). The event
+// goes with the process, so a tag that is used again (a process id given
+// out anew) by a process that does not use the section is never taken for
+// the holder; one that does use it recognises its own tag (see
+// LockSection). A name
 // that cannot be opened for any other reason than not existing counts as a
 // running holder.
 bool HolderHasEnded(const ChannelSlot& s, LONG holder) {
@@ -50,8 +51,8 @@ bool HolderHasEnded(const ChannelSlot& s, LONG holder) {
   return GetLastError() == ERROR_FILE_NOT_FOUND;
 }
 
-// The threads of this process take the section's lock one at a time, so a
-// thread that finds its own process's tag in the word knows that nobody of
+// The threads of this process take the slot's lock one at a time, so a
+// thread that finds the slot's own tag in the word knows that nobody of
 // this process holds it.
 bool LockLocally(ChannelSlot& s, ULONGLONG give_up) {
   for (unsigned attempt = 0; !TryAcquireSRWLockExclusive(&s.local_lock); ++attempt) {
@@ -73,7 +74,7 @@ bool LockSection(ChannelSlot& s, const Deadline& deadline) {
   for (unsigned attempt = 0;; ++attempt) {
     const LONG seen = InterlockedCompareExchange(word, tag, 0);
     // Our own tag while no thread of ours holds the lock: a holder that
-    // ended inside a copy and whose process id this process now has, or a
+    // ended inside a copy and whose tag this slot was given, or a
     // peer that copies whole blocks and wrote back a word it read while we
     // held it. Either way the lock is ours.
     if (seen == 0 || seen == tag) return true;
@@ -160,8 +161,6 @@ ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
 
 LONG g_forced_tag[kChannelSlots];
 
-// The event by which other processes know that this slot's lock tag is
-// alive (HolderHasEnded).
 // A tag that no live holder has: the process id where it is free (it reads
 // well in a log), else a mixed value, until the event named after it is
 // new. So two modules of one process that use one section (each with its
