@@ -316,6 +316,16 @@ bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size) 
   return n > 0 && static_cast<size_t>(n) < size;
 }
 
+LONG CommsLockTag(int32_t slot) {
+  if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].view) return 0;
+  return g_channel[slot].lock_tag;
+}
+
+bool CommsHolderHasEnded(int32_t slot, LONG tag) {
+  if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].view) return false;
+  return HolderHasEnded(g_channel[slot], tag);
+}
+
 void CommsDisableSignals() { g_signals_disabled = true; }
 
 void CommsSignal(int32_t slot, ChannelEvent event) {

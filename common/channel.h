@@ -178,6 +178,13 @@ bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change,
 // slot's section; false when the slot has no view or the name does not fit.
 bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size);
 
+// The slot's tag, as its lock word holds it (0 while the slot has no view),
+// and whether the process that had `tag` on this slot's section has ended
+// (its event "<section>.Holder.<tag>" is gone). Other words that name a
+// holder beside the section (the callers' turn) use the same tags.
+LONG CommsLockTag(int32_t slot);
+bool CommsHolderHasEnded(int32_t slot, LONG tag);
+
 // Wakes the other side's wait on `event`; nothing without that event.
 void CommsSignal(int32_t slot, ChannelEvent event);
 // One poll interval: waits at most `milliseconds` for `event`, or sleeps

@@ -118,6 +118,17 @@ bool VornWait(HANDLE event, uint32_t milliseconds) {
   return signalled;
 }
 
+namespace {
+void RealSignal(HANDLE event) { SetEvent(event); }
+SignalFunction g_signal = RealSignal;
+}  // namespace
+
+void VornSignal(HANDLE event) {
+  if (event) g_signal(event);
+}
+
+void SetSignalFunction(SignalFunction fn) { g_signal = fn ? fn : RealSignal; }
+
 bool VornAcquire(HANDLE mutex, uint32_t milliseconds) {
   DWORD got;
   if (g_sleep == RealSleep) {

@@ -27,6 +27,12 @@ using SignalAndWaitFunction = bool (*)(HANDLE to_signal, HANDLE event, uint32_t 
 // Replaces it (for counting wrappers); null restores the shipped one.
 void SetSignalAndWaitFunction(SignalAndWaitFunction fn);
 
+// Sets an event (null: nothing), as SetEvent does.
+void VornSignal(HANDLE event);
+using SignalFunction = void (*)(HANDLE event);
+// Replaces it (for counting wrappers); null restores SetEvent.
+void SetSignalFunction(SignalFunction fn);
+
 // Waits at most `milliseconds` to own a mutex. True when it is now owned,
 // also when its previous owner ended without releasing it (abandoned).
 // Under a replaced sleep: the sleep, then one look that does not wait.
