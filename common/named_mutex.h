@@ -1,6 +1,6 @@
 #pragma once
-// A named mutex beside a section (the callers' turn, the launcher's turn,
-// the one host program), in a scoped handle: closed with its owner.
+// A named mutex beside a section (the launcher's turn, the one host
+// program), in a scoped handle: closed with its owner.
 
 #include <windows.h>
 

@@ -3,58 +3,107 @@
 #include <windows.h>
 
 #include <cstdio>
+#include <utility>
 
 #include "channel.h"
 #include "debug_log.h"
-#include "named_mutex.h"
+#include "unique_handle.h"
 #include "wait_seam.h"
 
 namespace {
 
 struct CallerTurnState {
   SRWLOCK open_lock;  // opened by whichever thread calls first, one at a time
-  NamedMutex mutex;
-  bool mutex_refused;  // the name is another kind of object's: logged once
+  bool opened;        // the section and event below were had (or refused for good)
+  bool refused;       // something could not be had: logged once
+  TurnRecord local;   // among this process's threads
+  ScopedHandle local_free;
+  ScopedHandle section;  // "<section>.Turn"
+  TurnRecord* shared;    // its view; null: no turns among processes
+  ScopedHandle shared_free;
   char section_name[MAX_PATH];
 };
-CallerTurnState g_turn = {SRWLOCK_INIT, {}, false, "Vorn64BitInterface"};
+CallerTurnState g_turn = {SRWLOCK_INIT, false, false, {}, {}, {}, nullptr, {}, "Vorn64BitInterface"};
 
-// The channel (the mutex is named after its section) and the mutex, unless
-// they are open.
+void LogRefusal(const char* what, const char* name, const char* so) {
+  if (g_turn.refused) return;
+  g_turn.refused = true;
+  LogWritef("callfn", "Could not open %s %s error:%d; %s", what, name, static_cast<int>(GetLastError()), so);
+}
+
+// The section "<section>.Turn" and its event; false (and nothing kept)
+// while the section cannot be had.
+bool OpenSharedTurn() {
+  char name[MAX_PATH];
+  if (!CommsObjectName(kRequestSlot, kTurnSectionSuffix, name, sizeof name)) return false;
+  ScopedHandle section(CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TurnRecord), name));
+  void* view = section ? MapViewOfFile(section.get(), FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TurnRecord)) : nullptr;
+  if (!view) {
+    LogRefusal("section", name, "callers in other processes do not take turns");
+    return false;
+  }
+  g_turn.section = std::move(section);
+  g_turn.shared = static_cast<TurnRecord*>(view);
+  if (CommsObjectName(kRequestSlot, kTurnEventSuffix, name, sizeof name)) {
+    g_turn.shared_free.reset(CreateEventA(nullptr, FALSE, FALSE, name));
+    if (!g_turn.shared_free) LogRefusal("event", name, "callers wait for the turn by looking every millisecond");
+  }
+  return true;
+}
+
+// The channel (the turn's objects are named after its section) and the
+// turn's objects, unless they are open.
 void OpenForCallers() {
   AcquireSRWLockExclusive(&g_turn.open_lock);
   CommsStart(kRequestSlot, kMapAllAccess, g_turn.section_name, kSectionSize);
-  char name[MAX_PATH];
-  if (!g_turn.mutex && CommsObjectName(kRequestSlot, kCallerMutexSuffix, name, sizeof name)) {
-    if (!g_turn.mutex.Open(name) && !g_turn.mutex_refused) {
-      g_turn.mutex_refused = true;
-      LogWritef("callfn", "Could not open mutex %s error:%d; callers do not take turns", name,
-                static_cast<int>(GetLastError()));
-    }
-  }
+  if (!g_turn.local_free) g_turn.local_free.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
+  if (!g_turn.opened) g_turn.opened = OpenSharedTurn();
   ReleaseSRWLockExclusive(&g_turn.open_lock);
+}
+
+bool ProcessHasEnded(LONG tag) { return CommsHolderHasEnded(kRequestSlot, tag); }
+
+TurnParty LocalParty() {
+  return TurnParty{&g_turn.local, g_turn.local_free.get(), static_cast<LONG>(GetCurrentThreadId()), nullptr,
+                   "this process"};
+}
+
+TurnParty SharedParty() {
+  return TurnParty{g_turn.shared, g_turn.shared_free.get(), CommsLockTag(kRequestSlot), ProcessHasEnded,
+                   g_turn.section_name};
 }
 
 }  // namespace
 
 CallerTurn::CallerTurn(const Deadline& deadline) {
   OpenForCallers();
-  if (!g_turn.mutex) {
-    taken_ = true;
-    return;
+  local_ = TakeTurn(LocalParty(), deadline);
+  if (!local_) return;
+  // Without the block's section there is no tag, and no call goes out.
+  if (g_turn.shared && CommsLockTag(kRequestSlot) != 0) {
+    shared_ = TakeTurn(SharedParty(), deadline);
+    if (!shared_) {
+      LetGoOfTurn(LocalParty());
+      local_ = false;
+      return;
+    }
   }
-  owned_ = g_turn.mutex.Acquire(0);
-  while (!owned_ && !deadline.Passed()) owned_ = VornAcquire(g_turn.mutex.get(), deadline.LeftMs(kTurnWaitMs));
-  taken_ = owned_;
+  taken_ = true;
 }
 
 CallerTurn::~CallerTurn() {
-  if (owned_) g_turn.mutex.Release();
+  if (shared_) LetGoOfTurn(SharedParty());
+  if (local_) LetGoOfTurn(LocalParty());
 }
 
 void CloseCallerTurn() {
-  g_turn.mutex.Close();
-  g_turn.mutex_refused = false;
+  if (g_turn.shared) UnmapViewOfFile(g_turn.shared);
+  g_turn.shared = nullptr;
+  g_turn.section.reset();
+  g_turn.shared_free.reset();
+  g_turn.local_free.reset();
+  g_turn.opened = false;
+  g_turn.refused = false;
 }
 
 const char* ProxySectionName() { return g_turn.section_name; }

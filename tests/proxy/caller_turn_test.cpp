@@ -1,6 +1,7 @@
-// Callers take turns through the callers' mutex beside the section: a
-// caller behind another waits within its own budget, and a turn whose
-// holder died is taken.
+// Callers take turns: a caller behind another waits within its own budget;
+// a turn that nobody competes with costs no call to the system; a holder
+// in another process keeps the turn while it is paused and loses it when
+// it ends; a turn whose section cannot be had is done without.
 #include "caller_turn.h"
 
 #include <process.h>
@@ -18,13 +19,10 @@ void Answer(RequestBlock& b) {
   b.result = 0;
 }
 
-// Another caller, on a thread of its own, in the turn until told to let
-// go, or until its thread ends without letting go (`abandon`).
+// Another caller of this process, on a thread of its own, in the turn
+// until told to let go.
 struct OtherCaller {
-  explicit OtherCaller(bool abandon) : abandon(abandon) {
-    char name[MAX_PATH];
-    CommsObjectName(kRequestSlot, kCallerMutexSuffix, name, sizeof name);
-    mutex = CreateMutexA(nullptr, FALSE, name);
+  OtherCaller() {
     taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
@@ -35,7 +33,6 @@ struct OtherCaller {
     CloseHandle(thread);
     CloseHandle(let_go);
     CloseHandle(taken);
-    CloseHandle(mutex);
   }
   void LetGo() {
     SetEvent(let_go);
@@ -43,16 +40,42 @@ struct OtherCaller {
   }
   static unsigned __stdcall Run(void* self) {
     auto* c = static_cast<OtherCaller*>(self);
-    WaitForSingleObject(c->mutex, INFINITE);
+    CallerTurn turn(Deadline::In(kReplyBudgetMs));
+    c->had_turn = turn.taken();
     SetEvent(c->taken);
-    if (c->abandon) return 0;
     WaitForSingleObject(c->let_go, INFINITE);
-    ReleaseMutex(c->mutex);
     return 0;
   }
-  bool abandon;
-  HANDLE mutex, taken, let_go, thread;
+  bool had_turn = false;
+  HANDLE taken, let_go, thread;
 };
+
+// The turn among processes, as the test sees it: the section
+// "<section>.Turn", made here if no call has made it yet.
+struct SharedTurn {
+  SharedTurn() {
+    const std::string name = std::string(ProxySectionName()) + kTurnSectionSuffix;
+    mapping = CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(TurnRecord), name.c_str());
+    record = static_cast<TurnRecord*>(MapViewOfFile(mapping, FILE_MAP_ALL_ACCESS, 0, 0, sizeof(TurnRecord)));
+  }
+  ~SharedTurn() {
+    UnmapViewOfFile(record);
+    CloseHandle(mapping);
+  }
+  HANDLE mapping;
+  TurnRecord* record;
+};
+
+// turn_holder.exe on the test's section: "hold" (returns once it holds the
+// turn) or "take <ms>" (see its exit code).
+vt::ChildProcess StartTurnHolder(const std::string& how) {
+  return vt::StartChild("\"" + vt::ProgramDirectory() + "turn_holder.exe\" " + how);
+}
+
+int TakeInAnotherProcess(uint32_t ms) {
+  vt::ChildProcess child = StartTurnHolder(std::string("take ") + ProxySectionName() + " " + std::to_string(ms));
+  return vt::WaitChild(child, ms + 30000);
+}
 
 OtherCaller* g_other;
 
@@ -62,7 +85,7 @@ OtherCaller* g_other;
 // stuck one gets -1 in the same bounded time, having sent nothing.
 TEST_F(ProxyTest, ACallerBehindAStuckOneTimesOutWithinItsOwnBudget) {
   FakeHost::serve = Answer;
-  OtherCaller other(false);
+  OtherCaller other;
   StdoutCapture out;
   int32_t position = 7;
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
@@ -78,7 +101,7 @@ TEST_F(ProxyTest, ACallerBehindAStuckOneTimesOutWithinItsOwnBudget) {
 // A call that waited 300 ms for its turn has that much less to wait for
 // its answer: the whole call still ends after the one budget.
 TEST_F(ProxyTest, TheWaitForTheTurnCountsAgainstTheCallsBudget) {
-  OtherCaller other(false);
+  OtherCaller other;
   g_other = &other;
   // Let go during the wait after six that ran out: that one ends at the
   // release, and takes no time.
@@ -94,17 +117,97 @@ TEST_F(ProxyTest, TheWaitForTheTurnCountsAgainstTheCallsBudget) {
   g_other = nullptr;
 }
 
-TEST_F(ProxyTest, ATurnWhoseHolderDiedIsTakenAndTheRequestSentWhole) {
+// A holder that ended without letting go (its process's tag is in the
+// word, its holder event is gone) is taken over after one wait; the
+// request goes out whole, and after the call the turn is free: another
+// process has it at once.
+TEST_F(ProxyTest, ATurnWhoseHolderEndedIsTakenOverAndTheRequestSentWhole) {
   FakeHost::serve = Answer;
-  OtherCaller other(true);
+  SharedTurn turn;
+  ASSERT_NE(turn.record, nullptr);
+  constexpr LONG kEndedTag = 0x7ffffff0;
+  turn.record->holder = kEndedTag;
   int32_t position = 7;
   EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
   EXPECT_EQ(position, 8);
   ASSERT_EQ(FakeHost::served.size(), 1u);
   EXPECT_EQ(FakeHost::served[0].args[0], 7);
-  // The turn is free again after the call.
-  EXPECT_EQ(WaitForSingleObject(other.mutex, 0), WAIT_OBJECT_0);
-  ReleaseMutex(other.mutex);
+  // One wait for the turn, then the launcher's wait of a first call.
+  EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{kTurnWaitMs, kLauncherWaitMs}));
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"CallerTurn holder 2147483632 of " + std::string(ProxySectionName()) +
+                                                 " has ended; its turn is taken over"});
+  EXPECT_EQ(turn.record->holder, 0);
+  EXPECT_EQ(TakeInAnotherProcess(0), 0);
+}
+
+// A call that nobody competes with takes and gives back the turn without a
+// wait or a signal; the turn among processes names this process while it
+// is held.
+TEST_F(ProxyTest, ATurnNobodyCompetesForCostsNoCallToTheSystem) {
+  static LONG signals;
+  SetSignalFunction([](HANDLE) { ++signals; });
+  SharedTurn turn;
+  {
+    CallerTurn first(Deadline::In(1000));  // opens what the turn needs
+  }
+  for (int i = 0; i < 100; ++i) {
+    CallerTurn taken(Deadline::In(1000));
+    ASSERT_TRUE(taken.taken());
+    EXPECT_EQ(turn.record->holder, CommsLockTag(kRequestSlot));
+  }
+  SetSignalFunction(nullptr);
+  EXPECT_EQ(turn.record->holder, 0);
+  EXPECT_EQ(signals, 0);
+  EXPECT_EQ(FakeHost::polls, 0);
+  EXPECT_TRUE(FakeHost::long_sleeps.empty());
+}
+
+// A holder in another process that is paused keeps the turn: a call here
+// times out having sent nothing. Once that process has ended, the next
+// call takes the turn over, and afterwards a third process has it at once.
+TEST_F(ProxyTest, AHolderInAnotherProcessKeepsTheTurnWhilePausedAndLosesItWhenItEnds) {
+  FakeHost::serve = Answer;
+  CommsStart(kRequestSlot, kMapAllAccess, ProxySectionName(), kSectionSize);
+  const std::string held_name = vt::UniqueName("TurnHeld");
+  HANDLE held = CreateEventA(nullptr, TRUE, FALSE, held_name.c_str());
+  vt::ChildProcess holder = StartTurnHolder(std::string("hold ") + ProxySectionName() + " " + held_name);
+  ASSERT_EQ(WaitForSingleObject(held, 20000), WAIT_OBJECT_0);
+  CloseHandle(held);
+  using SuspendFunction = LONG(WINAPI*)(HANDLE);
+  const auto suspend = reinterpret_cast<SuspendFunction>(
+      reinterpret_cast<void*>(GetProcAddress(GetModuleHandleA("ntdll.dll"), "NtSuspendProcess")));
+  ASSERT_NE(suspend, nullptr);
+  EXPECT_EQ(suspend(holder.process), 0);
+
+  StdoutCapture out;
+  int32_t position = 7;
+  EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
+  EXPECT_TRUE(FakeHost::served.empty());
+
+  TerminateProcess(holder.process, 9);
+  vt::WaitChild(holder, 10000);
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  EXPECT_EQ(position, 8);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_NE(lines.back().find("its turn is taken over"), std::string::npos) << lines.back();
+  EXPECT_EQ(TakeInAnotherProcess(0), 0);
+}
+
+// A turn section whose name another kind of object has: the call goes
+// ahead without turns among processes, and says so once.
+TEST_F(ProxyTest, ACallerThatCannotHaveTheTurnsSectionGoesAheadAndSaysSoOnce) {
+  FakeHost::serve = Answer;
+  const std::string name = std::string(ProxySectionName()) + kTurnSectionSuffix;
+  HANDLE squatter = CreateEventA(nullptr, TRUE, FALSE, name.c_str());
+  int32_t position = 1;
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  EXPECT_EQ(position, 3);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"callfn Could not open section " + name +
+                                                 " error:6; callers in other processes do not take turns"});
+  CloseHandle(squatter);
 }
 
 // Everything a call can meet, one after the other, on one deadline: the
@@ -121,7 +224,7 @@ TEST_F(ProxyTest, EveryStepOfACallDrawsOnItsOneDeadline) {
   FakeHost::serve = nullptr;
   StdoutCapture out;
   ASSERT_EQ(LD_GetFirstDevicePosition(&position), -1);  // and is stuck
-  OtherCaller other(false);
+  OtherCaller other;
   g_other = &other;
   FakeHost::before_long_sleep = [](int n) {
     if (g_other && n * kTurnWaitMs == 30000) {

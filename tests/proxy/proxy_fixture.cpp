@@ -43,7 +43,10 @@ void FakeHost::Sleep(uint32_t ms) {
 bool FakeHost::Wait(HANDLE event, uint32_t ms) {
   const size_t answered = served.size();
   Sleep(ms);
-  return event && served.size() > answered;
+  if (served.size() > answered) return event != nullptr;
+  // Any other event than the reply's (a turn's) ends the wait when it was
+  // signalled meanwhile.
+  return event && event != g_channel[0].events[kReplyEvent] && WaitForSingleObject(event, 0) == WAIT_OBJECT_0;
 }
 
 void FakeHost::Reset() {

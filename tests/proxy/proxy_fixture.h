@@ -36,7 +36,8 @@ struct FakeHost {
 
   static void Sleep(uint32_t ms);
   // The proxy's wait: one poll of the fake host; it ends early when the
-  // fake host answered in it (and signalled, as the host does).
+  // fake host answered in it (and signalled, as the host does), or when
+  // another event (a turn's) was signalled meanwhile.
   static bool Wait(HANDLE event, uint32_t ms);
   static void Reset();
   static RequestBlock Section();

@@ -1,0 +1,97 @@
+#include "turn_word.h"
+
+#include "debug_log.h"
+
+namespace {
+
+uint32_t g_turn_wait_ms = kTurnWaitMs;
+
+// The first try, and every try of a taker that is not registered, takes
+// only a free turn; a registered waiter also takes one handed over.
+bool TryTake(const TurnParty& p, bool waiter) {
+  const LONG seen = InterlockedCompareExchange(&p.record->holder, p.self, 0);
+  if (seen == 0 || seen == p.self) return true;
+  return waiter && seen == kTurnHandedOver &&
+         InterlockedCompareExchange(&p.record->holder, p.self, kTurnHandedOver) == kTurnHandedOver;
+}
+
+bool AnyWaiter(const TurnRecord& r) {
+  for (const volatile LONG& w : r.waiters)
+    if (w != 0) return true;
+  return false;
+}
+
+int Register(const TurnParty& p) {
+  for (int i = 0; i < kTurnWaiterSlots; ++i)
+    if (InterlockedCompareExchange(&p.record->waiters[i], p.self, 0) == 0) return i;
+  return -1;
+}
+
+// Slots of waiters that ended while registered, and slots with this party's
+// own id but for its own: a hand-over to them would wait for nobody.
+void ForgetEndedWaiters(const TurnParty& p, int own_slot) {
+  for (int i = 0; i < kTurnWaiterSlots; ++i) {
+    const LONG w = p.record->waiters[i];
+    if (w == 0 || i == own_slot) continue;
+    if (w == p.self || (p.holder_ended && p.holder_ended(w))) InterlockedCompareExchange(&p.record->waiters[i], 0, w);
+  }
+}
+
+bool TakeFromEndedHolder(const TurnParty& p) {
+  const LONG seen = p.record->holder;
+  if (seen == 0 || seen == kTurnHandedOver || !p.holder_ended || !p.holder_ended(seen)) return false;
+  if (InterlockedCompareExchange(&p.record->holder, p.self, seen) != seen) return false;
+  LogWritef("CallerTurn", "holder %ld of %s has ended; its turn is taken over", static_cast<long>(seen), p.name);
+  return true;
+}
+
+// A waiter that leaves without the turn may have taken the signal of a
+// hand-over: the hand-over goes to another waiter, or back to free.
+void PassOn(const TurnParty& p) {
+  if (p.record->holder != kTurnHandedOver) return;
+  if (AnyWaiter(*p.record)) {
+    VornSignal(p.free_event);
+  } else {
+    InterlockedCompareExchange(&p.record->holder, 0, kTurnHandedOver);
+  }
+}
+
+}  // namespace
+
+bool TakeTurn(const TurnParty& p, const Deadline& deadline) {
+  if (TryTake(p, false)) return true;
+  const bool handed_over = p.record->holder == kTurnHandedOver;
+  const int slot = Register(p);
+  if (handed_over) ForgetEndedWaiters(p, slot);
+  const bool blocks = slot >= 0 && p.free_event;
+  const uint32_t piece = blocks ? g_turn_wait_ms : kTurnPollMs;
+  bool got = false;
+  // Whether the holder has ended is asked (a call to the system) only after
+  // kTurnWaitMs of waits that no let-go ended.
+  uint32_t ran_out_ms = 0;
+  for (;;) {
+    const bool look = ran_out_ms >= g_turn_wait_ms;
+    if (TryTake(p, true) || (look && TakeFromEndedHolder(p))) {
+      got = true;
+      break;
+    }
+    if (deadline.Passed()) break;
+    if (look) {
+      ForgetEndedWaiters(p, slot);
+      ran_out_ms = 0;
+    }
+    const uint32_t ms = deadline.LeftMs(piece);
+    if (!VornWait(blocks ? p.free_event : nullptr, ms)) ran_out_ms += ms;
+  }
+  if (slot >= 0) InterlockedExchange(&p.record->waiters[slot], 0);
+  if (!got) PassOn(p);
+  return got;
+}
+
+void LetGoOfTurn(const TurnParty& p) {
+  if (InterlockedCompareExchange(&p.record->holder, 0, p.self) != p.self) return;
+  if (AnyWaiter(*p.record) && InterlockedCompareExchange(&p.record->holder, kTurnHandedOver, 0) == 0)
+    VornSignal(p.free_event);
+}
+
+void SetTurnWaitMs(uint32_t milliseconds) { g_turn_wait_ms = milliseconds ? milliseconds : kTurnWaitMs; }

@@ -1,0 +1,66 @@
+#pragma once
+// A turn that costs nothing to take while nobody else wants it: a word in
+// memory that its takers share, taken with one compare-exchange from 0 to
+// the taker's id and let go with one from that id back to 0. Only a taker
+// that finds it taken makes calls to the system:
+//  - it registers in one of the record's waiter slots, then tries again
+//    (so a let-go that came before its registration is seen), and blocks
+//    on the record's auto-reset event for at most kTurnWaitMs at a time;
+//  - the one that lets go looks at the waiter slots after its let-go; only
+//    when a waiter is registered does it hand the turn over
+//    (kTurnHandedOver, which only a waiter takes, so a newcomer cannot take
+//    it from under the waiters) and signal the event. Either the waiter's
+//    registration comes before that look, and it is signalled, or its
+//    second try comes after the let-go, and it takes the turn itself: no
+//    wake-up is lost. A wait that runs out anyway only costs one more look;
+//  - a holder whose process has ended (the party's holder_ended says so)
+//    is taken over by one waiter, with a compare-exchange against that very
+//    holder; a holder that is merely paused keeps the turn, and the waiter
+//    gives up at its deadline;
+//  - a waiter that leaves without the turn passes on a hand-over that it
+//    may have taken the signal of; a waiter that ended while registered is
+//    forgotten by the next taker that finds the turn handed over.
+// An id in the word or a slot that is this party's own, while it neither
+// holds nor waits, was left by an ended holder that had the same id: it
+// counts as free.
+
+#include <windows.h>
+
+#include <cstdint>
+
+#include "wait_seam.h"
+
+constexpr int kTurnWaiterSlots = 15;
+constexpr LONG kTurnHandedOver = -1;
+// A blocked waiter looks at the turn again after this long, also without
+// a signal; one without a slot or an event polls every kTurnPollMs.
+constexpr uint32_t kTurnWaitMs = 50;
+constexpr uint32_t kTurnPollMs = 1;
+
+struct TurnRecord {
+  volatile LONG holder;                     // 0: free; kTurnHandedOver: for a waiter to take; else the holder's id
+  volatile LONG waiters[kTurnWaiterSlots];  // the ids of registered waiters; 0: a free slot
+};
+static_assert(sizeof(TurnRecord) == 64, "the record is shared: its layout stays");
+
+// Who takes a turn, and where.
+struct TurnParty {
+  TurnRecord* record;
+  HANDLE free_event;  // auto-reset, signalled on a hand-over; null: waiters poll
+  LONG self;          // non-zero, not kTurnHandedOver, and no other live taker's
+  // Whether the taker with that id has ended; null: takers never end while
+  // they hold the turn (the threads of one process).
+  bool (*holder_ended)(LONG id);
+  const char* name;  // for the log line of a take-over
+};
+
+// Takes the turn, waiting until `deadline` at most; false when it could not
+// be had by then.
+bool TakeTurn(const TurnParty& party, const Deadline& deadline);
+// Lets go of a turn that TakeTurn gave; one taken over meanwhile (this
+// party was thought to have ended) stays its new holder's.
+void LetGoOfTurn(const TurnParty& party);
+
+// Tests: the length of a blocked waiter's waits (0: kTurnWaitMs again), so
+// that a lost wake-up shows as a wait that ran out.
+void SetTurnWaitMs(uint32_t milliseconds);
