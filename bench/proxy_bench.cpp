@@ -12,10 +12,14 @@
 // (bridge_bench, a 64-bit program), with the same proxy, host and pad.
 // The floors are measured before and after the sessions.
 // Then three callers side by side, each a process of its own, through the
-// same proxy and host: the time of each LD_DeviceControl, and how many
-// calls reached the device library per request.
+// same proxy and host, against the echo stand-in (echo_rules.h) with its
+// calls counted: the time of each LD_DeviceControl, how many calls reached
+// the device library per request, and how many answers were not the ones
+// the echo rules give for the caller's own record. The targets close the
+// table.
 //   proxy_bench --session <calls> <writes>   one session, in the environment its parent set
-//   proxy_bench --caller <calls>             one of the callers side by side
+//   proxy_bench --caller <calls> <tag>       one of the callers side by side; <tag> (1, 2, ...)
+//                                            goes into its records
 //   proxy_bench --paced <seconds> [poll]     one call a second through the benchmark's proxy and
 //                                            host, in a folder of its own (with "poll": the host's
 //                                            signals only, as for a caller that only polls); prints
@@ -40,6 +44,7 @@
 #include "bench_timing.h"
 #include "call_count.h"
 #include "display_session_entries.h"
+#include "echo_rules.h"
 #include "floor_protocol.h"
 #include "host_harness.h"
 #include "pad_protocol.h"
@@ -163,16 +168,16 @@ int RunSession(int calls, int writes) {
 }
 
 // The benchmark's host program under the host's name in the current
-// folder, the stand-in device library without a state file at the
-// vendor's path, and the counters (kept for the life of the process); null
-// when a build output is missing.
-BenchCounters* PlaceBenchHost() {
+// folder, a stand-in device library that writes no state file at the
+// vendor's path (by default the pad, its calls counted), and the counters
+// (kept for the life of the process); null when a build output is missing.
+BenchCounters* PlaceBenchHost(const char* standin = "KHALAPI_nofile.dll") {
   const std::string bin64 = vt::Win64BinDirectory();
   HANDLE mapping =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
   auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
   if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
-      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
+      !vt::InstallVendorLibrary(bin64 + standin))
     return nullptr;
   return counters;
 }
@@ -190,15 +195,42 @@ KhalapiCallCount* MakeKhalapiCallCount() {
 constexpr int kSideBySideCallers = 3;
 constexpr int kCallerSetUpRequests = 2;  // the enumeration before the timed calls
 
-int RunCaller(int calls) {
+// An LD_DeviceControl record with 8 bytes of data, for the echo stand-in.
+struct TaggedCommand {
+  int32_t header[6];
+  int32_t data[2];
+};
+
+// The caller's tag is in the control word, the record and its data, and
+// the call's number in the record and its data: an answer meant for
+// another caller, or for another call of this one, differs from the one
+// the echo rules give for this call. Each call is timed, and checked
+// after the timing ends; prints a "t <us>" line per call, then
+// "wrong <answers> of <calls>".
+int RunCaller(int calls, int32_t tag) {
   ProxyExports proxy;
   if (!proxy.Load(LoadLibraryA((vt::ProgramDirectory() + "bench\\VornApx.dll").c_str()))) return 1;
   int32_t position = 0;
   proxy.first(&position);  // finds or starts the host; not timed
   proxy.next(&position);
   const int32_t device = position;
-  const LineCommand line("Side by side!   ");
-  for (double us : TimeEach(calls, [&] { proxy.control(device, kPadCmdSetLine, &line); })) printf("t %.1f\n", us);
+  const int32_t code = tag * 1000;
+  std::vector<int32_t> expected(static_cast<size_t>(calls)), answers(static_cast<size_t>(calls));
+  for (int32_t i = 0; i < calls; ++i) {
+    const int32_t words[4] = {32, tag, i, 8};
+    const int32_t data[2] = {tag, i};
+    expected[i] = EchoControlResult(code, words, reinterpret_cast<const uint8_t*>(data), sizeof data);
+  }
+  int32_t i = 0;
+  const std::vector<double> us = TimeEach(calls, [&] {
+    const TaggedCommand record = {{24, tag, i, 8, 0, 0}, {tag, i}};
+    answers[i] = proxy.control(device, code, &record);
+    ++i;
+  });
+  long wrong = 0;
+  for (int32_t k = 0; k < calls; ++k) wrong += answers[k] != expected[k];
+  for (double t : us) printf("t %.1f\n", t);
+  printf("wrong %ld of %d\n", wrong, calls);
   return 0;
 }
 
@@ -261,31 +293,39 @@ struct SideBySideRow {
   Spread spread = {0, 0};
   double device_calls_per_request = 0;
   int answered = 0;
+  long wrong = 0, checked = 0;  // the answers the echo rules did not give, of those the callers checked
 };
 
-// Starts the callers together in a folder of their own; the first calls
-// find no host, so they also show how many hosts get started.
+// Starts the callers together in a folder of their own, the device library
+// being the echo stand-in with its calls counted; the first calls find no
+// host, so they also show how many hosts get started.
 SideBySideRow SideBySide(int calls) {
   SideBySideRow row;
   const std::string bin = vt::ProgramDirectory();
   vt::KillProcesses(vt::kHostTail);
   vt::ScopedTempDir dir;
   KhalapiCallCount* device_calls = MakeKhalapiCallCount();
-  if (!device_calls || !PlaceBenchHost()) return row;
+  if (!device_calls || !PlaceBenchHost("KHALAPI_echo_count.dll")) return row;
   InterlockedExchange(&device_calls->calls, 0);
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "on");
   SetEnvironmentVariableA("VORN_BENCH_TIMER", "real");
   vt::ChildProcess callers[kSideBySideCallers];
   for (int c = 0; c < kSideBySideCallers; ++c) {
-    callers[c] = vt::StartChildWithOutputFile("\"" + bin + "proxy_bench.exe\" --caller " + std::to_string(calls),
-                                              dir.path(), dir.path() + "\\caller" + std::to_string(c) + ".txt");
+    callers[c] = vt::StartChildWithOutputFile(
+        "\"" + bin + "proxy_bench.exe\" --caller " + std::to_string(calls) + " " + std::to_string(c + 1), dir.path(),
+        dir.path() + "\\caller" + std::to_string(c) + ".txt");
   }
   std::vector<double> us;
   for (int c = 0; c < kSideBySideCallers; ++c) {
     vt::WaitChild(callers[c], 600000);
     for (const std::string& line : vt::FileLines("caller" + std::to_string(c) + ".txt")) {
       double t;
+      long wrong, checked;
       if (sscanf(line.c_str(), "t %lf", &t) == 1) us.push_back(t);
+      if (sscanf(line.c_str(), "wrong %ld of %ld", &wrong, &checked) == 2) {
+        row.wrong += wrong;
+        row.checked += checked;
+      }
     }
   }
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
@@ -424,11 +464,13 @@ int RunAll(int calls) {
   PrintFloor("event each way, after", after.event, after_tick.event);
   PrintFloor("1 ms sleep each way, before", before.sleep, before_tick.sleep);
   PrintFloor("1 ms sleep each way, after", after.sleep, after_tick.sleep);
-  printf("%d callers side by side, each a process making %d LD_DeviceControl calls (%d timed):\n", kSideBySideCallers,
-         calls + kCallerSetUpRequests, side_by_side.answered);
-  printf("  %-27s %9s %9s %22s\n", "", "median", "p99", "device calls / request");
-  printf("  %-27s %9.1f %9.1f %22.2f\n", "LD_DeviceControl", side_by_side.spread.median_us, side_by_side.spread.p99_us,
-         side_by_side.device_calls_per_request);
+  printf(
+      "%d callers side by side, each a process making %d requests, %d of them timed LD_DeviceControl calls\n"
+      "whose answers it checks against the echo stand-in's (%d timed in all):\n",
+      kSideBySideCallers, calls + kCallerSetUpRequests, calls, side_by_side.answered);
+  printf("  %-27s %9s %9s %24s %15s\n", "", "median", "p99", "device calls / request", "wrong answers");
+  printf("  %-27s %9.1f %9.1f %24.2f %7ld of %5ld\n", "LD_DeviceControl", side_by_side.spread.median_us,
+         side_by_side.spread.p99_us, side_by_side.device_calls_per_request, side_by_side.wrong, side_by_side.checked);
   printf("vendor call in-process, 64-bit, no proxy (median p99):\n");
   for (const std::string& line : vt::Lines(direct))
     if (!line.empty()) printf("  %s\n", line.c_str());
@@ -439,7 +481,7 @@ int RunAll(int calls) {
   const char* which = "";
   printf("\ntargets\n");
   const double median = Worst(signalled, &Row::median_us, &which);
-  printf("  signalled median / event floor (%.1f): worst %.2f (%s); target at most 1.3\n", event_floor,
+  printf("  signalled median / event floor (%.1f): worst %.2f (%s); target at most 0.8\n", event_floor,
          median / event_floor, which);
   const double p99 = Worst(signalled, &Row::p99_us, &which);
   printf("  signalled p99: worst %.1f us (%s); target under 500\n", p99, which);
@@ -459,7 +501,13 @@ int RunAll(int calls) {
   const double polled_median = Worst(polled, &Row::median_us, &which);
   printf("  poll-only median / 1 ms sleep floor (%.1f): worst %.2f (%s); target at most 1.15\n", sleep_floor,
          polled_median / sleep_floor, which);
-  printf("  callers side by side: %.2f device calls per request; target 1.00\n", side_by_side.device_calls_per_request);
+  printf("  %d callers side by side: %.2f device calls per request; target 1.00\n", kSideBySideCallers,
+         side_by_side.device_calls_per_request);
+  printf("  %d callers side by side: %ld wrong answers of %ld checked; target 0\n", kSideBySideCallers,
+         side_by_side.wrong, side_by_side.checked);
+  const Row* control = Find(signalled, "LD_DeviceControl");
+  printf("  %d callers side by side: LD_DeviceControl median %.1f us, beside %.1f us for one caller (signalled)\n",
+         kSideBySideCallers, side_by_side.spread.median_us, control ? control->median_us : -1.0);
   return 0;
 }
 
@@ -531,7 +579,7 @@ int RunCounted(int calls) {
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
-  if (argc == 3 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]));
+  if (argc == 4 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "--count") == 0) return RunCounted(std::max(1, atoi(argv[2])));
   if (argc >= 3 && strcmp(argv[1], "--paced") == 0)
     return RunPaced(atoi(argv[2]), argc > 3 && strcmp(argv[3], "poll") == 0);
