@@ -24,10 +24,14 @@
 //                                            host, in a folder of its own (with "poll": the host's
 //                                            signals only, as for a caller that only polls); prints
 //                                            the host's wake-ups a second between calls
-//   proxy_bench --count <calls>              the shipped proxy and host program, then the event
+//   proxy_bench --count <calls>              the shipped proxy and host program with one caller,
+//                                            then with three callers at once, then the event
 //                                            floor, each run between two marker events, for a
 //                                            wineserver that traces its requests (tools/bench.sh
 //                                            counts each side's requests between the markers)
+//   proxy_bench --count-caller <calls> <stem>
+//                                            one of the three callers of --count, in its folder,
+//                                            handing over through the objects named from <stem>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -546,12 +550,137 @@ void CountBetweenMarkers(const char* label, int calls, DWORD other_pid, Call cal
   CloseHandle(end);
 }
 
+// The hand-over between the parent and the callers of CountThreeCallers,
+// named from a stem that the parent passes on: each caller releases Ready
+// once it has found the host and warmed up, makes its calls once Go is set,
+// then releases Done and ends once Leave is set, so that neither its start
+// nor its end falls between the markers.
+struct CallerHandOver {
+  HANDLE ready = nullptr, go = nullptr, done = nullptr, leave = nullptr;
+
+  static CallerHandOver Make(const std::string& stem, int callers) {
+    return CallerHandOver{CreateSemaphoreA(nullptr, 0, callers, (stem + ".Ready").c_str()),
+                          CreateEventA(nullptr, TRUE, FALSE, (stem + ".Go").c_str()),
+                          CreateSemaphoreA(nullptr, 0, callers, (stem + ".Done").c_str()),
+                          CreateEventA(nullptr, TRUE, FALSE, (stem + ".Leave").c_str())};
+  }
+  static CallerHandOver Open(const std::string& stem) {
+    return CallerHandOver{OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (stem + ".Ready").c_str()),
+                          OpenEventA(SYNCHRONIZE, FALSE, (stem + ".Go").c_str()),
+                          OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (stem + ".Done").c_str()),
+                          OpenEventA(SYNCHRONIZE, FALSE, (stem + ".Leave").c_str())};
+  }
+  bool Complete() const { return ready && go && done && leave; }
+  void Close() {
+    for (HANDLE h : {ready, go, done, leave})
+      if (h) CloseHandle(h);
+    *this = CallerHandOver{};
+  }
+};
+
+constexpr int kCountedCallers = 3;
+constexpr DWORD kHandOverMs = 600000;
+
+// One of the callers of CountThreeCallers, in the parent's folder: the
+// shipped VornApx.dll from there, which finds the host that runs already.
+int RunCountCaller(int calls, const std::string& stem) {
+  CallerHandOver hand_over = CallerHandOver::Open(stem);
+  char folder[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryA(sizeof folder, folder);
+  ProxyExports proxy;
+  if (!hand_over.Complete() || n == 0 || n >= sizeof folder ||
+      !proxy.Load(LoadLibraryA((std::string(folder) + "\\VornApx.dll").c_str()))) {
+    fprintf(stderr, "the caller could not set up\n");
+    return 1;
+  }
+  int32_t position = 0;
+  proxy.first(&position);
+  proxy.next(&position);
+  const int32_t device = position;
+  const LineCommand line("Three callers!  ");
+  auto call = [&] { proxy.control(device, kPadCmdSetLine, &line); };
+  WarmUp(call);
+  ReleaseSemaphore(hand_over.ready, 1, nullptr);
+  if (WaitForSingleObject(hand_over.go, kHandOverMs) != WAIT_OBJECT_0) return 1;
+  for (int i = 0; i < calls; ++i) call();
+  ReleaseSemaphore(hand_over.done, 1, nullptr);
+  WaitForSingleObject(hand_over.leave, kHandOverMs);
+  hand_over.Close();
+  return 0;
+}
+
+// Takes `count` releases of `semaphore`; false when a caller ends first or
+// the time runs out.
+bool TakeReleases(HANDLE semaphore, int count, const vt::ChildProcess (&callers)[kCountedCallers]) {
+  HANDLE handles[1 + kCountedCallers] = {semaphore};
+  for (int c = 0; c < kCountedCallers; ++c) handles[1 + c] = callers[c].process;
+  for (int i = 0; i < count; ++i)
+    if (WaitForMultipleObjects(1 + kCountedCallers, handles, FALSE, kHandOverMs) != WAIT_OBJECT_0) return false;
+  return true;
+}
+
+// Three callers at once, each a process of its own (--count-caller) in the
+// current folder, through the proxy and the host program there, which
+// `proxy` has started: `calls` LD_DeviceControl calls each between the
+// events "VornBenchCount.three_callers.Start" and ".End"; then prints
+//   count three_callers <all their calls> <the callers' threads, a,b,...> | <the host's threads>
+bool CountThreeCallers(const ProxyExports& proxy, const std::string& folder, int calls) {
+  int32_t position = 0;
+  proxy.first(&position);  // the host runs before any caller looks for it
+  proxy.next(&position);
+  const std::string stem = vt::UniqueName("VornBenchThree");
+  CallerHandOver hand_over = CallerHandOver::Make(stem, kCountedCallers);
+  if (!hand_over.Complete()) return false;
+  vt::ChildProcess callers[kCountedCallers];
+  bool started = true;
+  for (int c = 0; c < kCountedCallers; ++c) {
+    callers[c] = vt::StartChildWithOutputFile(
+        "\"" + vt::ProgramDirectory() + "proxy_bench.exe\" --count-caller " + std::to_string(calls) + " " + stem,
+        folder, folder + "\\count_caller" + std::to_string(c) + ".txt");
+    started = started && callers[c].process;
+  }
+  bool counted = false;
+  std::vector<DWORD> hosts;
+  if (started && TakeReleases(hand_over.ready, kCountedCallers, callers) &&
+      (hosts = vt::FindProcesses(vt::kHostTail)).size() == 1) {
+    const std::string marker = "VornBenchCount.three_callers";
+    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, (marker + ".Start").c_str());
+    SetEvent(hand_over.go);
+    counted = TakeReleases(hand_over.done, kCountedCallers, callers);
+    HANDLE end = CreateEventA(nullptr, TRUE, FALSE, (marker + ".End").c_str());
+    std::string threads;
+    for (const vt::ChildProcess& caller : callers) threads += ThreadIds(caller.pid);
+    for (char& ch : threads)
+      if (ch == ' ') ch = ',';
+    counted = counted && !threads.empty();
+    if (counted)
+      printf("count three_callers %d %s |%s\n", kCountedCallers * calls, threads.substr(1).c_str(),
+             ThreadIds(hosts[0]).c_str());
+    CloseHandle(start);
+    CloseHandle(end);
+  }
+  SetEvent(hand_over.go);
+  SetEvent(hand_over.leave);
+  for (int c = 0; c < kCountedCallers; ++c) {
+    const int status = vt::WaitChild(callers[c], 60000);
+    if (status != 0) {
+      counted = false;
+      fprintf(stderr, "caller %d ended with %d:\n%s\n", c, status,
+              vt::ReadFileBytes(folder + "\\count_caller" + std::to_string(c) + ".txt").c_str());
+    }
+  }
+  hand_over.Close();
+  return counted;
+}
+
 // The shipped proxy and host program (their waits, not the benchmark's),
-// one LD_DeviceControl at a time; then the event floor.
+// one LD_DeviceControl at a time from one caller, then from three callers
+// at once; then the event floor.
 int RunCounted(int calls) {
   const std::string bin = vt::ProgramDirectory();
   vt::KeepStandardHandlesPrivate();
   vt::KillProcesses(vt::kHostTail);
+  bool three_counted;
   {
     vt::ScopedTempDir dir;
     if (!CopyFileA((bin + "VornApx.dll").c_str(), "VornApx.dll", FALSE) || !vt::PlaceHostProgram("KHALAPI_nofile.dll"))
@@ -566,12 +695,13 @@ int RunCounted(int calls) {
     const LineCommand line("Counted calls!  ");
     const int32_t device = position;
     CountBetweenMarkers("LD_DeviceControl", calls, hosts[0], [&] { proxy.control(device, kPadCmdSetLine, &line); });
+    three_counted = CountThreeCallers(proxy, dir.path(), calls);
     vt::KillProcesses(vt::kHostTail);
     vt::RemoveVendorLibrary();
   }
   FloorRun floor(true, false);
   CountBetweenMarkers("floor", calls, floor.peer_pid(), [&] { floor.Trip(); });
-  return 0;
+  return three_counted ? 0 : 1;
 }
 
 }  // namespace
@@ -581,6 +711,7 @@ int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
   if (argc == 4 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "--count") == 0) return RunCounted(std::max(1, atoi(argv[2])));
+  if (argc == 4 && strcmp(argv[1], "--count-caller") == 0) return RunCountCaller(std::max(1, atoi(argv[2])), argv[3]);
   if (argc >= 3 && strcmp(argv[1], "--paced") == 0)
     return RunPaced(atoi(argv[2]), argc > 3 && strcmp(argv[3], "poll") == 0);
   return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));
