@@ -12,18 +12,26 @@
 // (bridge_bench, a 64-bit program), with the same proxy, host and pad.
 // The floors are measured before and after the sessions.
 // Then three callers side by side, each a process of its own, through the
-// same proxy and host: the time of each LD_DeviceControl, and how many
-// calls reached the device library per request.
+// same proxy and host, against the echo stand-in (echo_rules.h) with its
+// calls counted: the time of each LD_DeviceControl, how many calls reached
+// the device library per request, and how many answers were not the ones
+// the echo rules give for the caller's own record. The targets close the
+// table.
 //   proxy_bench --session <calls> <writes>   one session, in the environment its parent set
-//   proxy_bench --caller <calls>             one of the callers side by side
+//   proxy_bench --caller <calls> <tag>       one of the callers side by side; <tag> (1, 2, ...)
+//                                            goes into its records
 //   proxy_bench --paced <seconds> [poll]     one call a second through the benchmark's proxy and
 //                                            host, in a folder of its own (with "poll": the host's
 //                                            signals only, as for a caller that only polls); prints
 //                                            the host's wake-ups a second between calls
-//   proxy_bench --count <calls>              the shipped proxy and host program, then the event
+//   proxy_bench --count <calls>              the shipped proxy and host program with one caller,
+//                                            then with three callers at once, then the event
 //                                            floor, each run between two marker events, for a
 //                                            wineserver that traces its requests (tools/bench.sh
 //                                            counts each side's requests between the markers)
+//   proxy_bench --count-caller <calls> <stem>
+//                                            one of the three callers of --count, in its folder,
+//                                            handing over through the objects named from <stem>
 #include <windows.h>
 // After windows.h, which it needs.
 #include <tlhelp32.h>
@@ -40,6 +48,7 @@
 #include "bench_timing.h"
 #include "call_count.h"
 #include "display_session_entries.h"
+#include "echo_rules.h"
 #include "floor_protocol.h"
 #include "host_harness.h"
 #include "pad_protocol.h"
@@ -163,16 +172,16 @@ int RunSession(int calls, int writes) {
 }
 
 // The benchmark's host program under the host's name in the current
-// folder, the stand-in device library without a state file at the
-// vendor's path, and the counters (kept for the life of the process); null
-// when a build output is missing.
-BenchCounters* PlaceBenchHost() {
+// folder, a stand-in device library that writes no state file at the
+// vendor's path (by default the pad, its calls counted), and the counters
+// (kept for the life of the process); null when a build output is missing.
+BenchCounters* PlaceBenchHost(const char* standin = "KHALAPI_nofile.dll") {
   const std::string bin64 = vt::Win64BinDirectory();
   HANDLE mapping =
       CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(BenchCounters), kBenchCountersName);
   auto* counters = static_cast<BenchCounters*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
   if (!counters || !CopyFileA((bin64 + "vorn_bench_host.exe").c_str(), "Vorn64BitInterface.exe", FALSE) ||
-      !vt::InstallVendorLibrary(bin64 + "KHALAPI_nofile.dll"))
+      !vt::InstallVendorLibrary(bin64 + standin))
     return nullptr;
   return counters;
 }
@@ -190,15 +199,42 @@ KhalapiCallCount* MakeKhalapiCallCount() {
 constexpr int kSideBySideCallers = 3;
 constexpr int kCallerSetUpRequests = 2;  // the enumeration before the timed calls
 
-int RunCaller(int calls) {
+// An LD_DeviceControl record with 8 bytes of data, for the echo stand-in.
+struct TaggedCommand {
+  int32_t header[6];
+  int32_t data[2];
+};
+
+// The caller's tag is in the control word, the record and its data, and
+// the call's number in the record and its data: an answer meant for
+// another caller, or for another call of this one, differs from the one
+// the echo rules give for this call. Each call is timed, and checked
+// after the timing ends; prints a "t <us>" line per call, then
+// "wrong <answers> of <calls>".
+int RunCaller(int calls, int32_t tag) {
   ProxyExports proxy;
   if (!proxy.Load(LoadLibraryA((vt::ProgramDirectory() + "bench\\VornApx.dll").c_str()))) return 1;
   int32_t position = 0;
   proxy.first(&position);  // finds or starts the host; not timed
   proxy.next(&position);
   const int32_t device = position;
-  const LineCommand line("Side by side!   ");
-  for (double us : TimeEach(calls, [&] { proxy.control(device, kPadCmdSetLine, &line); })) printf("t %.1f\n", us);
+  const int32_t code = tag * 1000;
+  std::vector<int32_t> expected(static_cast<size_t>(calls)), answers(static_cast<size_t>(calls));
+  for (int32_t i = 0; i < calls; ++i) {
+    const int32_t words[4] = {32, tag, i, 8};
+    const int32_t data[2] = {tag, i};
+    expected[i] = EchoControlResult(code, words, reinterpret_cast<const uint8_t*>(data), sizeof data);
+  }
+  int32_t i = 0;
+  const std::vector<double> us = TimeEach(calls, [&] {
+    const TaggedCommand record = {{24, tag, i, 8, 0, 0}, {tag, i}};
+    answers[i] = proxy.control(device, code, &record);
+    ++i;
+  });
+  long wrong = 0;
+  for (int32_t k = 0; k < calls; ++k) wrong += answers[k] != expected[k];
+  for (double t : us) printf("t %.1f\n", t);
+  printf("wrong %ld of %d\n", wrong, calls);
   return 0;
 }
 
@@ -261,31 +297,39 @@ struct SideBySideRow {
   Spread spread = {0, 0};
   double device_calls_per_request = 0;
   int answered = 0;
+  long wrong = 0, checked = 0;  // the answers the echo rules did not give, of those the callers checked
 };
 
-// Starts the callers together in a folder of their own; the first calls
-// find no host, so they also show how many hosts get started.
+// Starts the callers together in a folder of their own, the device library
+// being the echo stand-in with its calls counted; the first calls find no
+// host, so they also show how many hosts get started.
 SideBySideRow SideBySide(int calls) {
   SideBySideRow row;
   const std::string bin = vt::ProgramDirectory();
   vt::KillProcesses(vt::kHostTail);
   vt::ScopedTempDir dir;
   KhalapiCallCount* device_calls = MakeKhalapiCallCount();
-  if (!device_calls || !PlaceBenchHost()) return row;
+  if (!device_calls || !PlaceBenchHost("KHALAPI_echo_count.dll")) return row;
   InterlockedExchange(&device_calls->calls, 0);
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "on");
   SetEnvironmentVariableA("VORN_BENCH_TIMER", "real");
   vt::ChildProcess callers[kSideBySideCallers];
   for (int c = 0; c < kSideBySideCallers; ++c) {
-    callers[c] = vt::StartChildWithOutputFile("\"" + bin + "proxy_bench.exe\" --caller " + std::to_string(calls),
-                                              dir.path(), dir.path() + "\\caller" + std::to_string(c) + ".txt");
+    callers[c] = vt::StartChildWithOutputFile(
+        "\"" + bin + "proxy_bench.exe\" --caller " + std::to_string(calls) + " " + std::to_string(c + 1), dir.path(),
+        dir.path() + "\\caller" + std::to_string(c) + ".txt");
   }
   std::vector<double> us;
   for (int c = 0; c < kSideBySideCallers; ++c) {
     vt::WaitChild(callers[c], 600000);
     for (const std::string& line : vt::FileLines("caller" + std::to_string(c) + ".txt")) {
       double t;
+      long wrong, checked;
       if (sscanf(line.c_str(), "t %lf", &t) == 1) us.push_back(t);
+      if (sscanf(line.c_str(), "wrong %ld of %ld", &wrong, &checked) == 2) {
+        row.wrong += wrong;
+        row.checked += checked;
+      }
     }
   }
   SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
@@ -424,11 +468,13 @@ int RunAll(int calls) {
   PrintFloor("event each way, after", after.event, after_tick.event);
   PrintFloor("1 ms sleep each way, before", before.sleep, before_tick.sleep);
   PrintFloor("1 ms sleep each way, after", after.sleep, after_tick.sleep);
-  printf("%d callers side by side, each a process making %d LD_DeviceControl calls (%d timed):\n", kSideBySideCallers,
-         calls + kCallerSetUpRequests, side_by_side.answered);
-  printf("  %-27s %9s %9s %22s\n", "", "median", "p99", "device calls / request");
-  printf("  %-27s %9.1f %9.1f %22.2f\n", "LD_DeviceControl", side_by_side.spread.median_us, side_by_side.spread.p99_us,
-         side_by_side.device_calls_per_request);
+  printf(
+      "%d callers side by side, each a process making %d requests, %d of them timed LD_DeviceControl calls\n"
+      "whose answers it checks against the echo stand-in's (%d timed in all):\n",
+      kSideBySideCallers, calls + kCallerSetUpRequests, calls, side_by_side.answered);
+  printf("  %-27s %9s %9s %24s %15s\n", "", "median", "p99", "device calls / request", "wrong answers");
+  printf("  %-27s %9.1f %9.1f %24.2f %7ld of %5ld\n", "LD_DeviceControl", side_by_side.spread.median_us,
+         side_by_side.spread.p99_us, side_by_side.device_calls_per_request, side_by_side.wrong, side_by_side.checked);
   printf("vendor call in-process, 64-bit, no proxy (median p99):\n");
   for (const std::string& line : vt::Lines(direct))
     if (!line.empty()) printf("  %s\n", line.c_str());
@@ -439,7 +485,7 @@ int RunAll(int calls) {
   const char* which = "";
   printf("\ntargets\n");
   const double median = Worst(signalled, &Row::median_us, &which);
-  printf("  signalled median / event floor (%.1f): worst %.2f (%s); target at most 1.3\n", event_floor,
+  printf("  signalled median / event floor (%.1f): worst %.2f (%s); target at most 0.8\n", event_floor,
          median / event_floor, which);
   const double p99 = Worst(signalled, &Row::p99_us, &which);
   printf("  signalled p99: worst %.1f us (%s); target under 500\n", p99, which);
@@ -459,7 +505,13 @@ int RunAll(int calls) {
   const double polled_median = Worst(polled, &Row::median_us, &which);
   printf("  poll-only median / 1 ms sleep floor (%.1f): worst %.2f (%s); target at most 1.15\n", sleep_floor,
          polled_median / sleep_floor, which);
-  printf("  callers side by side: %.2f device calls per request; target 1.00\n", side_by_side.device_calls_per_request);
+  printf("  %d callers side by side: %.2f device calls per request; target 1.00\n", kSideBySideCallers,
+         side_by_side.device_calls_per_request);
+  printf("  %d callers side by side: %ld wrong answers of %ld checked; target 0\n", kSideBySideCallers,
+         side_by_side.wrong, side_by_side.checked);
+  const Row* control = Find(signalled, "LD_DeviceControl");
+  printf("  %d callers side by side: LD_DeviceControl median %.1f us, beside %.1f us for one caller (signalled)\n",
+         kSideBySideCallers, side_by_side.spread.median_us, control ? control->median_us : -1.0);
   return 0;
 }
 
@@ -498,12 +550,137 @@ void CountBetweenMarkers(const char* label, int calls, DWORD other_pid, Call cal
   CloseHandle(end);
 }
 
+// The hand-over between the parent and the callers of CountThreeCallers,
+// named from a stem that the parent passes on: each caller releases Ready
+// once it has found the host and warmed up, makes its calls once Go is set,
+// then releases Done and ends once Leave is set, so that neither its start
+// nor its end falls between the markers.
+struct CallerHandOver {
+  HANDLE ready = nullptr, go = nullptr, done = nullptr, leave = nullptr;
+
+  static CallerHandOver Make(const std::string& stem, int callers) {
+    return CallerHandOver{CreateSemaphoreA(nullptr, 0, callers, (stem + ".Ready").c_str()),
+                          CreateEventA(nullptr, TRUE, FALSE, (stem + ".Go").c_str()),
+                          CreateSemaphoreA(nullptr, 0, callers, (stem + ".Done").c_str()),
+                          CreateEventA(nullptr, TRUE, FALSE, (stem + ".Leave").c_str())};
+  }
+  static CallerHandOver Open(const std::string& stem) {
+    return CallerHandOver{OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (stem + ".Ready").c_str()),
+                          OpenEventA(SYNCHRONIZE, FALSE, (stem + ".Go").c_str()),
+                          OpenSemaphoreA(SEMAPHORE_MODIFY_STATE, FALSE, (stem + ".Done").c_str()),
+                          OpenEventA(SYNCHRONIZE, FALSE, (stem + ".Leave").c_str())};
+  }
+  bool Complete() const { return ready && go && done && leave; }
+  void Close() {
+    for (HANDLE h : {ready, go, done, leave})
+      if (h) CloseHandle(h);
+    *this = CallerHandOver{};
+  }
+};
+
+constexpr int kCountedCallers = 3;
+constexpr DWORD kHandOverMs = 600000;
+
+// One of the callers of CountThreeCallers, in the parent's folder: the
+// shipped VornApx.dll from there, which finds the host that runs already.
+int RunCountCaller(int calls, const std::string& stem) {
+  CallerHandOver hand_over = CallerHandOver::Open(stem);
+  char folder[MAX_PATH];
+  const DWORD n = GetCurrentDirectoryA(sizeof folder, folder);
+  ProxyExports proxy;
+  if (!hand_over.Complete() || n == 0 || n >= sizeof folder ||
+      !proxy.Load(LoadLibraryA((std::string(folder) + "\\VornApx.dll").c_str()))) {
+    fprintf(stderr, "the caller could not set up\n");
+    return 1;
+  }
+  int32_t position = 0;
+  proxy.first(&position);
+  proxy.next(&position);
+  const int32_t device = position;
+  const LineCommand line("Three callers!  ");
+  auto call = [&] { proxy.control(device, kPadCmdSetLine, &line); };
+  WarmUp(call);
+  ReleaseSemaphore(hand_over.ready, 1, nullptr);
+  if (WaitForSingleObject(hand_over.go, kHandOverMs) != WAIT_OBJECT_0) return 1;
+  for (int i = 0; i < calls; ++i) call();
+  ReleaseSemaphore(hand_over.done, 1, nullptr);
+  WaitForSingleObject(hand_over.leave, kHandOverMs);
+  hand_over.Close();
+  return 0;
+}
+
+// Takes `count` releases of `semaphore`; false when a caller ends first or
+// the time runs out.
+bool TakeReleases(HANDLE semaphore, int count, const vt::ChildProcess (&callers)[kCountedCallers]) {
+  HANDLE handles[1 + kCountedCallers] = {semaphore};
+  for (int c = 0; c < kCountedCallers; ++c) handles[1 + c] = callers[c].process;
+  for (int i = 0; i < count; ++i)
+    if (WaitForMultipleObjects(1 + kCountedCallers, handles, FALSE, kHandOverMs) != WAIT_OBJECT_0) return false;
+  return true;
+}
+
+// Three callers at once, each a process of its own (--count-caller) in the
+// current folder, through the proxy and the host program there, which
+// `proxy` has started: `calls` LD_DeviceControl calls each between the
+// events "VornBenchCount.three_callers.Start" and ".End"; then prints
+//   count three_callers <all their calls> <the callers' threads, a,b,...> | <the host's threads>
+bool CountThreeCallers(const ProxyExports& proxy, const std::string& folder, int calls) {
+  int32_t position = 0;
+  proxy.first(&position);  // the host runs before any caller looks for it
+  proxy.next(&position);
+  const std::string stem = vt::UniqueName("VornBenchThree");
+  CallerHandOver hand_over = CallerHandOver::Make(stem, kCountedCallers);
+  if (!hand_over.Complete()) return false;
+  vt::ChildProcess callers[kCountedCallers];
+  bool started = true;
+  for (int c = 0; c < kCountedCallers; ++c) {
+    callers[c] = vt::StartChildWithOutputFile(
+        "\"" + vt::ProgramDirectory() + "proxy_bench.exe\" --count-caller " + std::to_string(calls) + " " + stem,
+        folder, folder + "\\count_caller" + std::to_string(c) + ".txt");
+    started = started && callers[c].process;
+  }
+  bool counted = false;
+  std::vector<DWORD> hosts;
+  if (started && TakeReleases(hand_over.ready, kCountedCallers, callers) &&
+      (hosts = vt::FindProcesses(vt::kHostTail)).size() == 1) {
+    const std::string marker = "VornBenchCount.three_callers";
+    HANDLE start = CreateEventA(nullptr, TRUE, FALSE, (marker + ".Start").c_str());
+    SetEvent(hand_over.go);
+    counted = TakeReleases(hand_over.done, kCountedCallers, callers);
+    HANDLE end = CreateEventA(nullptr, TRUE, FALSE, (marker + ".End").c_str());
+    std::string threads;
+    for (const vt::ChildProcess& caller : callers) threads += ThreadIds(caller.pid);
+    for (char& ch : threads)
+      if (ch == ' ') ch = ',';
+    counted = counted && !threads.empty();
+    if (counted)
+      printf("count three_callers %d %s |%s\n", kCountedCallers * calls, threads.substr(1).c_str(),
+             ThreadIds(hosts[0]).c_str());
+    CloseHandle(start);
+    CloseHandle(end);
+  }
+  SetEvent(hand_over.go);
+  SetEvent(hand_over.leave);
+  for (int c = 0; c < kCountedCallers; ++c) {
+    const int status = vt::WaitChild(callers[c], 60000);
+    if (status != 0) {
+      counted = false;
+      fprintf(stderr, "caller %d ended with %d:\n%s\n", c, status,
+              vt::ReadFileBytes(folder + "\\count_caller" + std::to_string(c) + ".txt").c_str());
+    }
+  }
+  hand_over.Close();
+  return counted;
+}
+
 // The shipped proxy and host program (their waits, not the benchmark's),
-// one LD_DeviceControl at a time; then the event floor.
+// one LD_DeviceControl at a time from one caller, then from three callers
+// at once; then the event floor.
 int RunCounted(int calls) {
   const std::string bin = vt::ProgramDirectory();
   vt::KeepStandardHandlesPrivate();
   vt::KillProcesses(vt::kHostTail);
+  bool three_counted;
   {
     vt::ScopedTempDir dir;
     if (!CopyFileA((bin + "VornApx.dll").c_str(), "VornApx.dll", FALSE) || !vt::PlaceHostProgram("KHALAPI_nofile.dll"))
@@ -518,12 +695,13 @@ int RunCounted(int calls) {
     const LineCommand line("Counted calls!  ");
     const int32_t device = position;
     CountBetweenMarkers("LD_DeviceControl", calls, hosts[0], [&] { proxy.control(device, kPadCmdSetLine, &line); });
+    three_counted = CountThreeCallers(proxy, dir.path(), calls);
     vt::KillProcesses(vt::kHostTail);
     vt::RemoveVendorLibrary();
   }
   FloorRun floor(true, false);
   CountBetweenMarkers("floor", calls, floor.peer_pid(), [&] { floor.Trip(); });
-  return 0;
+  return three_counted ? 0 : 1;
 }
 
 }  // namespace
@@ -531,8 +709,9 @@ int RunCounted(int calls) {
 int main(int argc, char** argv) {
   setvbuf(stdout, nullptr, _IONBF, 0);
   if (argc == 4 && strcmp(argv[1], "--session") == 0) return RunSession(atoi(argv[2]), atoi(argv[3]));
-  if (argc == 3 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]));
+  if (argc == 4 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "--count") == 0) return RunCounted(std::max(1, atoi(argv[2])));
+  if (argc == 4 && strcmp(argv[1], "--count-caller") == 0) return RunCountCaller(std::max(1, atoi(argv[2])), argv[3]);
   if (argc >= 3 && strcmp(argv[1], "--paced") == 0)
     return RunPaced(atoi(argv[2]), argc > 3 && strcmp(argv[3], "poll") == 0);
   return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));

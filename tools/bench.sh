@@ -10,9 +10,13 @@
 #    the wineserver beside it, while a caller makes one call a second,
 #    beside a bare 1 ms sleep loop and a process blocked on an event, and
 #    how often the host wakes up between the calls;
-#  - here, the wineserver round trips of each side per call: the shipped
-#    proxy and host program, and the event floor, under a wineserver that
-#    traces every request it gets.
+#  - here, the wineserver round trips of each side per call, under a
+#    wineserver that traces every request it gets: one caller through the
+#    shipped proxy and host program, three callers (each a process with
+#    the shipped proxy) through one shipped host program at once, and the
+#    event floor;
+#  - at the end, the targets of the last three (proxy_bench prints its own
+#    at the end of its part).
 #   tools/bench.sh [calls per function, default 2000, at least 200]
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
@@ -62,6 +66,7 @@ blank_wine_pid() {
 }
 percent() { awk -v t="$1" -v hz="$hz" -v s="$window" 'BEGIN { printf "%5.2f", 100 * t / (hz * s) }'; }
 sum_of_window=0
+wake_ups=""
 
 # cpu_window <label> <settle s> <exe name> <command...>: starts the command
 # under Wine in a folder of its own, waits, then counts the CPU of the
@@ -91,6 +96,7 @@ cpu_window() {
     printf '  %-52s %s %s %s\n' "$label" "$(percent $((p1 - p0)))" "$(percent $((s1 - s0)))" \
         "$(percent "$sum_of_window")"
     grep -h "wake-ups" "$dir/out.txt" | sed 's/^/      /' || true
+    wake_ups=$(sed -n 's/.*wake-ups a second between calls: \([-0-9.]*\).*/\1/p' "$dir/out.txt" | tail -n 1)
 }
 
 echo
@@ -107,20 +113,17 @@ cpu_window "a process blocked on an event" 2 floor_peer.exe wine "$bin64/floor_p
 cpu_window "host, a caller making one call a second" 4 @blank \
     wine "$bin32/proxy_bench.exe" --paced $((window + 4))
 ready=$sum_of_window
+wake_ups_signalled=${wake_ups:--}
 cpu_window "host, a caller that only polls, one call a second" 4 @blank \
     wine "$bin32/proxy_bench.exe" --paced $((window + 4)) poll
-echo
-echo "targets"
-awk -v r="$ready" -v f="$sleep_loop" 'BEGIN {
-    printf "  host and wineserver, one call a second / bare Sleep(1) loop: %.2f; target at most 0.25\n",
-           (f > 0 ? r / f : -1) }'
-echo "  host wake-ups a second between calls: see the row above; target at most 20"
+wake_ups_polled=${wake_ups:--}
 
 # ---- round trips ----
 # Under Wine each wait, signal and release is one request to the wineserver.
 # A wineserver started with -d1 writes each request it gets, by thread, to
 # its standard error; proxy_bench --count runs the calls between two marker
-# events and names the threads of both sides.
+# events and names the threads of both sides (the caller side may be the
+# threads of several processes).
 counted=1000
 vorn_stop_wineserver
 wineserver -p -f -d1 </dev/null >/dev/null 2>"$work/trace.txt" &
@@ -130,28 +133,50 @@ wineserver -k >/dev/null 2>&1 || true
 wait "$tracer" 2>/dev/null || true
 echo
 echo "Round trips to the wineserver per call: the requests each side sent it, from its trace, over"
-echo "$counted calls (select: a wait, or a signal and a wait in one; event_op: a signal):"
+echo "$counted calls, or $counted from each of the three callers (select: a wait, or a signal and a wait in one;"
+echo "event_op: a signal):"
 printf '  %-52s %7s %7s   %s\n' "" "caller" "other" "requests per call"
-count_side() {  # <label> <calls> <caller thread> <other side's threads...>
+count_side() {  # <label> <calls> <caller threads, a,b,...> <other side's threads...>
     local label=$1 calls=$2; shift 2
-    awk -v label="$label" -v calls="$calls" -v caller="$1" -v others="${*:2}" '
-        BEGIN { n = split(others, o, " "); for (i = 1; i <= n; i++) other[o[i]] = 1 }
+    awk -v label="$label" -v calls="$calls" -v callers="$1" -v others="${*:2}" '
+        BEGIN {
+            n = split(callers, a, ","); for (i = 1; i <= n; i++) caller[a[i]] = 1
+            n = split(others, o, " "); for (i = 1; i <= n; i++) other[o[i]] = 1
+        }
         index($0, "VornBenchCount." label ".Start\"") { on = 1; next }
         index($0, "VornBenchCount." label ".End\"") { on = 0 }
         on && /^[0-9a-f]+: [a-z_]+\( / {
             split($0, f, /[:(]/); t = f[1]; r = f[2]; gsub(/ /, "", r)
-            if (t == caller) { c++; cr[r]++ } else if (t in other) { s++; sr[r]++ }
+            if (t in caller) { c++; cr[r]++ } else if (t in other) { s++; sr[r]++ }
         }
         function list(a,   k, out) { out = ""; for (k in a) out = out sprintf("%s%s %.2f", out == "" ? "" : ", ", k, a[k] / calls); return out }
         END { printf "%7.2f %7.2f   caller: %s; other: %s\n", c / calls, s / calls, list(cr), list(sr) }
     ' "$work/trace.txt"
 }
-while read -r tag label calls caller bar others; do
+declare -A caller_side other_side
+while read -r tag label calls callers bar others; do
     [ "$tag" = count ] || continue
     case "$label" in
         floor) name="event each way (the floor)" ;;
+        three_callers) name="three callers: the shipped proxies / host program" ;;
         *) name="$label: the shipped proxy / host program" ;;
     esac
-    printf '  %-52s %s\n' "$name" "$(count_side "$label" "$calls" "$caller" $others)"
+    row=$(count_side "$label" "$calls" "$callers" $others)
+    read -r caller_side[$label] other_side[$label] _ <<<"$row"
+    printf '  %-52s %s\n' "$name" "$row"
 done < <(tr -d '\r' <"$work/count.txt")
-grep -q '^count ' "$work/count.txt" || { echo "  no count: proxy_bench --count said:"; sed 's/^/    /' "$work/count.txt"; }
+rows=$(grep -c '^count ' "$work/count.txt" || true)
+[ "$rows" -eq 3 ] ||
+    { echo "  $rows of the 3 rows counted; proxy_bench --count said:"; grep -v '^count ' "$work/count.txt" | sed 's/^/    /'; }
+
+echo
+echo "targets"
+awk -v r="$ready" -v f="$sleep_loop" 'BEGIN {
+    printf "  host and wineserver, one call a second / bare Sleep(1) loop: %.2f; target at most 0.25\n",
+           (f > 0 ? r / f : -1) }'
+echo "  host wake-ups a second between calls: $wake_ups_signalled with a caller that waits for signals," \
+    "$wake_ups_polled with one that only polls; target at most 20"
+echo "  wineserver requests per call, one caller: proxy ${caller_side[LD_DeviceControl]:--}," \
+    "host ${other_side[LD_DeviceControl]:--}; target 1.00 each side"
+echo "    beside it, three callers at once: proxies ${caller_side[three_callers]:--}, host ${other_side[three_callers]:--};" \
+    "the event floor: 32-bit side ${caller_side[floor]:--}, 64-bit side ${other_side[floor]:--}"
