@@ -63,9 +63,20 @@ void OpenForCallers() {
 
 bool ProcessHasEnded(LONG tag) { return CommsHolderHasEnded(kRequestSlot, tag); }
 
+// A thread of this process that was ended from outside inside its turn. An
+// id that now belongs to a thread of another process is the ended one's;
+// one given to a new thread of this process looks alive, and the waiters
+// give up at their deadlines.
+bool ThreadHasEnded(LONG id) {
+  ScopedHandle thread(OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id)));
+  if (!thread) return GetLastError() == ERROR_INVALID_PARAMETER;
+  return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0 ||
+         GetProcessIdOfThread(thread.get()) != GetCurrentProcessId();
+}
+
 TurnParty LocalParty() {
-  return TurnParty{&g_turn.local, g_turn.local_free.get(), static_cast<LONG>(GetCurrentThreadId()), nullptr,
-                   "this process"};
+  return TurnParty{&g_turn.local, g_turn.local_free.get(), static_cast<LONG>(GetCurrentThreadId()), ThreadHasEnded,
+                   "this process's threads"};
 }
 
 TurnParty SharedParty() {

@@ -9,7 +9,8 @@
 //
 // The turn is two turn words (turn_word.h), taken in this order:
 //  - this process's, in its own memory, among its threads (by thread id),
-//    with an unnamed event for the threads that wait;
+//    with an unnamed event for the threads that wait; a thread ended from
+//    outside inside its turn is taken over from;
 //  - the one among processes, in the section "<section>.Turn" of its own
 //    beside the block's (the block keeps its layout and size), with the
 //    event "<section>.TurnFree" for the processes that wait. A process is

@@ -6,8 +6,8 @@ namespace {
 
 uint32_t g_turn_wait_ms = kTurnWaitMs;
 
-// The first try, and every try of a taker that is not registered, takes
-// only a free turn; a registered waiter also takes one handed over.
+// A taker that has not waited yet takes only a free turn; one that has
+// also takes one handed over.
 bool TryTake(const TurnParty& p, bool waiter) {
   const LONG seen = InterlockedCompareExchange(&p.record->holder, p.self, 0);
   if (seen == 0 || seen == p.self) return true;
@@ -37,6 +37,18 @@ void ForgetEndedWaiters(const TurnParty& p, int own_slot) {
   }
 }
 
+// A hand-over that no waiter takes (they ended while registered) is met by
+// every taker, so the slots are looked through, but not on every call of a
+// busy hand-over among live waiters: at most once in kTurnWaitMs.
+int64_t g_next_forget_us;
+
+void ForgetEndedWaitersNowAndThen(const TurnParty& p, int own_slot) {
+  const int64_t now = VornNowUs();
+  if (now < g_next_forget_us) return;
+  g_next_forget_us = now + 1000LL * g_turn_wait_ms;
+  ForgetEndedWaiters(p, own_slot);
+}
+
 bool TakeFromEndedHolder(const TurnParty& p) {
   const LONG seen = p.record->holder;
   if (seen == 0 || seen == kTurnHandedOver || !p.holder_ended || !p.holder_ended(seen)) return false;
@@ -60,28 +72,29 @@ void PassOn(const TurnParty& p) {
 
 bool TakeTurn(const TurnParty& p, const Deadline& deadline) {
   if (TryTake(p, false)) return true;
-  const bool handed_over = p.record->holder == kTurnHandedOver;
   const int slot = Register(p);
-  if (handed_over) ForgetEndedWaiters(p, slot);
   const bool blocks = slot >= 0 && p.free_event;
   const uint32_t piece = blocks ? g_turn_wait_ms : kTurnPollMs;
   bool got = false;
+  // A turn handed over is for the waiters that the let-go found: this one
+  // takes it only once it has waited (its wait ended by that let-go's
+  // signal, or run out).
+  bool waited = false;
   // Whether the holder has ended is asked (a call to the system) only after
   // kTurnWaitMs of waits that no let-go ended.
   uint32_t ran_out_ms = 0;
   for (;;) {
     const bool look = ran_out_ms >= g_turn_wait_ms;
-    if (TryTake(p, true) || (look && TakeFromEndedHolder(p))) {
+    if (TryTake(p, waited) || (look && TakeFromEndedHolder(p))) {
       got = true;
       break;
     }
     if (deadline.Passed()) break;
-    if (look) {
-      ForgetEndedWaiters(p, slot);
-      ran_out_ms = 0;
-    }
+    if (look) ran_out_ms = 0;
+    if (look || p.record->holder == kTurnHandedOver) ForgetEndedWaitersNowAndThen(p, slot);
     const uint32_t ms = deadline.LeftMs(piece);
     if (!VornWait(blocks ? p.free_event : nullptr, ms)) ran_out_ms += ms;
+    waited = true;
   }
   if (slot >= 0) InterlockedExchange(&p.record->waiters[slot], 0);
   if (!got) PassOn(p);

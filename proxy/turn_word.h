@@ -8,8 +8,8 @@
 //    on the record's auto-reset event for at most kTurnWaitMs at a time;
 //  - the one that lets go looks at the waiter slots after its let-go; only
 //    when a waiter is registered does it hand the turn over
-//    (kTurnHandedOver, which only a waiter takes, so a newcomer cannot take
-//    it from under the waiters) and signal the event. Either the waiter's
+//    (kTurnHandedOver, which only a taker that has waited takes, so a
+//    newcomer cannot take it from under the waiters) and signal the event. Either the waiter's
 //    registration comes before that look, and it is signalled, or its
 //    second try comes after the let-go, and it takes the turn itself: no
 //    wake-up is lost. A wait that runs out anyway only costs one more look;
@@ -19,7 +19,8 @@
 //    gives up at its deadline;
 //  - a waiter that leaves without the turn passes on a hand-over that it
 //    may have taken the signal of; a waiter that ended while registered is
-//    forgotten by the next taker that finds the turn handed over.
+//    forgotten by a taker that finds the turn handed over (looked for at
+//    most once in kTurnWaitMs, since each look asks the system).
 // An id in the word or a slot that is this party's own, while it neither
 // holds nor waits, was left by an ended holder that had the same id: it
 // counts as free.

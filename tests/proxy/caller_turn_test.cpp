@@ -20,9 +20,10 @@ void Answer(RequestBlock& b) {
 }
 
 // Another caller of this process, on a thread of its own, in the turn
-// until told to let go.
+// until told to let go, or until its thread ends without letting go
+// (`abandon`, as a thread ended from outside would).
 struct OtherCaller {
-  OtherCaller() {
+  explicit OtherCaller(bool abandon = false) : abandon(abandon) {
     taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
@@ -40,12 +41,18 @@ struct OtherCaller {
   }
   static unsigned __stdcall Run(void* self) {
     auto* c = static_cast<OtherCaller*>(self);
+    if (c->abandon) {
+      c->had_turn = (new CallerTurn(Deadline::In(kReplyBudgetMs)))->taken();
+      SetEvent(c->taken);
+      return 0;
+    }
     CallerTurn turn(Deadline::In(kReplyBudgetMs));
     c->had_turn = turn.taken();
     SetEvent(c->taken);
     WaitForSingleObject(c->let_go, INFINITE);
     return 0;
   }
+  bool abandon;
   bool had_turn = false;
   HANDLE taken, let_go, thread;
 };
@@ -137,6 +144,28 @@ TEST_F(ProxyTest, ATurnWhoseHolderEndedIsTakenOverAndTheRequestSentWhole) {
   EXPECT_EQ(LogLines(), std::vector<std::string>{"CallerTurn holder 2147483632 of " + std::string(ProxySectionName()) +
                                                  " has ended; its turn is taken over"});
   EXPECT_EQ(turn.record->holder, 0);
+  EXPECT_EQ(TakeInAnotherProcess(0), 0);
+}
+
+// A thread of this process that ended inside its turn is taken over from
+// after one wait; the request goes out whole, and afterwards the turn is
+// free: another thread, and another process, each have it at once.
+TEST_F(ProxyTest, ATurnWhoseThreadEndedInsideItIsTakenOverAndTheRequestSentWhole) {
+  FakeHost::serve = Answer;
+  OtherCaller ended(true);
+  ASSERT_TRUE(ended.had_turn);
+  ended.LetGo();
+  const DWORD ended_id = GetThreadId(ended.thread);
+  int32_t position = 7;
+  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  EXPECT_EQ(position, 8);
+  ASSERT_EQ(FakeHost::served.size(), 1u);
+  EXPECT_EQ(FakeHost::served[0].args[0], 7);
+  EXPECT_EQ(LogLines(), std::vector<std::string>{"CallerTurn holder " + std::to_string(ended_id) +
+                                                 " of this process's threads has ended; its turn is taken over"});
+  OtherCaller next;
+  EXPECT_TRUE(next.had_turn);
+  next.LetGo();
   EXPECT_EQ(TakeInAnotherProcess(0), 0);
 }
 

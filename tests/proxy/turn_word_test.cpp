@@ -226,8 +226,9 @@ TEST_F(TurnWord, AHolderThatRunsKeepsTheTurnAndTheWaiterGivesUpAtItsDeadline) {
 }
 
 // A waiter that ended while registered would have every let-go signal for
-// nobody: the next taker that finds the turn handed over forgets it, and
-// the let-goes after that signal no more.
+// nobody: the next taker that finds the turn handed over forgets it (and
+// takes the turn after one wait, which the let-go's signal ends), and the
+// let-goes after that signal no more.
 TEST_F(TurnWord, AWaiterThatEndedWhileRegisteredIsForgotten) {
   record_.waiters[4] = kEndedId + 1;
   const TurnParty a = Party(100), b = Party(200);
@@ -243,7 +244,8 @@ TEST_F(TurnWord, AWaiterThatEndedWhileRegisteredIsForgotten) {
     LetGoOfTurn(a);
   }
   EXPECT_EQ(g_counts.signals, 1);
-  EXPECT_EQ(g_counts.waits, 0);
+  EXPECT_EQ(g_counts.waits, 1);
+  EXPECT_EQ(g_counts.ran_out, 0);
   EXPECT_EQ(record_.holder, 0);
 }
 
@@ -254,5 +256,17 @@ TEST_F(TurnWord, APartysOwnIdLeftInTheWordCountsAsFree) {
   ASSERT_TRUE(TakeTurn(Party(100), Deadline::In(0)));
   LetGoOfTurn(Party(100));
   EXPECT_EQ(record_.holder, 0);
+  EXPECT_EQ(g_counts.waits, 0);
+}
+
+// A turn handed over to a registered waiter is not the newcomer's: one that
+// cannot wait leaves it to the waiter, and passes on the signal it may have
+// taken.
+TEST_F(TurnWord, ANewcomerLeavesATurnHandedOverToTheWaiters) {
+  record_.holder = kTurnHandedOver;
+  record_.waiters[2] = 500;
+  EXPECT_FALSE(TakeTurn(Party(100), Deadline::In(0)));
+  EXPECT_EQ(record_.holder, kTurnHandedOver);
+  EXPECT_EQ(g_counts.signals, 1);
   EXPECT_EQ(g_counts.waits, 0);
 }
