@@ -69,7 +69,8 @@ bool ProcessHasEnded(LONG tag) { return CommsHolderHasEnded(kRequestSlot, tag); 
 // give up at their deadlines.
 bool ThreadHasEnded(LONG id) {
   ScopedHandle thread(OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id)));
-  if (!thread) return GetLastError() == ERROR_INVALID_PARAMETER;
+  // This process may open every thread of its own.
+  if (!thread) return GetLastError() == ERROR_INVALID_PARAMETER || GetLastError() == ERROR_ACCESS_DENIED;
   return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0 ||
          GetProcessIdOfThread(thread.get()) != GetCurrentProcessId();
 }
