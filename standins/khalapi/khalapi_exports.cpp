@@ -1,10 +1,11 @@
-// The four functions of our stand-in device library. One source, six
+// The four functions of our stand-in device library. One source, seven
 // builds: the emulated pad (default), VORN_KHALAPI_NOCONTROL (no
 // LD_DeviceControl export), VORN_KHALAPI_RECORDING (the pad, every call
 // recorded first), VORN_KHALAPI_ECHO (the echo rules instead of the pad),
-// both of the last two (the echo rules, every call recorded first) and
+// both of the last two (the echo rules, every call recorded first),
 // VORN_KHALAPI_NO_STATE_FILE (the pad without its state file) with
-// VORN_KHALAPI_CALL_COUNT (its calls counted, call_count.h).
+// VORN_KHALAPI_CALL_COUNT (its calls counted, call_count.h), and the echo
+// rules with the calls counted.
 #include <windows.h>
 
 #include <cstdint>
