@@ -129,19 +129,6 @@ void VornSignal(HANDLE event) {
 
 void SetSignalFunction(SignalFunction fn) { g_signal = fn ? fn : RealSignal; }
 
-bool VornAcquire(HANDLE mutex, uint32_t milliseconds) {
-  DWORD got;
-  if (g_sleep == RealSleep) {
-    got = WaitForSingleObject(mutex, milliseconds);
-  } else {
-    g_sleep(milliseconds);
-    got = WaitForSingleObject(mutex, 0);
-  }
-  const bool acquired = got == WAIT_OBJECT_0 || got == WAIT_ABANDONED;
-  if (!acquired) MoveVirtualClock(milliseconds);
-  return acquired;
-}
-
 namespace {
 
 bool DefaultSignalAndWait(HANDLE to_signal, HANDLE event, uint32_t milliseconds) {

@@ -33,11 +33,6 @@ using SignalFunction = void (*)(HANDLE event);
 // Replaces it (for counting wrappers); null restores SetEvent.
 void SetSignalFunction(SignalFunction fn);
 
-// Waits at most `milliseconds` to own a mutex. True when it is now owned,
-// also when its previous owner ended without releasing it (abandoned).
-// Under a replaced sleep: the sleep, then one look that does not wait.
-bool VornAcquire(HANDLE mutex, uint32_t milliseconds);
-
 // The clock by which waits are counted: microseconds, monotonic. A wait's
 // share of a budget is the time it took by this clock, whatever the timer
 // made of the milliseconds it asked for.
