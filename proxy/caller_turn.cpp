@@ -90,17 +90,13 @@ TurnParty SharedParty() {
 CallerTurn::CallerTurn(const Deadline& deadline) {
   OpenForCallers();
   local_ = TakeTurn(LocalParty(), deadline);
-  if (!local_) return;
   // Without the block's section there is no tag, and no call goes out.
-  if (g_turn.shared && CommsLockTag(kRequestSlot) != 0) {
-    shared_ = TakeTurn(SharedParty(), deadline);
-    if (!shared_) {
-      LetGoOfTurn(LocalParty());
-      local_ = false;
-      return;
-    }
+  if (!local_ || !g_turn.shared || CommsLockTag(kRequestSlot) == 0) return;
+  shared_ = TakeTurn(SharedParty(), deadline);
+  if (!shared_) {
+    LetGoOfTurn(LocalParty());
+    local_ = false;
   }
-  taken_ = true;
 }
 
 CallerTurn::~CallerTurn() {

@@ -45,12 +45,13 @@ class CallerTurn {
   CallerTurn(const CallerTurn&) = delete;
   CallerTurn& operator=(const CallerTurn&) = delete;
 
-  bool taken() const { return taken_; }
+  // This process's turn is held only together with the one among
+  // processes, where that one can be had.
+  bool taken() const { return local_; }
 
  private:
   bool local_ = false;   // this process's turn is held
   bool shared_ = false;  // and the one among processes
-  bool taken_ = false;
 };
 
 // The library is being unloaded: the turn's section and events are closed.
