@@ -87,21 +87,29 @@ void Measure(const char* name, int calls, Call call) {
 }
 
 // The 64-bit display host's folder around the session's chain: the 64-bit
-// plug-in in displays\, the helper and the 32-bit plug-in beside it, and
-// the session's proxy in the current folder, where the layer finds it.
-// bridge_bench's row is passed on as this session's.
+// plug-in in displays\ and the 32-bit one in displays\QX20481-32bit, and
+// in the current folder the display host (bridge_bench), its helper and the
+// session's proxy, where the layer finds it. bridge_bench's row is passed
+// on as this session's.
+std::string CurrentFolder() {
+  char folder[MAX_PATH] = {};
+  GetCurrentDirectoryA(sizeof folder, folder);
+  return std::string(folder) + "\\";
+}
+
 int MeasureBridgeWrite(const std::string& bin, const std::string& bin64, int writes) {
   CreateDirectoryA("displays", nullptr);
   CreateDirectoryA("displays\\QX20481-32bit", nullptr);
   if (!CopyFileA((bin64 + "QX20481.dll").c_str(), "displays\\QX20481.dll", FALSE) ||
       !CopyFileA((bin + "QX20481.dll").c_str(), "displays\\QX20481-32bit\\QX20481.dll", FALSE) ||
-      !CopyFileA((bin + "QX20481Bridge32.exe").c_str(), "displays\\QX20481-32bit\\QX20481Bridge32.exe", FALSE) ||
+      !CopyFileA((bin + "QX20481Bridge32.exe").c_str(), "QX20481Bridge32.exe", FALSE) ||
+      !CopyFileA((bin64 + "bridge_bench.exe").c_str(), "bridge_bench.exe", FALSE) ||
       !CopyFileA((bin + "bench\\VornApx.dll").c_str(), "VornApx.dll", FALSE)) {
     fprintf(stderr, "missing build outputs for the 64-bit plug-in\n");
     return 1;
   }
-  const vt::ChildRun run =
-      vt::RunChild("\"" + bin64 + "bridge_bench.exe\" " + std::to_string(writes), "", "bridge_bench.txt", 600000);
+  const vt::ChildRun run = vt::RunChild("\"" + CurrentFolder() + "bridge_bench.exe\" " + std::to_string(writes), "",
+                                        "bridge_bench.txt", 600000);
   for (const std::string& line : vt::Lines(run.output))
     if (line.rfind("row ", 0) == 0) printf("%s\n", line.c_str());
   if (run.exit_code != 0) fprintf(stderr, "bridge_bench failed (%d):\n%s\n", run.exit_code, run.output.c_str());

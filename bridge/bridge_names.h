@@ -1,15 +1,18 @@
 #pragma once
 // The names that follow from a bridged plug-in's name <Name>, the file
 // name of the 64-bit bridge DLL without ".dll": its 32-bit plug-in
-// displays\<Name>-32bit\<Name>.dll, the helper beside it, the section
-// "<Name>Bridge.<pid>" and the two logs. For the MediaPad <Name> is
-// QX20481, and these are the names its release has always used.
+// displays\<Name>-32bit\<Name>.dll, the section "<Name>Bridge.<pid>" and
+// the two logs. For the MediaPad <Name> is QX20481, and these are the names
+// its release has always used. One helper program, beside the display
+// host's program, serves every bridged plug-in.
 
 #include <string>
 
-// The helper program serves any bridged plug-in; each <Name>-32bit folder
-// holds a copy of it.
+// The helper program, beside the display host's program, serves any
+// bridged plug-in; it signals the event "<section>.Ready" once it has
+// loaded its plug-in (or failed to).
 constexpr char kHelperProgram[] = "QX20481Bridge32.exe";
+constexpr char kHelperReadySuffix[] = ".Ready";
 constexpr char kBridgeFolderTail[] = "-32bit";
 
 // Longest <Name> taken: the section, the logs and the helper's command

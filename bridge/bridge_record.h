@@ -39,6 +39,14 @@ enum BridgeCall : int32_t {
   kBridgeDefaultParameters = 18,
 };
 
+// What the helper's answer to a call that returns a text (Init, Usage,
+// DriverName, DefaultParameters) says of that text, in `result`.
+enum BridgeTextAnswer : int32_t {
+  kTextGiven = 0,     // `text` is the plug-in's text
+  kTextNull = 1,      // the plug-in returned a null pointer
+  kTextNoPlugin = 2,  // the plug-in could not be loaded: `text` says why
+};
+
 #pragma pack(push, 1)
 struct BridgeRecord {
   int32_t opcode;  // the call once sent; 0: no request
@@ -51,7 +59,7 @@ struct BridgeRecord {
   uint32_t x, y;
   uint32_t args[3];     // the call's arguments as the display host passed them (Init: SizeX, SizeY)
   uint8_t data[8];      // CustomChar's eight bytes
-  int32_t result;       // ReadKey's word, CustomCharIndex's byte
+  int32_t result;       // ReadKey's word, CustomCharIndex's byte, a BridgeTextAnswer
   int32_t ok;           // Init's OK byte, as the 32-bit plug-in set it
   int32_t text_length;  // bytes in text before its terminator; bounded by the reader
   char text[kBridgeTextSize];

@@ -4,6 +4,7 @@
 
 #include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "bridge_channel.h"
 #include "bridge_identity.h"
@@ -20,6 +21,8 @@ namespace {
 // lost between the two processes costs no more than one piece.
 constexpr DWORD kReplyWaitMs = 50;
 constexpr DWORD kQuitWaitMs = 1000;
+// CreateProcess takes a command line of at most this many characters.
+constexpr size_t kCommandLineMax = 32767;
 
 // The helper as this plug-in knows it, in one place.
 struct HelperLink {
@@ -27,6 +30,7 @@ struct HelperLink {
   // this process ends in any way.
   ScopedHandle job;
   ScopedHandle process;
+  ScopedHandle ready;  // "<section>.Ready", manual-reset: the helper has loaded its plug-in
   // The helper did not answer in time: it may be stuck inside a call, so
   // the next call ends it and starts a new one.
   bool stuck;
@@ -52,29 +56,71 @@ HANDLE KillOnCloseJob() {
   return job;
 }
 
-bool StartHelper() {
+// The quoted arguments of the helper's command line: a path may hold blanks.
+std::string CommandLine(const std::string& section) {
+  const BridgeIdentity& bridge = ThisBridge();
+  return "\"" + bridge.helper_path + "\" " + std::to_string(GetCurrentProcessId()) + " \"" + section + "\" \"" +
+         bridge.name + "\" \"" + bridge.plugin32_path + "\"";
+}
+
+// The ready event, made unsignalled before each start: a helper that
+// signalled it earlier is not taken for the new one.
+bool ResetReadyEvent() {
+  if (!g_link.ready) {
+    char name[MAX_PATH] = "<section>.Ready";
+    if (CommsObjectName(kBridgeSlot, kHelperReadySuffix, name, sizeof name))
+      g_link.ready.reset(CreateEventA(nullptr, TRUE, FALSE, name));
+    if (!g_link.ready) {
+      LogWritef("Helper", "could not open the event %s, error %lu", name, GetLastError());
+      return false;
+    }
+  }
+  return ResetEvent(g_link.ready.get()) != 0;
+}
+
+// Waits until the new helper has loaded its plug-in, or has ended, or the
+// deadline has passed. True when it is ready.
+bool AwaitReady(const Deadline& deadline) {
+  while (!deadline.Passed()) {
+    if (VornWaitEither(g_link.ready.get(), g_link.process.get(), deadline.LeftMs(kReplyWaitMs))) break;
+  }
+  if (WaitForSingleObject(g_link.ready.get(), 0) == WAIT_OBJECT_0) return true;
+  if (HelperEnded()) {
+    DWORD status = 0;
+    GetExitCodeProcess(g_link.process.get(), &status);
+    LogWritef("Helper", "the helper ended as it started, exit status %lu", status);
+  } else {
+    LogWrite("Helper", "the helper was not ready in time");
+    g_link.stuck = true;
+  }
+  return false;
+}
+
+HelperCall StartHelper(const Deadline& deadline) {
   if (GetFileAttributesA(HelperPath()) == INVALID_FILE_ATTRIBUTES) {
     LogWritef("Helper", "%s is missing", HelperPath());
-    return false;
+    return HelperCall::kNoHelper;
   }
   const std::string section = BridgeSectionName(ThisBridge().name, GetCurrentProcessId());
-  if (!BridgeOpen(section.c_str())) return false;
+  if (!BridgeOpen(section.c_str()) || !ResetReadyEvent()) return HelperCall::kNoHelper;
   if (!g_link.job) g_link.job.reset(KillOnCloseJob());
 
-  // The name is quoted: a file name may hold blanks.
-  char command_line[MAX_PATH + 2 * kBridgeNameMax + 64];
-  snprintf(command_line, sizeof command_line, "\"%s\" %lu \"%s\" \"%s\"", HelperPath(),
-           static_cast<unsigned long>(GetCurrentProcessId()), section.c_str(), ThisBridge().name.c_str());
+  std::string command_line = CommandLine(section);
+  if (command_line.size() >= kCommandLineMax) {
+    LogWritef("Helper", "the helper's command line would be %u characters, more than Windows takes",
+              static_cast<unsigned>(command_line.size()));
+    return HelperCall::kNoHelper;
+  }
   STARTUPINFOA startup = {};
   startup.cb = sizeof startup;
   PROCESS_INFORMATION process = {};
   // No handle of the display host is inherited; the helper's current
   // directory is the display host's, where the 32-bit chain finds logs\,
   // the layer, the proxy and the host program.
-  if (!CreateProcessA(HelperPath(), command_line, nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED, nullptr,
-                      nullptr, &startup, &process)) {
+  if (!CreateProcessA(HelperPath(), &command_line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW | CREATE_SUSPENDED,
+                      nullptr, nullptr, &startup, &process)) {
     LogWritef("Helper", "could not start %s, error %lu", HelperPath(), GetLastError());
-    return false;
+    return HelperCall::kNoHelper;
   }
   ScopedHandle thread(process.hThread);
   g_link.process.reset(process.hProcess);
@@ -83,30 +129,15 @@ bool StartHelper() {
               GetLastError());
   ResumeThread(thread.get());
   LogWritef("Helper", "started %s, process %lu", HelperPath(), static_cast<unsigned long>(process.dwProcessId));
-  return true;
+  return AwaitReady(deadline) ? HelperCall::kAnswered : HelperCall::kNoAnswer;
 }
 
-void EndHelper() {
+void EndHelper(const Deadline& deadline) {
   if (!g_link.process) return;
   TerminateProcess(g_link.process.get(), 0);
-  WaitForSingleObject(g_link.process.get(), kQuitWaitMs);
+  VornWaitEither(g_link.process.get(), nullptr, deadline.LeftMs(kQuitWaitMs));
   g_link.process.reset();
 }
-
-// Waits for the reply signal or the helper's end, at most `ms`.
-void AwaitReplyOrEnd(DWORD ms) {
-  HANDLE reply = g_channel[kBridgeSlot].events[kReplyEvent];
-  HANDLE waits[2] = {g_link.process.get(), reply};
-  WaitForMultipleObjects(reply ? 2 : 1, waits, FALSE, ms);
-}
-
-}  // namespace
-
-const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
-
-bool HelperNeedsStart() { return g_link.stuck || HelperEnded(); }
-
-namespace {
 
 // The bridge's hop of the round trip (round_trip.h): the helper, woken by
 // the request event; a wait ends at its answer or at its end, whichever
@@ -121,7 +152,9 @@ struct HelperHop {
     AwaitReply(deadline);
   }
   void Signal() { CommsSignal(slot, kRequestEvent); }
-  void AwaitReply(const Deadline& deadline) { AwaitReplyOrEnd(deadline.LeftMs(kReplyWaitMs)); }
+  void AwaitReply(const Deadline& deadline) {
+    VornWaitEither(g_link.process.get(), g_channel[kBridgeSlot].events[kReplyEvent], deadline.LeftMs(kReplyWaitMs));
+  }
   bool ServerEnded(int32_t) { return HelperEnded(); }
   CallOutcome ReplaceServer(const Deadline&) { return kCallNotAnswered; }
   void Answered(const BridgeRecord&, const BridgeRecord&) {}
@@ -129,7 +162,7 @@ struct HelperHop {
     if (why == kCallTimedOut) {
       // It may be stuck inside a call: the next call ends it and starts a new one.
       g_link.stuck = true;
-      LogWritef("Helper", "no answer to call %d in %lld ms", static_cast<int>(request.opcode),
+      LogWritef("Helper", "no answer to call %d within the call's %lld ms", static_cast<int>(request.opcode),
                 static_cast<long long>(kHelperCallBudgetMs));
     } else {
       LogWritef("Helper", "the helper ended during call %d", static_cast<int>(request.opcode));
@@ -139,18 +172,26 @@ struct HelperHop {
 
 }  // namespace
 
-HelperCall HelperRoundTrip(BridgeRecord& record) {
-  const Deadline deadline = Deadline::In(kHelperCallBudgetMs);
+const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
+
+bool HelperNeedsStart() { return g_link.stuck || HelperEnded(); }
+
+HelperCall EnsureHelper(const Deadline& deadline) {
   if (g_link.stuck) {
-    LogWrite("Helper", "the helper did not answer the last call; it is replaced");
-    EndHelper();
+    LogWrite("Helper", "the helper did not answer in time; it is replaced");
+    EndHelper(deadline);
     g_link.stuck = false;
   }
-  if (HelperEnded()) {
-    if (g_link.process) LogWrite("Helper", "the helper has ended; a new one is started");
-    g_link.process.reset();
-    if (!StartHelper()) return HelperCall::kNoHelper;
-  }
+  if (!HelperEnded()) return HelperCall::kAnswered;
+  if (g_link.process) LogWrite("Helper", "the helper has ended; a new one is started");
+  g_link.process.reset();
+  if (deadline.Passed()) return HelperCall::kNoAnswer;
+  return StartHelper(deadline);
+}
+
+HelperCall HelperRoundTrip(BridgeRecord& record, const Deadline& deadline) {
+  const HelperCall helper = EnsureHelper(deadline);
+  if (helper != HelperCall::kAnswered) return helper;
   HelperHop hop;
   return RoundTrip(hop, record, false, deadline) == kCallAnswered ? HelperCall::kAnswered : HelperCall::kNoAnswer;
 }
@@ -165,5 +206,7 @@ void HelperRelease() {
     WaitForSingleObject(g_link.process.get(), kQuitWaitMs);
   }
   g_link.process.reset();
+  g_link.ready.reset();
   g_link.job.reset();  // ends a helper that is still there
+  g_link.stuck = false;
 }

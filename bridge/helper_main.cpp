@@ -1,9 +1,16 @@
 // QX20481Bridge32.exe: the 32-bit side of a 64-bit bridge DLL. Started by
-// it as "QX20481Bridge32.exe <display host pid> <section name> <Name>", in
-// the display host's current directory, it loads the 32-bit <Name>.dll that
-// lies beside it and makes each call the bridge forwards, with the display
-// host's arguments. It ends when told to (the bridge is freed) or when the
-// display host process has ended, however it ended.
+// it as
+//   QX20481Bridge32.exe <display host pid> <section name> <Name> <32-bit plug-in>
+// from beside the display host's program, so that the folder of this
+// process's program is the display host's (where a plug-in looks for files
+// beside "its" program), and in the display host's current directory. It
+// loads the 32-bit plug-in by the path given, signals "<section>.Ready",
+// and makes each call the bridge forwards, with the display host's
+// arguments. It ends when told to (the bridge is freed) or when the display
+// host process has ended, however it ended.
+//   QX20481Bridge32.exe --probe <32-bit plug-in>
+// loads the plug-in as a session would and frees it again, for the check
+// tool: exit status 0 when it loads, else the loader's error code.
 //
 // Exit status: 0 after either end, 2 when the command line was wrong, the
 // display host was already gone or the section could not be opened.
@@ -20,7 +27,6 @@
 #include "bridge_names.h"
 #include "channel.h"
 #include "debug_log.h"
-#include "module_path.h"
 #include "plugin32_calls.h"
 #include "unique_handle.h"
 
@@ -34,34 +40,19 @@ constexpr DWORD kIdleWaitMs = 100;
 
 struct HelperState {
   Plugin32Calls plugin;
-  char path[MAX_PATH] = {};
 };
 HelperState g;
 
-// The folder of the display host's program: where the 32-bit display host
-// would have been, and so where the plug-in's libraries are looked for
-// after its own folder. The display host's current directory stands in
-// when the program's path cannot be read.
-std::string DisplayHostFolder(HANDLE display_host) {
-  char path[MAX_PATH];
-  DWORD size = sizeof path;
-  if (!QueryFullProcessImageNameA(display_host, 0, path, &size)) {
-    const DWORD n = GetCurrentDirectoryA(sizeof path, path);
-    return n > 0 && n < sizeof path ? path : "";
-  }
-  if (char* slash = strrchr(path, '\\')) *slash = '\0';
-  return path;
-}
-
 // What the plug-in loads by name is looked for as the 32-bit display host
-// would look for it, with the plug-in's own folder first: this program's
-// folder (which holds the plug-in), the display host's folder, the system
-// folders, then the current directory and the search path. The dll
-// directory takes the current directory out of the loader's order, so it
-// goes at the front of the search path.
-void SetLibrarySearch(const std::string& host_folder) {
-  if (host_folder.empty()) return;
-  SetDllDirectoryA(host_folder.c_str());
+// would look for it: this program's folder (the display host's), then the
+// plug-in's own folder, the system folders, the current directory and the
+// search path. The dll directory that adds the plug-in's folder takes the
+// current directory out of the loader's order, so that goes at the front
+// of the search path.
+void SetLibrarySearch(const std::string& plugin_path) {
+  const size_t slash = plugin_path.find_last_of('\\');
+  if (slash == std::string::npos || slash == 0) return;
+  SetDllDirectoryA(plugin_path.substr(0, slash).c_str());
   char current[MAX_PATH];
   const DWORD n = GetCurrentDirectoryA(sizeof current, current);
   if (n == 0 || n >= sizeof current) return;
@@ -76,28 +67,42 @@ void SetLibrarySearch(const std::string& host_folder) {
   SetEnvironmentVariableA("PATH", path.c_str());
 }
 
-// The 32-bit plug-in beside this program, by its full path: one in the
-// current directory or on the search path is never taken for it.
-void LoadPlugin32(const std::string& name, const std::string& host_folder) {
-  char own[MAX_PATH];
-  if (ThisModulePath(own, sizeof own) == 0) return;
-  char* slash = strrchr(own, '\\');
-  if (!slash) return;
-  slash[1] = '\0';
-  snprintf(g.path, sizeof g.path, "%s%s", own, Plugin32FileName(name).c_str());
-  SetLibrarySearch(host_folder);
-  const HMODULE module = LoadLibraryA(g.path);
-  if (!module) {
-    LogWritef("Helper", "could not load %s, error %lu", g.path, GetLastError());
-    return;
+// The 32-bit plug-in by its full path: one of that name in the current
+// directory or on the search path is never taken for it. 0, or the
+// loader's error.
+DWORD LoadPlugin32(const std::string& path, HMODULE* module) {
+  SetLibrarySearch(path);
+  *module = LoadLibraryA(path.c_str());
+  if (*module) {
+    g.plugin.Load(*module);
+    return 0;
   }
-  g.plugin.Load(module);
+  const DWORD error = GetLastError();
+  const bool exists = GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+  LogWritef("Helper", "could not load %s, error %lu", path.c_str(), error);
+  g.plugin.SetLoadProblem(path.c_str(), error, exists);
+  return error ? error : ERROR_DLL_INIT_FAILED;
+}
+
+// The bridge waits for this before it sends anything: the plug-in is loaded
+// (or could not be), and calls are served.
+void SignalReady() {
+  char name[MAX_PATH];
+  if (!CommsObjectName(kBridgeSlot, kHelperReadySuffix, name, sizeof name)) return;
+  ScopedHandle ready(OpenEventA(EVENT_MODIFY_STATE, FALSE, name));
+  if (ready) SetEvent(ready.get());
 }
 
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 4 || !IsBridgeName(argv[3])) return 2;
+  HMODULE module = nullptr;
+  if (argc == 3 && strcmp(argv[1], "--probe") == 0) {
+    const DWORD error = LoadPlugin32(argv[2], &module);
+    if (module) FreeLibrary(module);
+    return static_cast<int>(error);
+  }
+  if (argc != 5 || !IsBridgeName(argv[3])) return 2;
   const std::string name = argv[3];
   BridgeLogSetName(HelperLogName(name).c_str());
   const DWORD parent_pid = strtoul(argv[1], nullptr, 10);
@@ -105,8 +110,8 @@ int main(int argc, char** argv) {
   if (!parent) parent.reset(OpenProcess(SYNCHRONIZE, FALSE, parent_pid));
   if (!parent) return 2;
   if (!BridgeOpen(argv[2])) return 2;
-  LoadPlugin32(name, DisplayHostFolder(parent.get()));
-  g.plugin.SetMissingText(g.path[0] ? g.path : Plugin32FileName(name).c_str());
+  LoadPlugin32(argv[4], &module);
+  SignalReady();
 
   HANDLE request_event = g_channel[kBridgeSlot].events[kRequestEvent];
   HANDLE waits[2] = {parent.get(), request_event};

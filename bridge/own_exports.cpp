@@ -12,23 +12,34 @@ bool Kept(const char* name, uint32_t entries) {
   return true;
 }
 
-// Makes [at, at + size) writable for the life of this object, then puts
-// the protection back.
-class WritableSpan {
+// Makes the pages of [from, to) writable for the life of this object, then
+// gives every page the protection it had before. The protection of each
+// run of pages is read first, once: spans that share a page, changed one
+// after the other, would each see the page already writable and leave it so.
+class WritablePages {
  public:
-  WritableSpan(void* at, size_t size) : at_(at), size_(size) {
-    ok_ = VirtualProtect(at_, size_, PAGE_READWRITE, &old_) != 0;
+  WritablePages(uint8_t* from, uint8_t* to) {
+    for (uint8_t* at = from; at < to;
+         at = static_cast<uint8_t*>(runs_[count_ - 1].BaseAddress) + runs_[count_ - 1].RegionSize) {
+      if (count_ == kMaxRuns || VirtualQuery(at, &runs_[count_], sizeof runs_[count_]) != sizeof runs_[count_]) return;
+      ++count_;
+    }
+    DWORD ignored;
+    ok_ = VirtualProtect(from, static_cast<size_t>(to - from), PAGE_READWRITE, &ignored) != 0;
   }
-  ~WritableSpan() {
-    DWORD unused;
-    if (ok_) VirtualProtect(at_, size_, old_, &unused);
+  ~WritablePages() {
+    if (!ok_) return;
+    for (int i = 0; i < count_; ++i) {
+      DWORD ignored;
+      VirtualProtect(runs_[i].BaseAddress, runs_[i].RegionSize, runs_[i].Protect, &ignored);
+    }
   }
   bool ok() const { return ok_; }
 
  private:
-  void* at_;
-  size_t size_;
-  DWORD old_ = 0;
+  static constexpr int kMaxRuns = 8;  // the export table lies in one or two sections
+  MEMORY_BASIC_INFORMATION runs_[kMaxRuns];
+  int count_ = 0;
   bool ok_ = false;
 };
 
@@ -45,10 +56,18 @@ bool KeepOwnExports(HMODULE module, uint32_t entries) {
   auto* ordinals = reinterpret_cast<WORD*>(base + exports->AddressOfNameOrdinals);
   const DWORD count = exports->NumberOfNames;
 
-  WritableSpan header(exports, sizeof *exports);
-  WritableSpan name_table(names, count * sizeof *names);
-  WritableSpan ordinal_table(ordinals, count * sizeof *ordinals);
-  if (!header.ok() || !name_table.ok() || !ordinal_table.ok()) return false;
+  // The directory and both tables, as one span of pages.
+  uint8_t* const spans[3][2] = {{reinterpret_cast<uint8_t*>(exports), reinterpret_cast<uint8_t*>(exports + 1)},
+                                {reinterpret_cast<uint8_t*>(names), reinterpret_cast<uint8_t*>(names + count)},
+                                {reinterpret_cast<uint8_t*>(ordinals), reinterpret_cast<uint8_t*>(ordinals + count)}};
+  uint8_t* from = spans[0][0];
+  uint8_t* to = spans[0][1];
+  for (const auto& span : spans) {
+    if (span[0] < from) from = span[0];
+    if (span[1] > to) to = span[1];
+  }
+  WritablePages writable(from, to);
+  if (!writable.ok()) return false;
   DWORD kept = 0;
   for (DWORD i = 0; i < count; ++i) {
     if (!Kept(reinterpret_cast<const char*>(base + names[i]), entries)) continue;

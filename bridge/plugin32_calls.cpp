@@ -17,9 +17,18 @@ void SetText(BridgeRecord& record, const char* text) {
 
 void ClearText(BridgeRecord& record) { SetText(record, nullptr); }
 
+// A text the plug-in returned, or a null it returned, which stays null.
+void SetAnswer(BridgeRecord& record, const char* text) {
+  SetText(record, text);
+  record.result = text ? kTextGiven : kTextNull;
+}
+
+using TextFn = Plugin32Calls::TextFn;
+
 }  // namespace
 
 void Plugin32Calls::Load(HMODULE plugin) {
+  loaded_ = true;
   DisplaySessionEntries::Load(plugin);
   power_resume = LookupExport<VoidFn>(plugin, "DISPLAYDLL_PowerResume");
   custom_char = LookupExport<CustomCharFn>(plugin, "DISPLAYDLL_CustomChar");
@@ -36,25 +45,35 @@ void Plugin32Calls::Load(HMODULE plugin) {
   default_parameters = LookupExport<TextFn>(plugin, "DISPLAYDLL_DefaultParameters");
 }
 
-void Plugin32Calls::SetMissingText(const char* path) {
-  snprintf(missing_text_, sizeof missing_text_, "32-bit plug-in not found: %s", path);
+void Plugin32Calls::SetLoadProblem(const char* path, unsigned long error, bool file_exists) {
+  if (file_exists) {
+    snprintf(problem_, sizeof problem_, "the 32-bit plug-in %s could not be loaded (error %lu)", path, error);
+  } else {
+    snprintf(problem_, sizeof problem_, "32-bit plug-in not found: %s", path);
+  }
 }
 
 bool Plugin32Calls::Serve(BridgeRecord& record) {
   const uint32_t* a = record.args;
   if (record.opcode != kBridgeQuit && record.position_first && set_position) set_position(record.x, record.y);
+  // A text call of a plug-in that could not be loaded says why.
+  const auto text_call = [&](TextFn fn) {
+    if (loaded_) return SetAnswer(record, fn ? fn() : "");
+    SetText(record, problem_);
+    record.result = kTextNoPlugin;
+  };
   switch (record.opcode) {
     case kBridgeInit: {
       BoundedTextLength(record);
-      if (!init) {
-        record.ok = 0;
-        SetText(record, missing_text_);
+      record.ok = 0;
+      if (!loaded_ || !init) {
+        text_call(nullptr);
         break;
       }
       uint8_t ok = 0;
       const char* answer = init(a[0], a[1], record.text, &ok);
       record.ok = ok;
-      SetText(record, answer);
+      SetAnswer(record, answer);
       break;
     }
     case kBridgeDone:
@@ -95,9 +114,9 @@ bool Plugin32Calls::Serve(BridgeRecord& record) {
     case kBridgePowerResume:
       if (power_resume) power_resume();
       break;
-    case kBridgeUsage: SetText(record, usage ? usage() : nullptr); break;
-    case kBridgeDriverName: SetText(record, driver_name ? driver_name() : nullptr); break;
-    case kBridgeDefaultParameters: SetText(record, default_parameters ? default_parameters() : nullptr); break;
+    case kBridgeUsage: text_call(usage); break;
+    case kBridgeDriverName: text_call(driver_name); break;
+    case kBridgeDefaultParameters: text_call(default_parameters); break;
     case kBridgeQuit: break;
     default: LogWritef("Helper", "unknown call %d", static_cast<int>(record.opcode)); break;
   }

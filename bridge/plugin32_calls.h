@@ -30,12 +30,14 @@ struct Plugin32Calls : DisplaySessionEntries {
   TextFn usage = nullptr, driver_name = nullptr, default_parameters = nullptr;
 
   void Load(HMODULE plugin);
-  // Init's text when the plug-in could not be loaded: names `path`.
-  void SetMissingText(const char* path);
+  // Why the plug-in at `path` could not be loaded: the loader's `error`, or
+  // no such file. Init and the setup dialog's texts then say so.
+  void SetLoadProblem(const char* path, unsigned long error, bool file_exists);
   // Makes the call `record` asks for and puts its results into it; false
   // when the helper is to end.
   bool Serve(BridgeRecord& record);
 
  private:
-  char missing_text_[MAX_PATH + 64] = {};
+  bool loaded_ = false;
+  char problem_[2 * MAX_PATH] = {};
 };

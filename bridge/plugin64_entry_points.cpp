@@ -49,7 +49,6 @@ uint32_t Byte(uint32_t slot) { return slot & 0xFF; }
 struct BridgeState {
   uint32_t entries = kAllDisplayEntries;  // the 32-bit plug-in's
   std::string problem;                    // why the 32-bit plug-in cannot be served; empty when it can
-  bool init_reached = false;              // an Init reached the 32-bit plug-in, and no Done since
   bool session = false;                   // that Init succeeded
   bool position_pending = false;
   uint32_t pending_x = 0, pending_y = 0;
@@ -62,6 +61,10 @@ struct BridgeState {
 };
 BridgeState g;
 
+// Every display host call takes one deadline at its start, and all it
+// does draws on it: a new helper, the session given back, the call.
+Deadline CallDeadline() { return Deadline::In(kHelperCallBudgetMs); }
+
 void SetRecordText(const char* text, size_t n) {
   memcpy(g.record.text, text, n);
   g.record.text[n] = '\0';
@@ -69,55 +72,75 @@ void SetRecordText(const char* text, size_t n) {
 }
 
 // Every call carries a SetPosition that came before it and has not gone yet.
-HelperCall Call(BridgeCall call) {
+HelperCall Call(BridgeCall call, const Deadline& deadline) {
   g.record.opcode = call;
   g.record.position_first = g.position_pending ? 1 : 0;
   g.record.x = g.pending_x;
   g.record.y = g.pending_y;
   g.position_pending = false;
-  return HelperRoundTrip(g.record);
+  return HelperRoundTrip(g.record, deadline);
 }
 
-HelperCall CallInit(uint32_t size_x, uint32_t size_y, const char* parameters) {
-  g.record.args[0] = Byte(size_x);
-  g.record.args[1] = Byte(size_y);
+// A call with up to three byte arguments.
+HelperCall CallWith(BridgeCall call, const Deadline& deadline, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
+  g.record.args[0] = a;
+  g.record.args[1] = b;
+  g.record.args[2] = c;
+  return Call(call, deadline);
+}
+
+HelperCall CallInit(uint32_t size_x, uint32_t size_y, const char* parameters, const Deadline& deadline) {
   SetRecordText(parameters, strlen(parameters));
   g.record.ok = 0;
-  return Call(kBridgeInit);
+  return CallWith(kBridgeInit, deadline, Byte(size_x), Byte(size_y));
 }
 
-HelperCall CallWrite(const char* text, size_t n) {
+HelperCall CallWrite(const char* text, size_t n, const Deadline& deadline) {
   SetRecordText(text, n);
-  return Call(kBridgeWrite);
+  return Call(kBridgeWrite, deadline);
 }
 
-HelperCall CallCustomChar(uint32_t character, const uint8_t* data) {
-  g.record.args[0] = Byte(character);
+HelperCall CallCustomChar(uint32_t character, const uint8_t* data, const Deadline& deadline) {
   memset(g.record.data, 0, sizeof g.record.data);
   if (data) memcpy(g.record.data, data, sizeof g.record.data);
-  return Call(kBridgeCustomChar);
+  return CallWith(kBridgeCustomChar, deadline, Byte(character));
+}
+
+// A setting the session holds, given again.
+bool Replay(BridgeCall call, const SessionReplay::Setting& setting, const Deadline& deadline) {
+  if (!setting.set) return true;
+  return CallWith(call, deadline, setting.args[0], setting.args[1], setting.args[2]) == HelperCall::kAnswered;
 }
 
 // A new helper's 32-bit plug-in knows nothing of the session: it is given
 // Init with the session's sizes and parameters, the custom characters, the
-// lines written so far, and the cursor where the display host left it.
-bool RestoreSession() {
+// settings, the lines written so far, and the cursor where the display
+// host left it, all within the deadline of the call that found the helper
+// gone. That call's own arguments are written only after this.
+bool RestoreSession(const Deadline& deadline) {
   const bool had_pending = g.position_pending;
   const uint32_t x = had_pending ? g.pending_x : g.replay.x, y = had_pending ? g.pending_y : g.replay.y;
   g.position_pending = false;
   const SessionReplay& replay = g.replay;
   bool restored =
-      CallInit(replay.size_x, replay.size_y, replay.parameters.c_str()) == HelperCall::kAnswered && g.record.ok == 1;
+      CallInit(replay.size_x, replay.size_y, replay.parameters.c_str(), deadline) == HelperCall::kAnswered &&
+      g.record.ok == 1;
   if (!restored) LogWrite("Helper", "the new helper could not take the session over");
   for (size_t i = 0; restored && i < replay.custom_chars.size(); ++i)
-    restored =
-        CallCustomChar(replay.custom_chars[i].first, replay.custom_chars[i].second.data()) == HelperCall::kAnswered;
+    restored = CallCustomChar(replay.custom_chars[i].first, replay.custom_chars[i].second.data(), deadline) ==
+               HelperCall::kAnswered;
+  restored = restored && Replay(kBridgeSetContrast, replay.contrast, deadline) &&
+             Replay(kBridgeSetBrightness, replay.brightness, deadline) &&
+             Replay(kBridgeSetBacklight, replay.backlight, deadline);
+  for (size_t i = 0; restored && i < replay.gpos.size(); ++i)
+    restored = CallWith(kBridgeSetGpo, deadline, replay.gpos[i].first, replay.gpos[i].second) == HelperCall::kAnswered;
+  restored = restored && Replay(kBridgeSetFan, replay.fan, deadline) && Replay(kBridgeSetColor, replay.color, deadline);
   for (size_t line = 0; restored && line < replay.lines.size(); ++line) {
     if (!replay.written[line]) continue;
     g.position_pending = true;
     g.pending_x = 1;
     g.pending_y = static_cast<uint32_t>(line + 1);
-    restored = CallWrite(replay.lines[line].data(), replay.lines[line].size()) == HelperCall::kAnswered;
+    restored = CallWrite(replay.lines[line].data(), replay.lines[line].size(), deadline) == HelperCall::kAnswered;
   }
   g.position_pending = true;
   g.pending_x = x;
@@ -126,9 +149,10 @@ bool RestoreSession() {
 }
 
 // The helper for a call that needs one: a new helper is given the session
-// back first.
-bool HelperReady() {
-  if (g.session && HelperNeedsStart()) return RestoreSession();
+// back first. Each entry point asks before it writes its own arguments
+// into the record, which the session's calls use too.
+bool HelperReady(const Deadline& deadline) {
+  if (g.session && HelperNeedsStart()) return RestoreSession(deadline);
   return true;
 }
 
@@ -152,19 +176,26 @@ const char* ProblemText(char* buffer, size_t size) {
 
 void MissingHelperText(char* buffer, size_t size) {
   const std::string& name = ThisBridge().name;
-  snprintf(buffer, size, "%s is missing: the 64-bit plug-in needs it and the 32-bit %s in displays\\%s (see %s)",
+  snprintf(buffer, size,
+           "%s is missing: the 64-bit plug-in needs it beside the display host's program, and the 32-bit %s in "
+           "displays\\%s (see %s)",
            kHelperProgram, Plugin32FileName(name).c_str(), BridgeFolderName(name).c_str(), LogPath());
 }
 
-// One of the setup dialog's texts from the 32-bit plug-in, into `buffer`;
-// false when no helper answered.
-bool AskText(BridgeCall call, char* buffer, size_t size) {
+enum class TextAnswer { kGiven, kNull, kNoPlugin, kNoHelper };
+
+// One of the setup dialog's texts from the 32-bit plug-in, into `buffer`.
+TextAnswer AskText(BridgeCall call, char* buffer, size_t size) {
+  const Deadline deadline = CallDeadline();
+  if (!HelperReady(deadline)) return TextAnswer::kNoHelper;
   g.record.text_length = 0;
   g.record.text[0] = '\0';
-  if (!HelperReady() || Call(call) != HelperCall::kAnswered) return false;
+  g.record.result = kTextGiven;
+  if (Call(call, deadline) != HelperCall::kAnswered) return TextAnswer::kNoHelper;
   const int32_t n = BoundedTextLength(g.record);
   snprintf(buffer, size, "%.*s", static_cast<int>(n), g.record.text);
-  return true;
+  if (g.record.result == kTextNull) return TextAnswer::kNull;
+  return g.record.result == kTextNoPlugin ? TextAnswer::kNoPlugin : TextAnswer::kGiven;
 }
 
 void Attach(HMODULE module) {
@@ -177,7 +208,17 @@ void Attach(HMODULE module) {
     if (ReadPlugin32Entries(bridge.plugin32_path, &entries, &g.problem)) g.entries = entries;
   }
   if (!g.problem.empty()) g.entries = kUnreadablePluginEntries;
-  KeepOwnExports(module, g.entries);
+  if (!KeepOwnExports(module, g.entries))
+    LogWritef("Exports", "the entry points that %s lacks could not be taken out of the export table (error %lu)",
+              bridge.plugin32_path.c_str(), GetLastError());
+}
+
+// The calls that set something on the display: the session keeps the last
+// setting, so that a new helper's plug-in is given it too.
+void CallAndKeep(BridgeCall call, SessionReplay::Setting& setting, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline)) CallWith(call, deadline, a, b, c);
+  SessionReplay::Set(setting, a, b, c);
 }
 
 }  // namespace
@@ -204,7 +245,7 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char*
              static_cast<int>(kBridgeTextSize - 1));
     return g.init_text;
   }
-  const HelperCall outcome = CallInit(size_x, size_y, text);
+  const HelperCall outcome = CallInit(size_x, size_y, text, CallDeadline());
   if (outcome == HelperCall::kNoHelper) {
     MissingHelperText(g.init_text, sizeof g.init_text);
     return g.init_text;
@@ -213,7 +254,6 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char*
     snprintf(g.init_text, sizeof g.init_text, "%s did not answer; see %s", kHelperProgram, LogPath());
     return g.init_text;
   }
-  g.init_reached = true;
   const int32_t n = BoundedTextLength(g.record);
   memcpy(g.init_text, g.record.text, static_cast<size_t>(n) + 1);
   // The OK byte as the plug-in set it: the display host reads anything but 1 as failure.
@@ -222,26 +262,26 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char*
     g.session = true;
     g.replay.Begin(size_x, size_y, text);
   }
-  return g.init_text;
+  return g.record.result == kTextNull ? nullptr : g.init_text;
 }
 
 void WINAPI DISPLAYDLL_Done() {
   // With no helper and no session, no 32-bit plug-in has anything to end
   // (unless it has no Init, and so never needed one).
   const bool has_init = (g.entries & EntryBit(kEntryInit)) != 0;
-  if (!g.session && HelperNeedsStart() && has_init) {
-    g.init_reached = false;
-    return;
-  }
-  if (HelperReady()) Call(kBridgeDone);
+  if (!g.session && HelperNeedsStart() && has_init) return;
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline)) Call(kBridgeDone, deadline);
   g.session = false;
-  g.init_reached = false;
   g.position_pending = false;
 }
 
 void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) {
   // Two in a row: the first goes on its own, so the plug-in sees both.
-  if (g.position_pending && HelperReady()) Call(kBridgeSetPosition);
+  if (g.position_pending) {
+    const Deadline deadline = CallDeadline();
+    if (HelperReady(deadline)) Call(kBridgeSetPosition, deadline);
+  }
   g.replay.SetPosition(x, y);
   g.position_pending = true;
   g.pending_x = Byte(x);
@@ -251,89 +291,103 @@ void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) {
 void WINAPI DISPLAYDLL_Write(const char* text) {
   if (!text) text = "";
   size_t left = strlen(text);
+  const Deadline deadline = CallDeadline();
+  const bool ready = HelperReady(deadline);
   g.replay.Write(text, left);
-  if (!HelperReady()) return;
+  if (!ready) return;
   // A text longer than the record goes in pieces, each written where the
   // one before it left the plug-in's cursor.
   do {
     const size_t n = left < static_cast<size_t>(kBridgeTextSize - 1) ? left : kBridgeTextSize - 1;
-    if (CallWrite(text, n) != HelperCall::kAnswered) return;
+    if (CallWrite(text, n, deadline) != HelperCall::kAnswered) return;
     text += n;
     left -= n;
   } while (left > 0);
 }
 
 void WINAPI DISPLAYDLL_CustomChar(uint32_t character, const uint8_t* data) {
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline)) CallCustomChar(character, data, deadline);
   if (data) g.replay.CustomChar(character, data);
-  if (HelperReady()) CallCustomChar(character, data);
 }
 
 uint8_t WINAPI DISPLAYDLL_CustomCharIndex(uint32_t index) {
-  g.record.args[0] = Byte(index);
-  if (HelperReady() && Call(kBridgeCustomCharIndex) == HelperCall::kAnswered)
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline) && CallWith(kBridgeCustomCharIndex, deadline, Byte(index)) == HelperCall::kAnswered)
     return static_cast<uint8_t>(g.record.result);
   const uint32_t i = index & 0xFF;
   return i >= 1 && i <= 8 ? kDefaultCustomCodes[i - 1] : static_cast<uint8_t>(i);
 }
 
 uint16_t WINAPI DISPLAYDLL_ReadKey() {
-  if (HelperReady() && Call(kBridgeReadKey) == HelperCall::kAnswered) return static_cast<uint16_t>(g.record.result);
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline) && Call(kBridgeReadKey, deadline) == HelperCall::kAnswered)
+    return static_cast<uint16_t>(g.record.result);
   return kNoKey;
 }
 
-void WINAPI DISPLAYDLL_SetBacklight(uint32_t on) {
-  g.record.args[0] = Byte(on);
-  if (HelperReady()) Call(kBridgeSetBacklight);
-}
+void WINAPI DISPLAYDLL_SetBacklight(uint32_t on) { CallAndKeep(kBridgeSetBacklight, g.replay.backlight, Byte(on)); }
 
-void WINAPI DISPLAYDLL_SetContrast(uint32_t level) {
-  g.record.args[0] = Byte(level);
-  if (HelperReady()) Call(kBridgeSetContrast);
-}
+void WINAPI DISPLAYDLL_SetContrast(uint32_t level) { CallAndKeep(kBridgeSetContrast, g.replay.contrast, Byte(level)); }
 
 void WINAPI DISPLAYDLL_SetBrightness(uint32_t level) {
-  g.record.args[0] = Byte(level);
-  if (HelperReady()) Call(kBridgeSetBrightness);
+  CallAndKeep(kBridgeSetBrightness, g.replay.brightness, Byte(level));
 }
 
 void WINAPI DISPLAYDLL_SetGPO(uint32_t gpo, uint32_t on) {
-  g.record.args[0] = Byte(gpo);
-  g.record.args[1] = Byte(on);
-  if (HelperReady()) Call(kBridgeSetGpo);
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline)) CallWith(kBridgeSetGpo, deadline, Byte(gpo), Byte(on));
+  g.replay.SetGpo(Byte(gpo), Byte(on));
 }
 
 void WINAPI DISPLAYDLL_SetFan(uint32_t t1, uint32_t t2) {
-  g.record.args[0] = Byte(t1);
-  g.record.args[1] = Byte(t2);
-  if (HelperReady()) Call(kBridgeSetFan);
+  CallAndKeep(kBridgeSetFan, g.replay.fan, Byte(t1), Byte(t2));
 }
 
 void WINAPI DISPLAYDLL_SetColor(uint32_t red, uint32_t green, uint32_t blue) {
-  g.record.args[0] = Byte(red);
-  g.record.args[1] = Byte(green);
-  g.record.args[2] = Byte(blue);
-  if (HelperReady()) Call(kBridgeSetColor);
+  CallAndKeep(kBridgeSetColor, g.replay.color, Byte(red), Byte(green), Byte(blue));
 }
 
 void WINAPI DISPLAYDLL_PowerResume() {
-  if (HelperReady()) Call(kBridgePowerResume);
+  const Deadline deadline = CallDeadline();
+  if (HelperReady(deadline)) Call(kBridgePowerResume, deadline);
 }
 
+// A text the plug-in returned null stays null; one that could not be had
+// says why where the setup dialog shows it.
 const char* WINAPI DISPLAYDLL_Usage() {
   if (!g.problem.empty()) return ProblemText(g.usage, sizeof g.usage);
-  if (!AskText(kBridgeUsage, g.usage, sizeof g.usage)) MissingHelperText(g.usage, sizeof g.usage);
+  switch (AskText(kBridgeUsage, g.usage, sizeof g.usage)) {
+    case TextAnswer::kNull: return nullptr;
+    case TextAnswer::kNoHelper: MissingHelperText(g.usage, sizeof g.usage); break;
+    case TextAnswer::kGiven:
+    case TextAnswer::kNoPlugin: break;
+  }
   return g.usage;
 }
 
 const char* WINAPI DISPLAYDLL_DriverName() {
-  if (g.problem.empty() && AskText(kBridgeDriverName, g.driver_name, sizeof g.driver_name)) return g.driver_name;
+  if (g.problem.empty()) {
+    switch (AskText(kBridgeDriverName, g.driver_name, sizeof g.driver_name)) {
+      case TextAnswer::kGiven: return g.driver_name;
+      case TextAnswer::kNull: return nullptr;
+      case TextAnswer::kNoPlugin:
+      case TextAnswer::kNoHelper: break;
+    }
+  }
   snprintf(g.driver_name, sizeof g.driver_name, "%s (64-bit bridge)", ThisBridge().name.c_str());
   return g.driver_name;
 }
 
 const char* WINAPI DISPLAYDLL_DefaultParameters() {
-  if (g.problem.empty() && AskText(kBridgeDefaultParameters, g.default_parameters, sizeof g.default_parameters))
-    return g.default_parameters;
+  if (g.problem.empty()) {
+    switch (AskText(kBridgeDefaultParameters, g.default_parameters, sizeof g.default_parameters)) {
+      case TextAnswer::kGiven: return g.default_parameters;
+      case TextAnswer::kNull: return nullptr;
+      case TextAnswer::kNoPlugin:
+      case TextAnswer::kNoHelper: break;
+    }
+  }
   g.default_parameters[0] = '\0';
   return g.default_parameters;
 }

@@ -15,6 +15,8 @@ void SessionReplay::Begin(uint32_t size_x_slot, uint32_t size_y_slot, const char
   lines.assign(height, std::string(width, ' '));
   written.assign(height, false);
   custom_chars.clear();
+  contrast = brightness = backlight = fan = color = Setting{};
+  gpos.clear();
   x = y = 1;
 }
 
@@ -45,4 +47,21 @@ void SessionReplay::CustomChar(uint32_t character_slot, const uint8_t* data) {
     }
   }
   custom_chars.emplace_back(character_slot, bytes);
+}
+
+void SessionReplay::Set(Setting& setting, uint32_t a, uint32_t b, uint32_t c) {
+  setting.set = true;
+  setting.args[0] = a;
+  setting.args[1] = b;
+  setting.args[2] = c;
+}
+
+void SessionReplay::SetGpo(uint32_t output, uint32_t state) {
+  for (auto& gpo : gpos) {
+    if (gpo.first == output) {
+      gpo.second = state;
+      return;
+    }
+  }
+  gpos.emplace_back(output, state);
 }

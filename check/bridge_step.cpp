@@ -11,7 +11,6 @@
 namespace {
 
 constexpr char kBridgeSource[] = "displays\\QX20481.dll";
-constexpr char kHelperSource[] = "displays\\QX20481-32bit\\QX20481Bridge32.exe";
 constexpr DWORD kLargestDll = 64u << 20;
 
 enum class Kind { kMissing, kUnreadable, kNotPe, kNotDll, kDll32, kDll64, kOther };
@@ -82,14 +81,46 @@ bool Split(const std::string& plugin, std::string* folder, std::string* name) {
 
 bool Exists(const std::string& path) { return GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-void PrintFailure(const char* what, const std::string& path) {
-  printf("failed: could not %s %s (error %lu); close the display host (LCDSmartie) and try again\n", what, path.c_str(),
-         GetLastError());
+// The files of `folder` named after the plug-in, "<name>.<anything>", but
+// for the plug-in itself: its settings and the like, which it may look
+// for beside its own file.
+std::vector<std::string> FilesNamedAfter(const std::string& folder, const std::string& name) {
+  std::vector<std::string> files;
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + name + ".*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return files;
+  const std::string prefix = name + ".";
+  do {
+    const std::string file = found.cFileName;
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) || file.size() <= prefix.size() ||
+        _strnicmp(file.c_str(), prefix.c_str(), prefix.size()) != 0 ||
+        _stricmp(file.c_str(), (name + ".dll").c_str()) == 0)
+      continue;
+    files.push_back(file);
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+  return files;
+}
+
+// A step that could not go on: what it moved goes back. The line says
+// what failed and, where something could not be put back, where it is.
+int Failed(const char* what, const std::string& path, FileMoves& moves, const std::string& made_folder) {
+  const DWORD error = GetLastError();
+  const std::string left = moves.Undo();
+  if (left.empty()) {
+    if (!made_folder.empty()) RemoveDirectoryA(made_folder.c_str());
+    printf("failed: could not %s %s (error %lu); close the display host (LCDSmartie) and try again\n", what,
+           path.c_str(), error);
+  } else {
+    printf("failed: could not %s %s (error %lu), and not everything could be put back: %s\n", what, path.c_str(), error,
+           left.c_str());
+  }
+  return 1;
 }
 
 }  // namespace
 
-int BridgeStep(const std::string& plugin, const std::string& tool_folder) {
+int BridgeStep(const std::string& plugin, const std::string& tool_folder, const MoveFileFn& move) {
   std::string folder, name;
   if (!Split(plugin, &folder, &name)) return 1;
   const std::string bridged_folder = folder + BridgeFolderName(name);
@@ -114,11 +145,18 @@ int BridgeStep(const std::string& plugin, const std::string& tool_folder) {
            plugin.c_str());
     return 1;
   }
-  const std::string bridge = tool_folder + kBridgeSource, helper = tool_folder + kHelperSource;
+  const std::string bridge = tool_folder + kBridgeSource, helper = tool_folder + kHelperProgram;
   if (ReadFacts(bridge).kind != Kind::kDll64 || !Exists(helper)) {
     printf("refused: the 64-bit bridge %s and its helper %s are needed (the zip's folder LCDSmartie-64bit)\n",
            bridge.c_str(), helper.c_str());
     return 1;
+  }
+  const std::vector<std::string> along = FilesNamedAfter(folder, name);
+  for (const std::string& target : along) {
+    if (Exists(bridged_folder + "\\" + target)) {
+      printf("refused: %s\\%s is there already; move it away first\n", bridged_folder.c_str(), target.c_str());
+      return 1;
+    }
   }
   if (Exists(moved)) {
     printf("refused: %s is there already; move it away first\n", moved.c_str());
@@ -126,33 +164,29 @@ int BridgeStep(const std::string& plugin, const std::string& tool_folder) {
   }
   const bool made_folder = CreateDirectoryA(bridged_folder.c_str(), nullptr) != 0;
   if (!made_folder && GetLastError() != ERROR_ALREADY_EXISTS) {
-    PrintFailure("create", bridged_folder);
+    printf("failed: could not create %s (error %lu); close the display host (LCDSmartie) and try again\n",
+           bridged_folder.c_str(), GetLastError());
     return 1;
   }
+  const std::string made = made_folder ? bridged_folder : "";
   const std::string original = folder + Plugin32FileName(name);
-  const std::string helper_copy = bridged_folder + "\\" + kHelperProgram;
-  const bool helper_there = Exists(helper_copy);
-  if (!MoveFileA(original.c_str(), moved.c_str())) {
-    PrintFailure("move", original);
-  } else if (!helper_there && !CopyFileA(helper.c_str(), helper_copy.c_str(), TRUE)) {
-    PrintFailure("copy the helper to", helper_copy);
-    MoveFileA(moved.c_str(), original.c_str());
-  } else if (!CopyFileA(bridge.c_str(), original.c_str(), TRUE)) {
-    PrintFailure("copy the bridge to", original);
-    if (!helper_there) DeleteFileA(helper_copy.c_str());
-    MoveFileA(moved.c_str(), original.c_str());
-  } else {
-    printf(
-        "bridged: %s is now the 64-bit bridge; the 32-bit plug-in is %s, called through %s (undo: vorn-check.exe "
-        "--unbridge %s)\n",
-        original.c_str(), moved.c_str(), kHelperProgram, plugin.c_str());
-    return 0;
+  FileMoves moves(move);
+  if (!moves.Move(original, moved)) return Failed("move", original, moves, made);
+  for (const std::string& file : along) {
+    if (!moves.Move(folder + file, bridged_folder + "\\" + file)) return Failed("move", folder + file, moves, made);
   }
-  if (made_folder) RemoveDirectoryA(bridged_folder.c_str());
-  return 1;
+  if (!CopyFileA(bridge.c_str(), original.c_str(), TRUE)) return Failed("copy the bridge to", original, moves, made);
+  std::string also;
+  for (const std::string& file : along) also += (also.empty() ? " (with " : ", ") + file;
+  if (!also.empty()) also += ")";
+  printf(
+      "bridged: %s is now the 64-bit bridge; the 32-bit plug-in is %s%s, called through %s (undo: vorn-check.exe "
+      "--unbridge %s)\n",
+      original.c_str(), moved.c_str(), also.c_str(), helper.c_str(), plugin.c_str());
+  return 0;
 }
 
-int UnbridgeStep(const std::string& plugin) {
+int UnbridgeStep(const std::string& plugin, const MoveFileFn& move) {
   std::string folder, name;
   if (!Split(plugin, &folder, &name)) return 1;
   const std::string bridge = folder + Plugin32FileName(name);
@@ -167,18 +201,24 @@ int UnbridgeStep(const std::string& plugin) {
            moved.c_str());
     return 1;
   }
+  const std::vector<std::string> along = FilesNamedAfter(bridged_folder + "\\", name);
+  for (const std::string& target : along) {
+    if (Exists(folder + target)) {
+      printf("refused: %s%s is there already; move it away first\n", folder.c_str(), target.c_str());
+      return 1;
+    }
+  }
   const std::string aside = bridge + ".bridge";
   DeleteFileA(aside.c_str());
-  if (!MoveFileA(bridge.c_str(), aside.c_str())) {
-    PrintFailure("move", bridge);
-    return 1;
-  }
-  if (!MoveFileA(moved.c_str(), bridge.c_str())) {
-    PrintFailure("move", moved);
-    MoveFileA(aside.c_str(), bridge.c_str());
-    return 1;
+  FileMoves moves(move);
+  if (!moves.Move(bridge, aside)) return Failed("move", bridge, moves, "");
+  if (!moves.Move(moved, bridge)) return Failed("move", moved, moves, "");
+  for (const std::string& file : along) {
+    if (!moves.Move(bridged_folder + "\\" + file, folder + file))
+      return Failed("move", bridged_folder + "\\" + file, moves, "");
   }
   DeleteFileA(aside.c_str());
+  // A copy of the helper that an earlier bridging put beside the plug-in.
   DeleteFileA((bridged_folder + "\\" + kHelperProgram).c_str());
   const bool folder_gone = RemoveDirectoryA(bridged_folder.c_str()) != 0;
   printf("unbridged: %s is the 32-bit plug-in again%s\n", bridge.c_str(),

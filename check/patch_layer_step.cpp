@@ -119,9 +119,7 @@ int Stop(const std::string& source, const std::string& why, const Undo& undo, co
 }  // namespace
 
 int PatchLayerStep(const std::string& source, const std::string& folder) {
-  return PatchLayerStep(source, folder, [](const std::string& from, const std::string& to) {
-    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
-  });
+  return PatchLayerStep(source, folder, RenameFile);
 }
 
 int PatchLayerStep(const std::string& source, const std::string& folder, const MoveFileFn& move) {

@@ -10,12 +10,9 @@
 // ("refused: ... Nothing was written."), or, when what it moved or wrote
 // cannot be undone, says what is left where ("failed: ...").
 
-#include <functional>
 #include <string>
 
-// A rename without replacing, as MoveFileExA without flags; false with the
-// error in GetLastError. The seam of the step's renames for its tests.
-using MoveFileFn = std::function<bool(const std::string& from, const std::string& to)>;
+#include "file_moves.h"
 
 int PatchLayerStep(const std::string& source, const std::string& folder);
 int PatchLayerStep(const std::string& source, const std::string& folder, const MoveFileFn& move);

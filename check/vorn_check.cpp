@@ -50,9 +50,13 @@ struct BoundedCallOutputs {
 BoundedCallOutputs g_outputs;
 
 constexpr char kPlugin[] = "displays\\QX20481.dll";
-// The 64-bit plug-in's helper and the 32-bit plug-in that it calls.
-constexpr char kHelper[] = "displays\\QX20481-32bit\\QX20481Bridge32.exe";
+// The 64-bit plug-in's helper, beside the display host's program, and the
+// 32-bit plug-in that it calls.
+constexpr char kHelper[] = "QX20481Bridge32.exe";
 constexpr char kBridgedPlugin[] = "displays\\QX20481-32bit\\QX20481.dll";
+// The helper loads the 32-bit plug-in and frees it again; one that takes
+// longer than this is stuck in the plug-in's start-up.
+constexpr DWORD kProbeWaitMs = 30000;
 constexpr char kProxy[] = "VornApx.dll";
 constexpr char kLayer[] = "MediaPadLayer.dll";
 constexpr char kDisplayHost[] = "LCDSmartie.exe";
@@ -113,8 +117,11 @@ std::string OwnFolder() {
 std::string VersionText(const std::string& version) { return version.empty() ? "no version" : "version " + version; }
 
 // A program file of the chain: present, and built for the right machine.
+// `and_then`, where given, may find the file unusable after all: it says
+// why, or returns an empty text.
 bool CheckProgramFile(Report& report, const char* link, const std::string& path, const char* shown, Machine wanted,
-                      const std::string& where, std::string* version) {
+                      const std::string& where, std::string* version,
+                      std::string (*and_then)(const std::string& path) = nullptr) {
   const Machine machine = FileMachine(path);
   if (machine == Machine::kMissing) {
     report.Fault(link, std::string(shown) + " is missing. " + where);
@@ -126,6 +133,11 @@ bool CheckProgramFile(Report& report, const char* link, const std::string& path,
     return false;
   }
   *version = FileVersion(path);
+  const std::string problem = and_then ? and_then(path) : "";
+  if (!problem.empty()) {
+    report.Fault(link, std::string(shown) + " " + problem);
+    return false;
+  }
   report.Ok(link, std::string(shown) + ", " + MachineText(machine) + ", " + VersionText(*version));
   return true;
 }
@@ -139,8 +151,8 @@ void CheckDisplayHost(Report& report, Chain& chain) {
   if (machine == Machine::kMissing) return report.Skip("display host", "no LCDSmartie.exe in this folder");
   if (machine == Machine::kX64) {
     return report.Ok("display host", std::string(kDisplayHost) +
-                                         ", 64-bit: it takes the 64-bit QX20481.dll with its helper in "
-                                         "displays\\QX20481-32bit");
+                                         ", 64-bit: it takes the 64-bit QX20481.dll, with its helper "
+                                         "QX20481Bridge32.exe beside it and the 32-bit one in displays\\QX20481-32bit");
   }
   if (machine != Machine::kX86)
     return report.Warn("display host", std::string(kDisplayHost) + " is " + MachineText(machine) + ".");
@@ -149,12 +161,43 @@ void CheckDisplayHost(Report& report, Chain& chain) {
 
 const char* ZipFolder(Machine machine) { return machine == Machine::kX64 ? "LCDSmartie-64bit" : "LCDSmartie-32bit"; }
 
+// The bridged plug-in loaded as the helper loads it for a session, from
+// this folder (the display host's): empty when it loads, else why not.
+std::string ProbeBridgedPlugin(const std::string& path) {
+  const std::string folder = path.substr(0, path.size() - strlen(kBridgedPlugin));
+  std::string command_line = "\"" + folder + kHelper + "\" --probe \"" + path + "\"";
+  STARTUPINFOA startup = {};
+  startup.cb = sizeof startup;
+  PROCESS_INFORMATION process = {};
+  if (!CreateProcessA((folder + kHelper).c_str(), &command_line[0], nullptr, nullptr, FALSE, CREATE_NO_WINDOW, nullptr,
+                      folder.c_str(), &startup, &process)) {
+    return "could not be tried: " + std::string(kHelper) + " does not start (error " + std::to_string(GetLastError()) +
+           ").";
+  }
+  CloseHandle(process.hThread);
+  DWORD status = 0;
+  if (WaitForSingleObject(process.hProcess, kProbeWaitMs) != WAIT_OBJECT_0) {
+    TerminateProcess(process.hProcess, 1);
+    CloseHandle(process.hProcess);
+    return "did not finish loading in " + std::to_string(kProbeWaitMs / 1000) + " s (its start-up hangs).";
+  }
+  GetExitCodeProcess(process.hProcess, &status);
+  CloseHandle(process.hProcess);
+  if (status == 0) return "";
+  return "could not be loaded (error " + std::to_string(status) + "). Take it from the zip's folder " +
+         "LCDSmartie-64bit, or run the setup program.";
+}
+
 void CheckHelper(Report& report, const Chain& chain) {
-  const std::string take = std::string("Copy the folder displays\\QX20481-32bit from the zip's folder ") +
-                           ZipFolder(Machine::kX64) + ", or run the setup program.";
   std::string version;
-  CheckProgramFile(report, "helper", chain.folder + kHelper, kHelper, Machine::kX86, take, &version);
-  CheckProgramFile(report, "helper", chain.folder + kBridgedPlugin, kBridgedPlugin, Machine::kX86, take, &version);
+  const bool helper = CheckProgramFile(report, "helper", chain.folder + kHelper, kHelper, Machine::kX86,
+                                       std::string("Copy it from the zip's folder ") + ZipFolder(Machine::kX64) +
+                                           " beside LCDSmartie.exe, or run the setup program.",
+                                       &version);
+  CheckProgramFile(report, "helper", chain.folder + kBridgedPlugin, kBridgedPlugin, Machine::kX86,
+                   std::string("Copy the folder displays\\QX20481-32bit from the zip's folder ") +
+                       ZipFolder(Machine::kX64) + ", or run the setup program.",
+                   &version, helper ? ProbeBridgedPlugin : nullptr);
 }
 
 void CheckPlugin(Report& report, Chain& chain) {

@@ -1,5 +1,7 @@
 #include "wait_seam.h"
 
+#include <initializer_list>
+
 #ifndef CREATE_WAITABLE_TIMER_HIGH_RESOLUTION
 #define CREATE_WAITABLE_TIMER_HIGH_RESOLUTION 0x00000002
 #endif
@@ -116,6 +118,23 @@ bool VornWait(HANDLE event, uint32_t milliseconds) {
   const bool signalled = g_wait(event, milliseconds);
   if (!signalled) MoveVirtualClock(milliseconds);
   return signalled;
+}
+
+bool VornWaitEither(HANDLE first, HANDLE second, uint32_t milliseconds) {
+  HANDLE objects[2];
+  DWORD count = 0;
+  for (HANDLE h : {first, second})
+    if (h) objects[count++] = h;
+  bool ended;
+  if (count > 0 && g_sleep == RealSleep && g_wait == DefaultWait) {
+    ended = WaitForMultipleObjects(count, objects, FALSE, milliseconds) < WAIT_OBJECT_0 + count;
+  } else {
+    g_sleep(milliseconds);
+    ended = false;
+    for (DWORD i = 0; i < count && !ended; ++i) ended = WaitForSingleObject(objects[i], 0) == WAIT_OBJECT_0;
+  }
+  if (!ended) MoveVirtualClock(milliseconds);
+  return ended;
 }
 
 namespace {

@@ -16,6 +16,11 @@ void VornSleep(uint32_t milliseconds);
 // it a plain VornSleep that returns false.
 bool VornWait(HANDLE event, uint32_t milliseconds);
 
+// Waits at most `milliseconds` for either of two objects (an event, a
+// process); a null one is left out. True when one of them ended the wait.
+// With a replaced sleep or wait, it is the sleep, then a look at both.
+bool VornWaitEither(HANDLE first, HANDLE second, uint32_t milliseconds);
+
 // Sets `to_signal`, then waits at most `milliseconds` for `event`, as
 // SetEvent and VornWait would. The shipped one does both in one call to the
 // system (SignalObjectAndWait): under Wine every such call is a round trip

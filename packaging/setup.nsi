@@ -386,7 +386,9 @@ Section "Install"
     SetOutPath $INSTDIR
     !insertmacro PlaceFile "LCDSmartie-64bit/displays/QX20481.dll" "displays\QX20481.dll"
     !insertmacro PlaceFile "LCDSmartie-64bit/displays/QX20481-32bit/QX20481.dll" "${BRIDGE_FOLDER}\QX20481.dll"
-    !insertmacro PlaceFile "LCDSmartie-64bit/displays/QX20481-32bit/QX20481Bridge32.exe" "${BRIDGE_FOLDER}\QX20481Bridge32.exe"
+    !insertmacro PlaceFile "LCDSmartie-64bit/QX20481Bridge32.exe" "QX20481Bridge32.exe"
+    ; An earlier release kept the helper beside the 32-bit plug-in.
+    Delete "$INSTDIR\${BRIDGE_FOLDER}\QX20481Bridge32.exe"
     !insertmacro PlaceFile "LCDSmartie-64bit/VornApx.dll" "VornApx.dll"
     !insertmacro PlaceFile "LCDSmartie-64bit/${HOST_PROGRAM}" "${HOST_PROGRAM}"
     !insertmacro PlaceFile "LCDSmartie-64bit/vorn-check.exe" "vorn-check.exe"
@@ -499,6 +501,22 @@ FunctionEnd
   ${Loop}
 !macroend
 
+; $R0: the folder of a bridged plug-in other than the MediaPad's
+; (displays\<Name>-32bit), or "" when there is none.
+Function un.OtherBridgedPlugin
+  StrCpy $R0 ""
+  FindFirst $0 $1 "$INSTDIR\displays\*-32bit"
+  ${DoWhile} $1 != ""
+    ${If} $1 != "QX20481-32bit"
+    ${AndIf} ${FileExists} "$INSTDIR\displays\$1\*.dll"
+      StrCpy $R0 $1
+      ${Break}
+    ${EndIf}
+    FindNext $0 $1
+  ${Loop}
+  FindClose $0
+FunctionEnd
+
 Section "Uninstall"
   ; Without the check tool nothing can be asked; a host program's file that
   ; is held then stops the removal below.
@@ -518,6 +536,14 @@ Section "Uninstall"
   !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481.dll"
   !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481Bridge32.exe"
   RMDir "$INSTDIR\${BRIDGE_FOLDER}"
+  ; The helper serves every bridged plug-in: it stays while another one is
+  ; bridged (vorn-check.exe --bridge), which would otherwise stop working.
+  Call un.OtherBridgedPlugin
+  ${If} $R0 == ""
+    !insertmacro RemoveFile "QX20481Bridge32.exe"
+  ${Else}
+    DetailPrint "QX20481Bridge32.exe stays: displays\$R0 is bridged through it"
+  ${EndIf}
   !insertmacro RemoveFile "VornApx.dll"
   !insertmacro RemoveFile "${HOST_PROGRAM}"
   !insertmacro RemoveFile "${HOST_PROGRAM_32}"

@@ -97,11 +97,19 @@ void WriteLine(const Plugin& plugin, uint32_t line, const std::string& text) {
 std::string SetupDialogLoad(const std::string& path) {
   HMODULE module = LoadLibraryA(path.c_str());
   if (!module) return "";
+  // A null text is shown as null: it is what the plug-in answered.
+  const auto shown = [](const char* text) { return text ? text : "null"; };
   std::string defaults;
-  if (auto usage = LookupExport<TextFn>(module, "DISPLAYDLL_Usage")) printf("usage: %s\n", usage());
-  if (auto name = LookupExport<TextFn>(module, "DISPLAYDLL_DriverName")) printf("driver: %s\n", name());
-  if (auto parameters = LookupExport<TextFn>(module, "DISPLAYDLL_DefaultParameters")) defaults = parameters();
-  printf("default parameters: '%s'\n", defaults.c_str());
+  if (auto usage = LookupExport<TextFn>(module, "DISPLAYDLL_Usage")) printf("usage: %s\n", shown(usage()));
+  if (auto name = LookupExport<TextFn>(module, "DISPLAYDLL_DriverName")) printf("driver: %s\n", shown(name()));
+  const char* given = "";
+  if (auto parameters = LookupExport<TextFn>(module, "DISPLAYDLL_DefaultParameters")) given = parameters();
+  if (given) {
+    defaults = given;
+    printf("default parameters: '%s'\n", given);
+  } else {
+    printf("default parameters: null\n");
+  }
   FreeLibrary(module);
   return defaults;
 }
@@ -223,10 +231,10 @@ int main(int argc, char** argv) {
   const char* answer = plugin.init ? plugin.init(ByteSlot(kWidth), ByteSlot(kHeight), parameters.c_str(), &ok) : "";
   int status = 0;
   if (ok != 1) {
-    printf("Init failed: %s\n", answer ? answer : "");
+    printf("Init failed: %s\n", answer ? answer : "null");
     status = 1;
   } else {
-    printf("Init: %s\n", answer ? answer : "");
+    printf("Init: %s\n", answer ? answer : "null");
     if (plugin.custom_char_index) {
       printf("CustomCharIndex:");
       for (uint32_t i = 1; i <= 8; ++i) {

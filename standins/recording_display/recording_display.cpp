@@ -4,7 +4,10 @@
 // returned. Texts are written with their bytes outside 0x20..0x7e as \xNN.
 //
 // It exports only some of the display host's entry points (no SetContrast,
-// SetBrightness, SetFan, PowerResume or DefaultParameters). Its answers:
+// SetBrightness, SetFan, PowerResume or DefaultParameters); its build
+// RecordingDisplayAll.dll exports all of them, and answers DefaultParameters
+// with a null pointer. A copy with a file "<its name>.fail-start" beside it
+// fails its own start-up, so that it cannot be loaded. Its answers:
 // Init fails when the parameters hold "fail"; "load=<name>" makes Init load
 // that library by name and "open=<file>" open that file, and record where
 // each was found. CustomCharIndex(i) is i + 16 for 1..8, else 0; ReadKey
@@ -12,6 +15,11 @@
 // display host acts on keys (LCD Smartie's default actions toggle a GPO at
 // 'J', change the screen at 'L'): a few keys, and then none, make what it
 // does the same however often a run happens to poll.
+//
+// Init also records the first line of three settings files, found the ways
+// plug-ins look for theirs: "<name>.program.ini" beside the program of the
+// process, "<name>.current.ini" in the current directory, and "<name>.ini"
+// beside the plug-in's own file.
 
 #include <windows.h>
 
@@ -78,15 +86,38 @@ void LoadByName(const std::string& library) {
   Record("  load %s: %s", library.c_str(), path);
 }
 
-void OpenByName(const std::string& file_name) {
-  FILE* file = fopen(file_name.c_str(), "r");
+// The first line of a file, or "not found".
+std::string FirstLine(const std::string& path) {
+  FILE* file = fopen(path.c_str(), "r");
   char line[128] = "not found";
   if (file) {
     if (!fgets(line, sizeof line, file)) line[0] = '\0';
     line[strcspn(line, "\r\n")] = '\0';
     fclose(file);
   }
-  Record("  open %s: %s", file_name.c_str(), line);
+  return line;
+}
+
+void OpenByName(const std::string& file_name) {
+  Record("  open %s: %s", file_name.c_str(), FirstLine(file_name).c_str());
+}
+
+// The folder of a module's file (null: the process's program), with the backslash.
+std::string FolderOf(HMODULE module) {
+  char path[MAX_PATH] = {};
+  GetModuleFileNameA(module, path, sizeof path);
+  std::string folder = path;
+  return folder.substr(0, folder.find_last_of('\\') + 1);
+}
+
+void RecordSettings() {
+  Record("  setting beside the program: %s", FirstLine(FolderOf(nullptr) + g.name + ".program.ini").c_str());
+  Record("  setting in the current directory: %s", FirstLine(g.name + ".current.ini").c_str());
+  char own[MAX_PATH];
+  ThisModulePath(own, sizeof own);
+  std::string beside = own;
+  beside = beside.substr(0, beside.size() > 4 ? beside.size() - 4 : 0) + ".ini";
+  Record("  setting beside the plug-in: %s", FirstLine(beside).c_str());
 }
 
 }  // namespace
@@ -100,6 +131,7 @@ __declspec(dllexport) const char* WINAPI
   snprintf(g.init_text, sizeof g.init_text, fail ? "%s told to fail" : "%s ready", g.name.c_str());
   *ok = fail ? 0 : 1;
   Record("Init %08x %08x %s -> ok=%u %s", size_x, size_y, Quoted(parameters).c_str(), *ok, Quoted(g.init_text).c_str());
+  RecordSettings();
   const std::string library = Parameter(text, "load");
   if (!library.empty()) LoadByName(library);
   const std::string file_name = Parameter(text, "open");
@@ -154,6 +186,21 @@ __declspec(dllexport) const char* WINAPI DISPLAYDLL_DriverName() {
   return g.driver_name;
 }
 
+#ifdef RECORD_EVERY_ENTRY
+__declspec(dllexport) void WINAPI DISPLAYDLL_SetContrast(uint32_t level) { Record("SetContrast %08x", level); }
+
+__declspec(dllexport) void WINAPI DISPLAYDLL_SetBrightness(uint32_t level) { Record("SetBrightness %08x", level); }
+
+__declspec(dllexport) void WINAPI DISPLAYDLL_SetFan(uint32_t t1, uint32_t t2) { Record("SetFan %08x %08x", t1, t2); }
+
+__declspec(dllexport) void WINAPI DISPLAYDLL_PowerResume() { Record("PowerResume"); }
+
+__declspec(dllexport) const char* WINAPI DISPLAYDLL_DefaultParameters() {
+  Record("DefaultParameters -> null");
+  return nullptr;
+}
+#endif
+
 BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
   if (reason == DLL_PROCESS_ATTACH) {
     char own[MAX_PATH];
@@ -162,6 +209,9 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     g.name = file;
     if (g.name.size() > 4) g.name.resize(g.name.size() - 4);
     g.calls_path = g.name + ".calls";
+    std::string marker = own;
+    marker = marker.substr(0, marker.size() > 4 ? marker.size() - 4 : 0) + ".fail-start";
+    if (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES) return FALSE;
   }
   return TRUE;
 }

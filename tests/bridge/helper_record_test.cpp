@@ -33,9 +33,10 @@ class HelperRecord : public ::testing::Test {
     }
   }
   void StartHelper(DWORD parent) {
-    helper_ = vt::StartChildWithOutputFile(
-        "\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(parent) + " " + section_ + " QX20481",
-        "", dir_.path() + "\\helper.txt");
+    helper_ =
+        vt::StartChildWithOutputFile("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(parent) +
+                                         " " + section_ + " QX20481 \"" + vt::ProgramDirectory() + "QX20481.dll\"",
+                                     "", dir_.path() + "\\helper.txt");
     ASSERT_NE(helper_.process, nullptr);
   }
   // Sends `record` and waits up to 10 s for the helper's answer to it.
@@ -106,7 +107,7 @@ TEST_F(HelperRecord, HelperEndsWhenTheProcessItServesEnds) {
   // ended (it serves this test process on a section of its own).
   vt::ChildProcess display_host =
       vt::StartChild("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(GetCurrentProcessId()) +
-                     " " + section_ + ".other QX20481");
+                     " " + section_ + ".other QX20481 QX20481.dll");
   ASSERT_NE(display_host.process, nullptr);
   StartHelper(display_host.pid);
   BridgeRecord unknown = Request(static_cast<BridgeCall>(99), 0, 0);
@@ -124,7 +125,8 @@ TEST_F(HelperRecord, AWrongCommandLineOrAnEndedDisplayHostEndsTheHelperWithStatu
   EXPECT_EQ(vt::WaitChild(helper_, 5000), 2);
   helper_ = {};
   // A name that would reach outside the helper's folder.
-  vt::ChildProcess outside = vt::StartChild("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " +
-                                            std::to_string(GetCurrentProcessId()) + " " + section_ + " ..\\QX20481");
+  vt::ChildProcess outside =
+      vt::StartChild("\"" + vt::ProgramDirectory() + "QX20481Bridge32.exe\" " + std::to_string(GetCurrentProcessId()) +
+                     " " + section_ + " ..\\QX20481 QX20481.dll");
   EXPECT_EQ(vt::WaitChild(outside, 5000), 2);
 }

@@ -169,22 +169,26 @@ TEST_F(BridgeChain, HelperEndedBetweenTwoWritesIsReplacedAndGivenTheScreenBack) 
 }
 
 TEST_F(BridgeChain, MissingHelperFailsInitAtOnceWithAClearText) {
-  ASSERT_TRUE(DeleteFileA("displays\\QX20481-32bit\\QX20481Bridge32.exe"));
+  ASSERT_TRUE(DeleteFileA("QX20481Bridge32.exe"));
   vt::ChildRun run = RunDisplayHost64("--params Log", 30000);
   EXPECT_EQ(run.exit_code, 1) << run.output;
-  EXPECT_TRUE(Contains(run.output, "Init failed: QX20481Bridge32.exe is missing")) << run.output;
+  EXPECT_TRUE(Contains(run.output,
+                       "Init failed: QX20481Bridge32.exe is missing: the 64-bit plug-in needs it beside the display "
+                       "host's program"))
+      << run.output;
   EXPECT_LT(run.elapsed_ms, 5000u);
   const std::string log = vt::ReadFileBytes("logs\\QX20481.bridge.log");
-  EXPECT_TRUE(Contains(log, "QX20481-32bit\\QX20481Bridge32.exe is missing")) << log;
+  EXPECT_TRUE(Contains(log, dir_.path() + "\\QX20481Bridge32.exe is missing")) << log;
   EXPECT_FALSE(vt::FileExists("mediapad.state"));
 }
 
 // The 64-bit plug-in, loaded, driven through a session and freed again and
 // again by one process, keeps no handle, view or helper. Each cycle starts
-// a helper, and its first call waits the launcher's second.
+// a helper, and its first call waits the launcher's second. The program
+// lies in the display host's folder, beside the helper.
 TEST_F(BridgeChain, LoadingDrivingAndFreeingThePluginGivesEverythingBack) {
-  vt::ChildRun cycles =
-      RunChild("\"" + vt::Win64BinDirectory() + "unload_cycles.exe\" displays\\QX20481.dll plugin 30", 60000);
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "unload_cycles.exe").c_str(), "unload_cycles.exe", FALSE));
+  vt::ChildRun cycles = RunChild(dir_.path() + "\\unload_cycles.exe displays\\QX20481.dll plugin 30", 60000);
   printf("%s", cycles.output.c_str());
   ASSERT_EQ(cycles.exit_code, 0) << cycles.output;
   const vt::FootprintReport f = vt::ReadFootprint(cycles.output);
@@ -201,12 +205,24 @@ class BridgedPlugin : public pt::BridgeChainTest {
  protected:
   void SetUp() override {
     pt::BridgeChainTest::SetUp();
+    // Its settings where plug-ins look for theirs, a text for each way:
+    // beside the process's program, in the current directory, and beside
+    // the plug-in's own file, which the bridging step moves along with it.
+    ASSERT_TRUE(vt::WriteFileBytes("displays\\RecordingDisplay.ini", "beside the plug-in\r\n"));
     Bridge("RecordingDisplay", "RecordingDisplay.dll");
+    ASSERT_TRUE(vt::WriteFileBytes("RecordingDisplay.program.ini", "beside the program\r\n"));
+    ASSERT_TRUE(vt::WriteFileBytes("RecordingDisplay.current.ini", "in the current directory\r\n"));
     ASSERT_TRUE(CreateDirectoryA("direct", nullptr));
     ASSERT_TRUE(CreateDirectoryA("direct\\displays", nullptr));
     ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "display_host.exe").c_str(), "direct\\display_host32.exe", FALSE));
-    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
-                          "direct\\displays\\RecordingDisplay.dll", FALSE));
+    ASSERT_TRUE(vt::WriteFileBytes("direct\\RecordingDisplay.program.ini", "beside the program\r\n"));
+    ASSERT_TRUE(vt::WriteFileBytes("direct\\displays\\RecordingDisplay.ini", "beside the plug-in\r\n"));
+    PlaceDirect("RecordingDisplay");
+  }
+  // The 32-bit plug-in of that name, for the 32-bit display host to load directly.
+  void PlaceDirect(const std::string& name) {
+    ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + name + ".dll").c_str(),
+                          ("direct\\displays\\" + name + ".dll").c_str(), FALSE));
   }
   // The same session on both paths; each path's calls, and the display
   // host's lines without the timings of its writes.
@@ -214,13 +230,13 @@ class BridgedPlugin : public pt::BridgeChainTest {
     Lines calls, host;
     int exit_code;
   };
-  Seen Run(const std::string& arguments, bool bridged) {
-    DeleteFileA("RecordingDisplay.calls");
-    vt::ChildRun run = RunChild(
-        (bridged ? std::string("display_host64.exe") : "direct\\display_host32.exe") +
-            (bridged ? " displays\\RecordingDisplay.dll " : " direct\\displays\\RecordingDisplay.dll ") + arguments,
-        60000);
-    Seen seen{vt::FileLines("RecordingDisplay.calls"), {}, run.exit_code};
+  Seen Run(const std::string& arguments, bool bridged, const std::string& name = "RecordingDisplay") {
+    DeleteFileA((name + ".calls").c_str());
+    vt::ChildRun run =
+        RunChild((bridged ? "display_host64.exe displays\\" : "direct\\display_host32.exe direct\\displays\\") + name +
+                     ".dll " + arguments,
+                 60000);
+    Seen seen{vt::FileLines(name + ".calls"), {}, run.exit_code};
     for (const std::string& line : vt::Lines(run.output))
       if (line.rfind("writes: ", 0) != 0) seen.host.push_back(line);
     return seen;
@@ -266,10 +282,142 @@ TEST_F(BridgedPlugin, EveryCallArrivesAsWhenThe32BitDisplayHostLoadsThePlugin) {
         "CustomChar 00000002 39 40 47 4e 55 5c 63 6a", "SetGPO 00000002 00000000",
         "SetColor 00000012 00000034 00000056", "SetBacklight 00000001", "SetPosition 00000005 00000002",
         "Write \"custom:\\x11\\x12\\x13\\x14\\x15\\x16\\x17\\x18\"", "Write \"first \\x11 screen  \"",
-        "Write \"third           \"", "SetBacklight 00000000", "Done"})
+        "Write \"third           \"", "SetBacklight 00000000", "Done",
+        // The plug-in finds its settings where it finds them when loaded
+        // directly: its process's program is in the display host's folder,
+        // and its file named after it has moved along with it.
+        "  setting beside the program: beside the program",
+        "  setting in the current directory: in the current directory",
+        "  setting beside the plug-in: beside the plug-in"})
     EXPECT_TRUE(std::find(bridged.calls.begin(), bridged.calls.end(), call) != bridged.calls.end())
         << call << " in " << calls;
   EXPECT_EQ(bridged.calls.back(), "Done") << calls;
+  EXPECT_TRUE(vt::FileExists("displays\\RecordingDisplay-32bit\\RecordingDisplay.ini"));
+}
+
+// A plug-in with every entry point the display host looks up, whose
+// DefaultParameters answers with a null pointer: the same calls on both
+// paths, and the null stays null.
+TEST_F(BridgedPlugin, APluginWithEveryEntryPointGetsTheSameCallsAndANullTextStaysNull) {
+  Bridge("RecordingDisplayAll", "RecordingDisplayAll.dll");
+  PlaceDirect("RecordingDisplayAll");
+  const Seen direct = Run(std::string(kSession) + " --zero-extend", false, "RecordingDisplayAll");
+  const Seen bridged = Run(kSession, true, "RecordingDisplayAll");
+  ASSERT_EQ(direct.exit_code, 0) << testing::PrintToString(direct.host);
+  EXPECT_EQ(bridged.calls, direct.calls);
+  EXPECT_EQ(bridged.host, direct.host);
+  const std::string calls = testing::PrintToString(bridged.calls);
+  for (const char* call : {"SetContrast 00000080", "SetBrightness 00000080", "SetFan 0000000a 000000c8", "PowerResume",
+                           "DefaultParameters -> null"})
+    EXPECT_TRUE(std::find(bridged.calls.begin(), bridged.calls.end(), call) != bridged.calls.end())
+        << call << " in " << calls;
+  EXPECT_TRUE(std::find(bridged.host.begin(), bridged.host.end(), "default parameters: null") != bridged.host.end())
+      << testing::PrintToString(bridged.host);
+}
+
+namespace {
+
+// What a new helper's plug-in is given back, as the recording plug-in
+// records it: the session's Init, the custom characters, the settings last
+// made, each line written so far, and the cursor.
+struct GivenBack {
+  Lines custom = {"CustomChar 00000003 01 02 03 04 05 06 07 08"};
+  std::string contrast = "SetContrast 00000007", brightness = "SetBrightness 00000009",
+              backlight = "SetBacklight 00000001", gpo1 = "SetGPO 00000001 00000001", gpo2 = "SetGPO 00000002 00000001",
+              fan = "SetFan 0000000a 00000014", color = "SetColor 00000001 00000002 00000003";
+  std::string lines[2] = {"first line      ", ""};  // empty: not written
+  std::string cursor = "SetPosition 0000000b 00000001";
+
+  // The replay, then the call that found the helper gone.
+  Lines Then(const Lines& call) const {
+    Lines out = {"Init 00000010 00000002 \"p=1\" -> ok=1 \"RecordingDisplayAll ready\"",
+                 "  setting beside the program: not found", "  setting in the current directory: not found",
+                 "  setting beside the plug-in: not found"};
+    out.insert(out.end(), custom.begin(), custom.end());
+    out.insert(out.end(), {contrast, brightness, backlight, gpo1, gpo2, fan, color});
+    for (int i = 0; i < 2; ++i) {
+      if (lines[i].empty()) continue;
+      out.push_back("SetPosition 00000001 0000000" + std::to_string(i + 1));
+      out.push_back("Write \"" + lines[i] + "\"");
+    }
+    out.push_back(cursor);
+    out.insert(out.end(), call.begin(), call.end());
+    return out;
+  }
+};
+
+// The calls from each "Init" up to the next.
+std::vector<Lines> Sessions(const Lines& calls) {
+  std::vector<Lines> sessions;
+  for (const std::string& call : calls) {
+    if (call.rfind("Init ", 0) == 0 || sessions.empty()) sessions.emplace_back();
+    sessions.back().push_back(call);
+  }
+  return sessions;
+}
+
+}  // namespace
+
+// The helper is ended before each call that has arguments, so that each is
+// the call that finds it gone: the new helper is given the session back
+// (the custom characters and the settings last made included), and then
+// the call itself, with the arguments the display host gave.
+TEST_F(BridgedPlugin, EachCallThatFindsTheHelperGoneArrivesAsTheDisplayHostGaveIt) {
+  Bridge("RecordingDisplayAll", "RecordingDisplayAll.dll");
+  ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "restart_driver.exe").c_str(), "restart_driver.exe", FALSE));
+  const vt::ChildRun run = RunChild(dir_.path() + "\\restart_driver.exe displays\\RecordingDisplayAll.dll", 120000);
+  ASSERT_EQ(run.exit_code, 0) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "CustomCharIndex(6): 22")) << run.output;
+  const std::vector<Lines> sessions = Sessions(vt::FileLines("RecordingDisplayAll.calls"));
+  ASSERT_EQ(sessions.size(), 12u) << testing::PrintToString(vt::FileLines("RecordingDisplayAll.calls"));
+
+  GivenBack back;
+  struct Step {
+    Lines call;
+    std::string* changes;  // the setting the call makes, or null
+  };
+  const std::string cursor_5_2 = "SetPosition 00000005 00000002";
+  back.cursor = cursor_5_2;  // the SetPosition before the write, kept until the write carries it
+  EXPECT_EQ(sessions[1], back.Then({"Write \"p\""}));
+  back.lines[1] = "    p           ";
+  back.cursor = "SetPosition 00000006 00000002";
+  EXPECT_EQ(sessions[2], back.Then({"Write \"w\""}));
+  back.lines[1] = "    pw          ";
+  back.cursor = "SetPosition 00000007 00000002";
+  const std::string custom_4 = "CustomChar 00000004 09 0a 0b 0c 0d 0e 0f 10";
+  EXPECT_EQ(sessions[3], back.Then({custom_4}));
+  back.custom.push_back(custom_4);
+  EXPECT_EQ(sessions[4], back.Then({"CustomCharIndex 00000006 -> 22"}));
+  const Step settings[] = {
+      {{"SetBacklight 00000000"}, &back.backlight},   {{"SetContrast 00000021"}, &back.contrast},
+      {{"SetBrightness 0000002c"}, &back.brightness}, {{"SetGPO 00000001 00000000"}, &back.gpo1},
+      {{"SetFan 00000037 00000042"}, &back.fan},      {{"SetColor 00000012 00000034 00000056"}, &back.color}};
+  size_t at = 5;
+  for (const Step& step : settings) {
+    EXPECT_EQ(sessions[at++], back.Then(step.call));
+    *step.changes = step.call[0];
+  }
+  // A new session after the helper ended is a new session: nothing given back.
+  EXPECT_EQ(sessions[11],
+            Lines({"Init 00000014 00000004 \"again\" -> ok=1 \"RecordingDisplayAll ready\"",
+                   "  setting beside the program: not found", "  setting in the current directory: not found",
+                   "  setting beside the plug-in: not found", "Done"}));
+}
+
+// A plug-in whose own start-up fails cannot be loaded: the setup dialog's
+// texts and Init's say so, with the file and the loader's error.
+TEST_F(BridgedPlugin, APluginThatCannotBeLoadedSaysSoWithTheLoadersError) {
+  ASSERT_TRUE(vt::WriteFileBytes("displays\\Refuses.fail-start", ""));
+  Bridge("Refuses", "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::FileExists("displays\\Refuses-32bit\\Refuses.fail-start"));
+  const vt::ChildRun run = RunChild("display_host64.exe displays\\Refuses.dll --params x", 30000);
+  EXPECT_EQ(run.exit_code, 1) << run.output;
+  const std::string why =
+      "the 32-bit plug-in " + dir_.path() + "\\displays\\Refuses-32bit\\Refuses.dll could not be loaded (error 1114)";
+  EXPECT_TRUE(HasLine(run.output, "usage: " + why)) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "Init failed: " + why)) << run.output;
+  EXPECT_TRUE(HasLine(run.output, "driver: Refuses (64-bit bridge)")) << run.output;
+  EXPECT_FALSE(vt::FileExists("Refuses.calls"));
 }
 
 // The failure path: Init's text and its OK byte left false, then Done, as
@@ -287,53 +435,52 @@ TEST_F(BridgedPlugin, AFailedInitGivesItsTextAndDoneAsDirectly) {
   EXPECT_EQ(bridged.calls.back(), "Done");
 }
 
-// What the 32-bit plug-in loads by name is found in its own folder first,
-// then in the display host's; a file it opens by a relative name is found
-// in the display host's current directory.
-TEST_F(BridgedPlugin, ThePluginFindsWhatItLoadsInItsOwnFolderThenTheDisplayHosts) {
-  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
-                        "displays\\RecordingDisplay-32bit\\companion.dll", FALSE));
-  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(), "companion.dll", FALSE));
+// What the 32-bit plug-in loads by name is found as the 32-bit display
+// host finds it, with the plug-in's own folder after the display host's
+// program folder; a file it opens by a relative name is found in the
+// display host's current directory.
+TEST_F(BridgedPlugin, ThePluginFindsWhatItLoadsAsWithThe32BitDisplayHostAndInItsOwnFolder) {
+  const std::string companion = vt::ProgramDirectory() + "RecordingDisplay.dll";
+  ASSERT_TRUE(CopyFileA(companion.c_str(), "displays\\RecordingDisplay-32bit\\companion.dll", FALSE));
+  ASSERT_TRUE(CopyFileA(companion.c_str(), "companion.dll", FALSE));
   ASSERT_TRUE(vt::WriteFileBytes("note.txt", "the display host's folder\r\n"));
   const std::string session = "--params \"load=companion.dll open=note.txt\" --screen-ms 0";
+  const std::string folder = dir_.path();
+  const auto loaded = [](const Lines& calls, const std::string& where) {
+    return std::find(calls.begin(), calls.end(), "  load companion.dll: " + where) != calls.end();
+  };
   Seen seen = Run(session, true);
   ASSERT_EQ(seen.exit_code, 0) << testing::PrintToString(seen.host);
-  const std::string folder = dir_.path();
-  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(),
-                        "  load companion.dll: " + folder + "\\displays\\RecordingDisplay-32bit\\companion.dll") !=
-              seen.calls.end())
-      << testing::PrintToString(seen.calls);
+  EXPECT_TRUE(loaded(seen.calls, folder + "\\companion.dll")) << testing::PrintToString(seen.calls);
   EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  open note.txt: the display host's folder") !=
               seen.calls.end())
       << testing::PrintToString(seen.calls);
 
-  ASSERT_TRUE(DeleteFileA("displays\\RecordingDisplay-32bit\\companion.dll"));
+  ASSERT_TRUE(DeleteFileA("companion.dll"));
   seen = Run(session, true);
   ASSERT_EQ(seen.exit_code, 0) << testing::PrintToString(seen.host);
-  EXPECT_TRUE(std::find(seen.calls.begin(), seen.calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
-              seen.calls.end())
+  EXPECT_TRUE(loaded(seen.calls, folder + "\\displays\\RecordingDisplay-32bit\\companion.dll"))
       << testing::PrintToString(seen.calls);
 
-  // A display host whose program lies elsewhere than its current directory:
-  // its program's folder comes before the current directory, which is
-  // still searched, as by the 32-bit display host.
+  // A display host whose program lies elsewhere than its current directory,
+  // with the helper beside it: its program's folder comes first, and the
+  // current directory is still searched, as by the 32-bit display host.
+  ASSERT_TRUE(DeleteFileA("displays\\RecordingDisplay-32bit\\companion.dll"));
   ASSERT_TRUE(CreateDirectoryA("program", nullptr));
   ASSERT_TRUE(CopyFileA("display_host64.exe", "program\\display_host64.exe", FALSE));
-  ASSERT_TRUE(CopyFileA("companion.dll", "program\\companion.dll", FALSE));
+  ASSERT_TRUE(CopyFileA("QX20481Bridge32.exe", "program\\QX20481Bridge32.exe", FALSE));
+  ASSERT_TRUE(CopyFileA(companion.c_str(), "program\\companion.dll", FALSE));
+  ASSERT_TRUE(CopyFileA(companion.c_str(), "companion.dll", FALSE));
   const std::string elsewhere = "program\\display_host64.exe displays\\RecordingDisplay.dll " + session;
   DeleteFileA("RecordingDisplay.calls");
   ASSERT_EQ(RunChild(elsewhere, 60000).exit_code, 0);
-  Lines calls = vt::FileLines("RecordingDisplay.calls");
-  EXPECT_TRUE(std::find(calls.begin(), calls.end(), "  load companion.dll: " + folder + "\\program\\companion.dll") !=
-              calls.end())
-      << testing::PrintToString(calls);
+  EXPECT_TRUE(loaded(vt::FileLines("RecordingDisplay.calls"), folder + "\\program\\companion.dll"))
+      << testing::PrintToString(vt::FileLines("RecordingDisplay.calls"));
   ASSERT_TRUE(DeleteFileA("program\\companion.dll"));
   DeleteFileA("RecordingDisplay.calls");
   ASSERT_EQ(RunChild(elsewhere, 60000).exit_code, 0);
-  calls = vt::FileLines("RecordingDisplay.calls");
-  EXPECT_TRUE(std::find(calls.begin(), calls.end(), "  load companion.dll: " + folder + "\\companion.dll") !=
-              calls.end())
-      << testing::PrintToString(calls);
+  EXPECT_TRUE(loaded(vt::FileLines("RecordingDisplay.calls"), folder + "\\companion.dll"))
+      << testing::PrintToString(vt::FileLines("RecordingDisplay.calls"));
 }
 
 // Two bridged plug-ins in one display host: the MediaPad's and the

@@ -22,9 +22,10 @@ void BridgeChainTest::SetUp() {
   ASSERT_TRUE(CopyFrom(bin64, "display_host.exe", "display_host64.exe"));
   ASSERT_TRUE(CopyFrom(bin64, "QX20481.dll", "displays\\QX20481.dll"));
   ASSERT_TRUE(CopyFrom(bin32, "QX20481.dll", "displays\\QX20481-32bit\\QX20481.dll"));
-  ASSERT_TRUE(CopyFrom(bin32, "QX20481Bridge32.exe", "displays\\QX20481-32bit\\QX20481Bridge32.exe"));
-  // The helper's own folder is not the display host's: the layer finds the
-  // proxy in the current directory, as in an installed chain.
+  // The helper beside the display host's program, as installed.
+  ASSERT_TRUE(CopyFrom(bin32, "QX20481Bridge32.exe", "QX20481Bridge32.exe"));
+  // The layer finds the proxy in the display host's folder, as in an
+  // installed chain.
   ASSERT_TRUE(CopyFrom(bin32, "VornApx.dll", "VornApx.dll"));
 }
 
@@ -34,11 +35,11 @@ void BridgeChainTest::TearDown() {
 }
 
 void BridgeChainTest::Bridge(const std::string& name, const char* plugin32) {
-  const std::string folder = "displays\\" + name + "-32bit";
-  ASSERT_TRUE(CreateDirectoryA(folder.c_str(), nullptr));
-  ASSERT_TRUE(CopyFrom(vt::Win64BinDirectory(), "QX20481.dll", "displays\\" + name + ".dll"));
-  ASSERT_TRUE(CopyFrom(vt::ProgramDirectory(), plugin32, folder + "\\" + name + ".dll"));
-  ASSERT_TRUE(CopyFrom(vt::ProgramDirectory(), "QX20481Bridge32.exe", folder + "\\QX20481Bridge32.exe"));
+  ASSERT_TRUE(CopyFrom(vt::ProgramDirectory(), plugin32, "displays\\" + name + ".dll"));
+  // The check tool from this folder, the display host's, as a user runs it.
+  ASSERT_TRUE(CopyFrom(vt::ProgramDirectory(), "vorn-check.exe", "vorn-check.exe"));
+  const vt::ChildRun step = RunChild(dir_.path() + "\\vorn-check.exe --bridge displays\\" + name + ".dll", 30000);
+  ASSERT_EQ(step.exit_code, 0) << step.output;
 }
 
 vt::ChildRun BridgeChainTest::RunDisplayHost64(const std::string& arguments, DWORD timeout_ms,

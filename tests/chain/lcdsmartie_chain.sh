@@ -8,11 +8,13 @@
 #   pad64       the 64-bit build with the 64-bit QX20481.dll and its helper:
 #               each shows the configured screen, follows the clock line and,
 #               after a clean close, shows the shutdown text with the LED off;
-#   recording   RecordingDisplay.dll loaded directly by the 32-bit build and
-#               through the bridge by the 64-bit build, on a screen that does
-#               not change: the same calls, arguments and results on both
-#               paths (ReadKey, which LCD Smartie polls on a timer, counted
-#               apart); the entry points it lacks are never called.
+#   recording   RecordingDisplay.dll loaded directly by the 32-bit build and,
+#               bridged with vorn-check.exe --bridge, by the 64-bit build, on
+#               a screen that does not change: the same calls, arguments and
+#               results on both paths (ReadKey, which LCD Smartie polls on a
+#               timer, counted apart), the same settings found beside the
+#               program, in the current directory and beside the plug-in;
+#               the entry points it lacks are never called.
 # Exit status 0 (passed), 1 (failed), 77 (LCD Smartie is absent: not run).
 set -euo pipefail
 case_name=$1 bin32=$2 bin64=$3 smartie=$4 prefix=$5
@@ -115,7 +117,8 @@ run_pad() {
     if [ "$bits" = 64 ]; then
         mkdir -p "$app/displays/QX20481-32bit"
         cp "$bin64/QX20481.dll" "$app/displays/"
-        cp "$bin32/QX20481.dll" "$bin32/QX20481Bridge32.exe" "$app/displays/QX20481-32bit/"
+        cp "$bin32/QX20481.dll" "$app/displays/QX20481-32bit/"
+        cp "$bin32/QX20481Bridge32.exe" "$app/"
     else
         cp "$bin32/QX20481.dll" "$app/displays/"
     fi
@@ -157,12 +160,18 @@ run_recording() {
     for bits in 32 64; do
         local app=$work/rec$bits
         install "$app" "$bits" RecordingDisplay.dll 'p=1' 'static top line' 'keys and chars'
+        # Its settings where plug-ins look for theirs (LCD Smartie's program
+        # folder is its current directory).
+        printf 'beside the program\r\n' >"$app/RecordingDisplay.program.ini"
+        printf 'in the current directory\r\n' >"$app/RecordingDisplay.current.ini"
+        printf 'beside the plug-in\r\n' >"$app/displays/RecordingDisplay.ini"
+        cp "$bin32/RecordingDisplay.dll" "$app/displays/"
         if [ "$bits" = 64 ]; then
-            mkdir -p "$app/displays/RecordingDisplay-32bit"
-            cp "$bin64/QX20481.dll" "$app/displays/RecordingDisplay.dll"
-            cp "$bin32/RecordingDisplay.dll" "$bin32/QX20481Bridge32.exe" "$app/displays/RecordingDisplay-32bit/"
-        else
-            cp "$bin32/RecordingDisplay.dll" "$app/displays/"
+            # Bridged as a user bridges it, with the check tool in the folder.
+            cp "$bin64/QX20481.dll" "$app/displays/QX20481.dll"
+            cp "$bin32/QX20481Bridge32.exe" "$bin32/vorn-check.exe" "$app/"
+            (cd "$app" && wine vorn-check.exe --bridge 'displays\RecordingDisplay.dll' </dev/null) ||
+                fail "vorn-check.exe --bridge did not bridge RecordingDisplay.dll"
         fi
         start_smartie "$app"
         for _ in $(seq 1 200); do
@@ -193,6 +202,10 @@ run_recording() {
     grep -q '^CustomCharIndex 00000008 -> 24$' "$bridged" || fail "no CustomCharIndex call"
     grep -q '^Write "keys and chars  "$' "$bridged" || fail "the screen's second line was not written"
     grep -q '^SetBacklight 00000000$' "$bridged" || fail "no SetBacklight(false) at the close"
+    for found in 'beside the program: beside the program' 'in the current directory: in the current directory' \
+                 'beside the plug-in: beside the plug-in'; do
+        grep -qx "  setting $found" "$bridged" || fail "the bridged plug-in did not find its setting $found"
+    done
     [ "$(tail -n 1 "$bridged")" = Done ] || fail "the last call was not Done"
     echo "OK: $(wc -l <"$bridged") calls through the bridge, the same as the 32-bit build's (ReadKey: $n polls)"
     head -n 20 "$bridged"

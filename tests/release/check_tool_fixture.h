@@ -42,9 +42,8 @@ class CheckTool : public ::testing::Test {
   void Place64BitBuild() {
     vt::KillProcesses(vt::kHostTail);  // a running one holds its file
     ASSERT_TRUE(CreateDirectoryA((folder_ + "displays\\QX20481-32bit").c_str(), nullptr));
-    for (const char* file :
-         {"displays\\QX20481.dll", "displays\\QX20481-32bit\\QX20481.dll",
-          "displays\\QX20481-32bit\\QX20481Bridge32.exe", "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe"})
+    for (const char* file : {"displays\\QX20481.dll", "displays\\QX20481-32bit\\QX20481.dll", "QX20481Bridge32.exe",
+                             "VornApx.dll", "Vorn64BitInterface.exe", "vorn-check.exe"})
       ASSERT_TRUE(CopyFileA((ReleaseFolder(64) + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
     PlaceDisplayHost(vt::Win64BinDirectory() + "display_host.exe");
   }

@@ -41,12 +41,31 @@ TEST_F(CheckTool, The64BitBuildIsCheckedWithItsHelper) {
   EXPECT_EQ(Run(), 0) << Output();
   for (const char* link : kLinks) EXPECT_EQ(Verdict(link), "OK") << link << "\n" << Output();
   EXPECT_EQ(Text("display host"),
-            "LCDSmartie.exe, 64-bit: it takes the 64-bit QX20481.dll with its helper in displays\\QX20481-32bit");
+            "LCDSmartie.exe, 64-bit: it takes the 64-bit QX20481.dll, with its helper QX20481Bridge32.exe beside it "
+            "and the 32-bit one in displays\\QX20481-32bit");
   EXPECT_EQ(Text("plug-in").rfind("displays\\QX20481.dll, 64-bit, version ", 0), 0u) << Text("plug-in");
   int helper_lines = 0;
   for (const std::string& line : lines_)
-    helper_lines += line.rfind("OK     helper          displays\\QX20481-32bit\\", 0) == 0;
+    helper_lines += line.rfind("OK     helper          QX20481Bridge32.exe, 32-bit", 0) == 0 ||
+                    line.rfind("OK     helper          displays\\QX20481-32bit\\QX20481.dll, 32-bit", 0) == 0;
   EXPECT_EQ(helper_lines, 2) << Output();
+}
+
+// A 32-bit plug-in that the helper cannot load (its own start-up fails) is
+// a fault of its own, with the loader's error; the check tool asks the
+// helper, which loads it as for a session.
+TEST_F(CheckTool, ABridgedPluginThatCannotBeLoadedIsAFaultWithTheLoadersError) {
+  Place64BitBuild();
+  ASSERT_TRUE(CopyFileA((vt::ProgramDirectory() + "RecordingDisplay.dll").c_str(),
+                        (folder_ + "displays\\QX20481-32bit\\QX20481.dll").c_str(), FALSE));
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\QX20481-32bit\\QX20481.fail-start", ""));
+  EXPECT_EQ(Run(), 1) << Output();
+  bool said = false;
+  for (const std::string& line : lines_)
+    said = said || line ==
+                       "FAULT  helper          displays\\QX20481-32bit\\QX20481.dll could not be loaded (error "
+                       "1114). Take it from the zip's folder LCDSmartie-64bit, or run the setup program.";
+  EXPECT_TRUE(said) << Output();
 }
 
 // Each build of the display host cannot load the other's plug-in, and says
@@ -70,12 +89,12 @@ TEST_F(CheckTool, APluginThatDoesNotMatchTheDisplayHostIsAFaultNamingTheFolderTo
 
 TEST_F(CheckTool, AMissingHelperOfThe64BitPluginIsAFault) {
   Place64BitBuild();
-  ASSERT_TRUE(DeleteFileA((folder_ + "displays\\QX20481-32bit\\QX20481Bridge32.exe").c_str()));
+  ASSERT_TRUE(DeleteFileA((folder_ + "QX20481Bridge32.exe").c_str()));
   EXPECT_EQ(Run(), 1) << Output();
   EXPECT_EQ(Verdict("helper"), "FAULT");
   EXPECT_EQ(Text("helper"),
-            "displays\\QX20481-32bit\\QX20481Bridge32.exe is missing. Copy the folder displays\\QX20481-32bit from "
-            "the zip's folder LCDSmartie-64bit, or run the setup program.");
+            "QX20481Bridge32.exe is missing. Copy it from the zip's folder LCDSmartie-64bit beside LCDSmartie.exe, or "
+            "run the setup program.");
 }
 
 TEST_F(CheckTool, WithoutADisplayHostProgramThatLinkIsNotChecked) {
@@ -238,7 +257,7 @@ TEST(ReleaseVersions, EveryProgramOfTheZipCarriesTheProjectVersion) {
   for (const char* file : {"LCDSmartie-32bit\\displays\\QX20481.dll", "LCDSmartie-32bit\\VornApx.dll",
                            "LCDSmartie-32bit\\Vorn64BitInterface.exe", "LCDSmartie-32bit\\Vorn32BitInterface.exe",
                            "LCDSmartie-32bit\\vorn-check.exe", "LCDSmartie-64bit\\displays\\QX20481.dll",
-                           "LCDSmartie-64bit\\displays\\QX20481-32bit\\QX20481Bridge32.exe"}) {
+                           "LCDSmartie-64bit\\QX20481Bridge32.exe"}) {
     SCOPED_TRACE(file);
     const std::string path = ReleaseFolder() + file;
     DWORD ignored = 0;
@@ -296,16 +315,27 @@ class BridgeStep : public vt::CheckTool {
   std::string Bytes(const std::string& file) const { return vt::ReadFileBytes(folder_ + file); }
 };
 
-TEST_F(BridgeStep, BridgesA32BitPluginAndUndoesIt) {
+// The files named after the plug-in move with it, and back again.
+TEST_F(BridgeStep, BridgesA32BitPluginWithTheFilesNamedAfterItAndUndoesIt) {
   const std::string plugin32 = vt::ReadFileBytes(vt::ProgramDirectory() + "RecordingDisplay.dll");
   ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.dll", plugin32));
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.ini", "its settings"));
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.cfg", "more of them"));
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplayOther.ini", "another plug-in's"));
   ASSERT_EQ(RunStep("--bridge displays\\RecordingDisplay.dll"), 0) << Output();
   ASSERT_EQ(lines_.size(), 1u) << Output();
   EXPECT_EQ(lines_[0].rfind("bridged: ", 0), 0u) << Output();
+  EXPECT_TRUE(Contains(lines_[0], "(with RecordingDisplay.cfg, RecordingDisplay.ini)") ||
+              Contains(lines_[0], "(with RecordingDisplay.ini, RecordingDisplay.cfg)"))
+      << Output();
   EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), Bytes("displays\\QX20481.dll"));
   EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.dll"), plugin32);
-  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\QX20481Bridge32.exe"),
-            Bytes("displays\\QX20481-32bit\\QX20481Bridge32.exe"));
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.ini"), "its settings");
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.cfg"), "more of them");
+  EXPECT_FALSE(Exists("displays\\RecordingDisplay.ini"));
+  EXPECT_EQ(Bytes("displays\\RecordingDisplayOther.ini"), "another plug-in's");
+  // One helper, beside the display host's program, serves every bridged plug-in.
+  EXPECT_FALSE(Exists("displays\\RecordingDisplay-32bit\\QX20481Bridge32.exe"));
   // Once bridged it is refused, and nothing changes.
   EXPECT_EQ(RunStep("--bridge displays\\RecordingDisplay.dll"), 1);
   EXPECT_EQ(lines_[0].rfind("refused: ", 0), 0u) << Output();
@@ -315,6 +345,8 @@ TEST_F(BridgeStep, BridgesA32BitPluginAndUndoesIt) {
   ASSERT_EQ(RunStep("--unbridge displays\\RecordingDisplay.dll"), 0) << Output();
   EXPECT_EQ(lines_[0].rfind("unbridged: ", 0), 0u) << Output();
   EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), plugin32);
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.ini"), "its settings");
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.cfg"), "more of them");
   EXPECT_FALSE(Exists("displays\\RecordingDisplay-32bit"));
   EXPECT_FALSE(Exists("displays\\RecordingDisplay.dll.bridge"));
   // The MediaPad's own files are as they were.

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "failing_renames.h"
 #include "layer_files.h"
 #include "patch_layer_step.h"
 #include "pe_builder.h"
@@ -176,23 +177,6 @@ TEST_F(PatchStep, EachRefusalIsOneLineAndWritesNothing) {
     EXPECT_EQ(Bytes("MediaPadLayer.dll"), present);
   }
 }
-
-namespace {
-
-// The step's renames, each failing with "access denied" when its number
-// (from 0) is in `failing`, and made as the step makes them otherwise.
-MoveFileFn RenamesFailingAt(std::set<int> failing) {
-  auto count = std::make_shared<int>(0);
-  return [failing, count](const std::string& from, const std::string& to) {
-    if (failing.count((*count)++)) {
-      SetLastError(ERROR_ACCESS_DENIED);
-      return false;
-    }
-    return MoveFileExA(from.c_str(), to.c_str(), 0) != FALSE;
-  };
-}
-
-}  // namespace
 
 // A rename that fails is undone: the layer that was there goes back and
 // the copy goes. Only a layer that cannot be put back leaves the folder

@@ -18,12 +18,9 @@ namespace {
 // LCDSmartie-64bit; INSTALL.txt for both.
 const char* const kPlaced[] = {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe",
                                "Vorn32BitInterface.exe", "vorn-check.exe"};
-const char* const kPlaced64[] = {"displays\\QX20481.dll",
-                                 "displays\\QX20481-32bit\\QX20481.dll",
-                                 "displays\\QX20481-32bit\\QX20481Bridge32.exe",
-                                 "VornApx.dll",
-                                 "Vorn64BitInterface.exe",
-                                 "vorn-check.exe"};
+const char* const kPlaced64[] = {"displays\\QX20481.dll",  "displays\\QX20481-32bit\\QX20481.dll",
+                                 "QX20481Bridge32.exe",    "VornApx.dll",
+                                 "Vorn64BitInterface.exe", "vorn-check.exe"};
 constexpr char kUninstaller[] = "vorn-mediapad-uninstall.exe";
 
 // WindowsDirectory gives folders; the setup program is a file.
@@ -108,9 +105,10 @@ TEST_F(SetupProgram, SilentInstallPlacesEveryFilePatchesTheLayerKeepsTheOldOneAn
       << check.output;
 }
 
-// A 64-bit LCDSmartie.exe gets the zip's folder for it: the 64-bit plug-in
-// with its helper and the 32-bit plug-in beside it; the uninstaller takes
-// all of it away again.
+// A 64-bit LCDSmartie.exe gets the zip's folder for it: the 64-bit plug-in,
+// the 32-bit plug-in in displays\QX20481-32bit and the helper beside
+// LCDSmartie.exe; the uninstaller takes all of it away again, but keeps the
+// helper while another plug-in is bridged through it.
 TEST_F(SetupProgram, The64BitBuildGetsThe64BitPluginAndItsHelper) {
   ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "display_host.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE));
   ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
@@ -119,10 +117,23 @@ TEST_F(SetupProgram, The64BitBuildGetsThe64BitPluginAndItsHelper) {
         << file;
   EXPECT_FALSE(vt::FileExists(In("Vorn32BitInterface.exe")));
   EXPECT_EQ(log_lines_.end()[-2], "  every link is OK.") << Log();
+  // Another plug-in, bridged (its files as vorn-check.exe --bridge leaves them).
+  ASSERT_TRUE(CreateDirectoryA(In("displays\\Other-32bit").c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(In("displays\\QX20481-32bit\\QX20481.dll").c_str(),
+                        In("displays\\Other-32bit\\Other.dll").c_str(), FALSE));
   Uninstall();
-  for (const char* file : kPlaced64) EXPECT_FALSE(vt::FileExists(In(file))) << file;
+  for (const char* file : kPlaced64) {
+    if (std::string(file) != "QX20481Bridge32.exe") EXPECT_FALSE(vt::FileExists(In(file))) << file;
+  }
+  EXPECT_TRUE(vt::FileExists(In("QX20481Bridge32.exe")));
   EXPECT_FALSE(vt::FileExists(In("displays\\QX20481-32bit")));
   EXPECT_TRUE(vt::FileExists(In("displays")));
+
+  // Without another bridged plug-in, the helper goes with the rest.
+  ASSERT_TRUE(DeleteFileA(In("displays\\Other-32bit\\Other.dll").c_str()));
+  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  Uninstall();
+  for (const char* file : kPlaced64) EXPECT_FALSE(vt::FileExists(In(file))) << file;
 }
 
 TEST_F(SetupProgram, SilentUninstallRemovesExactlyWhatTheSetupPutThereAndRestoresTheKeptLayer) {

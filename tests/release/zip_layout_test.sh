@@ -7,14 +7,15 @@ cmake=$1 out=$2 version=$3
 zip="$out/vorn-mediapad-$version.zip"
 files=$("$cmake" -E tar tf "$zip" | grep -v '/$' | LC_ALL=C sort)
 # One folder per build of the display host, each mirroring its folder; the
-# 64-bit build's helper and 32-bit plug-in in a subfolder of displays, which
-# the display host's setup dialog does not list.
+# 64-bit build's 32-bit plug-in in a subfolder of displays, which the
+# display host's setup dialog does not list, and its helper beside
+# LCDSmartie.exe.
 expected=$(printf '%s\n' INSTALL.txt \
            LCDSmartie-32bit/displays/QX20481.dll LCDSmartie-32bit/VornApx.dll \
            LCDSmartie-32bit/Vorn64BitInterface.exe LCDSmartie-32bit/Vorn32BitInterface.exe \
            LCDSmartie-32bit/vorn-check.exe \
            LCDSmartie-64bit/displays/QX20481.dll LCDSmartie-64bit/displays/QX20481-32bit/QX20481.dll \
-           LCDSmartie-64bit/displays/QX20481-32bit/QX20481Bridge32.exe LCDSmartie-64bit/VornApx.dll \
+           LCDSmartie-64bit/QX20481Bridge32.exe LCDSmartie-64bit/VornApx.dll \
            LCDSmartie-64bit/Vorn64BitInterface.exe LCDSmartie-64bit/vorn-check.exe |
            LC_ALL=C sort)
 if [ "$files" != "$expected" ]; then
