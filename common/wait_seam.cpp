@@ -129,9 +129,17 @@ bool VornWaitEither(HANDLE first, HANDLE second, uint32_t milliseconds) {
   if (count > 0 && g_sleep == RealSleep && g_wait == DefaultWait) {
     ended = WaitForMultipleObjects(count, objects, FALSE, milliseconds) < WAIT_OBJECT_0 + count;
   } else {
-    g_sleep(milliseconds);
-    ended = false;
-    for (DWORD i = 0; i < count && !ended; ++i) ended = WaitForSingleObject(objects[i], 0) == WAIT_OBJECT_0;
+    // An object that is set already ends the wait before any time passes.
+    const auto any_set = [&] {
+      for (DWORD i = 0; i < count; ++i)
+        if (WaitForSingleObject(objects[i], 0) == WAIT_OBJECT_0) return true;
+      return false;
+    };
+    ended = any_set();
+    if (!ended) {
+      g_sleep(milliseconds);
+      ended = any_set();
+    }
   }
   if (!ended) MoveVirtualClock(milliseconds);
   return ended;

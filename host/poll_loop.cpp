@@ -5,8 +5,10 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "host_log.h"
+#include "host_program_names.h"
 #include "named_mutex.h"
 #include "process_call.h"
+#include "unique_handle.h"
 #include "vendor_library.h"
 #include "wait_seam.h"
 
@@ -33,6 +35,21 @@ bool ServeAndWriteAnswer() {
 // same folder, must stay whole.
 NamedMutex g_host_mutex;  // kept until the process ends
 
+// Set once the host serves, and kept for its life (host_program_names.h).
+ScopedHandle g_ready;
+
+void SayReady() {
+  char name[MAX_PATH];
+  if (!HostReadyEventName(kSectionName, GetCurrentProcessId(), name, sizeof name)) return;
+  g_ready.reset(CreateEventA(nullptr, TRUE, FALSE, name));
+  if (!g_ready) {
+    LogWritef("Init", "Could not open event %s error:%d; the launcher waits its whole second", name,
+              static_cast<int>(GetLastError()));
+    return;
+  }
+  SetEvent(g_ready.get());
+}
+
 bool FirstHostOfTheSection() {
   char name[MAX_PATH];
   snprintf(name, sizeof name, "%s%s", kSectionName, kHostMutexSuffix);
@@ -52,6 +69,7 @@ int RunPollLoop() {
   if (!FirstHostOfTheSection()) return 0;
   CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
   bind_vendor_library();
+  SayReady();
   const bool signals = g_channel[kRequestSlot].events[kRequestEvent] != nullptr;
   int64_t idle_us = 0;
   int64_t polling_since = INT64_MIN / 2;  // when the last request came that no signal announced

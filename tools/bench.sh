@@ -10,6 +10,11 @@
 #    the wineserver beside it, while a caller makes one call a second,
 #    beside a bare 1 ms sleep loop and a process blocked on an event, and
 #    how often the host wakes up between the calls;
+#  - here, what a crash behind the display costs the display host's call
+#    (bench/recovery_bench.cpp, in each build's folder with the shipped
+#    chain): the write after the host program or the helper was ended, the
+#    cold start, beside the floor of starting a bare process of each
+#    bitness;
 #  - here, the wineserver round trips of each side per call, under a
 #    wineserver that traces every request it gets: one caller through the
 #    shipped proxy and host program, three callers (each a process with
@@ -118,6 +123,53 @@ cpu_window "host, a caller that only polls, one call a second" 4 @blank \
     wine "$bin32/proxy_bench.exe" --paced $((window + 4)) poll
 wake_ups_polled=${wake_ups:--}
 
+# ---- recovery ----
+# Each build's folder laid out as installed, with the shipped programs; the
+# pad's stand-in without a state file at the vendor's path.
+rounds=10
+vendor="$WINEPREFIX/drive_c/Program Files/Common Files/Logishrd/KHAL3"
+mkdir -p "$vendor"
+cp "$bin64/KHALAPI_nofile.dll" "$vendor/KHALAPI.dll"
+for bits in 32 64; do
+    dir="$work/recovery$bits"
+    mkdir -p "$dir/displays"
+    cp "$bin32/layers/MediaPadLayer.dll" "$bin32/VornApx.dll" "$bin64/Vorn64BitInterface.exe" "$dir/"
+    if [ "$bits" = 32 ]; then
+        cp "$bin32/recovery_bench.exe" "$bin32/start_peer.exe" "$dir/"
+        cp "$bin32/QX20481.dll" "$dir/displays/"
+    else
+        mkdir -p "$dir/displays/QX20481-32bit"
+        cp "$bin64/recovery_bench.exe" "$bin64/start_peer.exe" "$bin32/QX20481Bridge32.exe" "$dir/"
+        cp "$bin64/QX20481.dll" "$dir/displays/"
+        cp "$bin32/QX20481.dll" "$dir/displays/QX20481-32bit/"
+    fi
+    (cd "$dir" && wine recovery_bench.exe "$rounds" 'displays\QX20481.dll' </dev/null >"$dir/rows.txt" 2>&1) ||
+        { echo "recovery_bench ($bits-bit build) failed:"; cat "$dir/rows.txt"; }
+done
+row() { tr -d '\r' <"$work/recovery$1/rows.txt" | awk -v n="$2" -v f="$3" '$1 == "row" && $2 == n { print $f }'; }
+cell() { local m; m=$(row "$1" "$2" 3); [ -n "$m" ] && printf '%9s %9s' "$m" "$(row "$1" "$2" 4)" || printf '%19s' "-"; }
+echo
+echo "Recovery: how long the display host's call is held, in ms (median and p99 of $rounds; cold start once):"
+printf '  %-46s %19s   %19s\n' "" "32-bit build" "64-bit build"
+printf '  %-46s %s   %s\n' "starting a bare process of that bitness (floor)" "$(cell 32 floor)" "$(cell 64 floor)"
+printf '  %-46s %s   %s\n' "cold start: Init and the first write" "$(cell 32 cold)" "$(cell 64 cold)"
+printf '  %-46s %s   %s\n' "a write, everything running" "$(cell 32 write)" "$(cell 64 write)"
+printf '  %-46s %s   %s\n' "a session given back: Done, Init, a write" "$(cell 32 replay)" "$(cell 64 replay)"
+printf '  %-46s %s   %s\n' "the write after the host program ended" "$(cell 32 host_crash)" "$(cell 64 host_crash)"
+printf '  %-46s %19s   %s\n' "the write after the helper ended" "-" "$(cell 64 helper_crash)"
+recovery_targets=$(awk -v f32="$(row 32 floor 3)" -v f64="$(row 64 floor 3)" \
+    -v w32="$(row 32 write 3)" -v w64="$(row 64 write 3)" -v r32="$(row 32 replay 3)" -v r64="$(row 64 replay 3)" \
+    -v h32="$(row 32 host_crash 3)" -v h64="$(row 64 host_crash 3)" -v k64="$(row 64 helper_crash 3)" \
+    -v c32="$(row 32 cold 3)" -v c64="$(row 64 cold 3)" 'BEGIN {
+    line("host crash, 32-bit build", h32, 1.5 * f64 + w32, "1.5 x the 64-bit floor + a write")
+    line("host crash, 64-bit build", h64, 1.5 * f64 + w64, "1.5 x the 64-bit floor + a write")
+    line("helper crash, 64-bit build", k64, 1.5 * f32 + r64, "1.5 x the 32-bit floor + the session given back")
+    line("cold start, 32-bit build", c32, 1.5 * f64 + r32, "1.5 x the 64-bit floor + the session")
+    line("cold start, 64-bit build", c64, 1.5 * (f32 + f64) + r64, "1.5 x both floors + the session")
+    }
+    function line(what, got, limit, how) {
+        printf "  %s: median %.1f ms; target at most %.1f (%s)\n", what, got, limit, how }')
+
 # ---- round trips ----
 # Under Wine each wait, signal and release is one request to the wineserver.
 # A wineserver started with -d1 writes each request it gets, by thread, to
@@ -180,3 +232,4 @@ echo "  wineserver requests per call, one caller: proxy ${caller_side[LD_DeviceC
     "host ${other_side[LD_DeviceControl]:--}; target 1.00 each side"
 echo "    beside it, three callers at once: proxies ${caller_side[three_callers]:--}, host ${other_side[three_callers]:--};" \
     "the event floor: 32-bit side ${caller_side[floor]:--}, 64-bit side ${other_side[floor]:--}"
+printf '%s\n' "$recovery_targets"

@@ -9,9 +9,20 @@
 #include "channel.h"
 #include "echo_rules.h"
 #include "host_process.h"
+#include "host_program_names.h"
 #include "pad_protocol.h"
 
 namespace {
+
+// Whether the host program of that process has said that it is ready.
+bool SaysReady(DWORD pid) {
+  char name[MAX_PATH];
+  if (!HostReadyEventName(kSectionName, pid, name, sizeof name)) return false;
+  HANDLE ready = OpenEventA(SYNCHRONIZE, FALSE, name);
+  const bool set = ready && WaitForSingleObject(ready, 0) == WAIT_OBJECT_0;
+  if (ready) CloseHandle(ready);
+  return set;
+}
 
 void ControlHeader(RequestBlock& b, int32_t arg1, int32_t arg2, const char* data) {
   const int32_t words[4] = {24, arg1, arg2, static_cast<int32_t>(strlen(data))};
@@ -73,6 +84,9 @@ TEST(HostEndToEnd, TheLogOpensWithTheRuleTheOpeningTimeTheChannelAndTheBinding) 
     EXPECT_TRUE(std::regex_match(lines[3 + i], std::regex(stamp + "GETFN " + names[i] + " at address 0x[0-9A-F]{16}")))
         << lines[3 + i];
   EXPECT_TRUE(std::regex_match(lines[7], std::regex(stamp + "Init KhalApi.dll loaded")));
+  // Then it says it is ready, for as long as it runs.
+  for (int i = 0; i < 100 && !SaysReady(host.pid()); ++i) Sleep(10);
+  EXPECT_TRUE(SaysReady(host.pid()));
 }
 
 TEST(HostEndToEnd, AnUnknownCodeIsAnsweredUnchangedAndLogged) {
@@ -177,7 +191,10 @@ TEST(HostEndToEnd, AHostStartedWhileAnotherRunsEndsAtOnceAndTheFirstServesOn) {
   ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded")) << vt::ReadFileBytes("Vorn64BitInterface.log");
   vt::ChildProcess second = vt::StartChild("Vorn64BitInterface.exe");
   ASSERT_NE(second.process, nullptr);
+  const DWORD second_pid = second.pid;
   EXPECT_EQ(vt::WaitChild(second, 10000), 0);
+  // It never said it was ready: a launcher that started it goes on at once.
+  EXPECT_FALSE(SaysReady(second_pid));
   EXPECT_TRUE(host.WaitForLogLine("Init another host program serves Vorn64BitInterface; this one ends"));
   // The second one bound no vendor library: one binding in the log.
   int bindings = 0;

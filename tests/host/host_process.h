@@ -14,6 +14,7 @@ class HostProcess {
   explicit HostProcess(const char* standin);
   ~HostProcess();
   bool running() const { return child_.process != nullptr; }
+  DWORD pid() const { return child_.pid; }
 
   // Sends a request (request number given) and waits for its answer; false
   // when none came within the time-out.
