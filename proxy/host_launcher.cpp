@@ -5,7 +5,9 @@
 #include "caller_turn.h"
 #include "channel.h"
 #include "debug_log.h"
+#include "host_program_names.h"
 #include "named_mutex.h"
+#include "unique_handle.h"
 #include "wait_seam.h"
 
 HostWatch g_host;
@@ -68,18 +70,37 @@ void EndStuckHost(const char* program, const Deadline& deadline) {
     return;
   }
   LogWritef("Starting", "the host program (process %lu) did not answer; it is ended", g_host.id);
-  if (!EndProcessById(static_cast<int32_t>(g_host.id))) return;
-  if (g_host.process) {
+  if (!g_host.process) {
+    EndProcessById(static_cast<int32_t>(g_host.id), deadline.LeftMs(kKilledHostWaitMs));
+  } else if (EndProcessById(static_cast<int32_t>(g_host.id))) {
     g_system.wait_for_object(g_host.process.get(), deadline.LeftMs(kKilledHostWaitMs));
-  } else {
-    VornSleep(deadline.LeftMs(kKilledHostWaitMs));
   }
 }
 
+// The wait after a host was found or started: until it says that it is
+// ready (host_program_names.h) or has ended, and at most kLauncherWaitMs,
+// so that a host that never says so still gets the whole wait. False when
+// the host ended before it was ready.
+bool AwaitHostReady(const Deadline& deadline) {
+  const uint32_t ms = deadline.LeftMs(kLauncherWaitMs);
+  char name[MAX_PATH];
+  ScopedHandle ready;
+  if (g_host.id != 0 && HostReadyEventName(ProxySectionName(), g_host.id, name, sizeof name))
+    ready.reset(CreateEventA(nullptr, TRUE, FALSE, name));
+  HANDLE process = g_host.state == kHostWatched ? g_host.process.get() : nullptr;
+  g_system.wait_for_either(ready.get(), process, ms);
+  if (ready && WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0) return true;
+  if (!process || g_system.wait_for_object(process, 0) != WAIT_OBJECT_0) return true;
+  LogWrite("Starting", "the host program ended before it was ready");
+  ForgetHost();
+  return false;
+}
+
 // Finds a running host or starts one (after ending a stuck one, when
-// `replace_stuck`). Waits kLauncherWaitMs when one was found or started; a
-// start that failed returns at once, since there is nothing to wait for.
-// Nothing is started once the deadline has passed.
+// `replace_stuck`). Waits for it to be ready (AwaitHostReady) when one was
+// found or started; a start that failed, or a host that ended before it was
+// ready, returns at once, since there is nothing to wait for. Nothing is
+// started once the deadline has passed.
 bool LaunchHost(bool replace_stuck, const Deadline& deadline) {
   const char* program = MP_IsWow64() ? kHostProgram64 : kHostProgram32;
   {
@@ -106,10 +127,11 @@ bool LaunchHost(bool replace_stuck, const Deadline& deadline) {
       g_host.state = kHostWatched;
     }
   }
-  g_host.start_failed = false;
-  VornSleep(deadline.LeftMs(kLauncherWaitMs));
-  g_host.last_check = g_system.tick_count();
-  return true;
+  const bool ready = AwaitHostReady(deadline);
+  g_host.start_failed = !ready;
+  g_host.failed_at = g_system.tick_count();
+  g_host.last_check = g_host.failed_at;
+  return ready;
 }
 
 }  // namespace

@@ -17,8 +17,8 @@ constexpr uint32_t kLauncherWaitMs = 1000;
 // A start that failed is tried again by a later call at most this often.
 constexpr DWORD kLaunchRetryMs = 1000;
 // A watched host is looked at before a request goes out at most this often,
-// and while a call waits once in kHostCheckReads reads of the section: not a
-// system call on every read.
+// and while a call waits after its first wait ran out, then once in
+// kHostCheckReads reads of the section: not a system call on every read.
 constexpr DWORD kHostCheckMs = 32;
 constexpr int32_t kHostCheckReads = 32;
 // The launcher's own turn, named after the section; a launcher waits this

@@ -83,22 +83,35 @@ int32_t MP_check_process(const char* name) {
   return found;
 }
 
-int32_t MP_KillProc(const char* name) {
+int32_t MP_KillProc(const char* name, uint32_t wait_ms) {
   TraceScope trace("MP_KillProc");
   const int32_t id = MP_check_process(name);
   if (id == 0) return 0;
-  return EndProcessById(id);
+  return EndProcessById(id, wait_ms);
 }
 
-int32_t EndProcessById(int32_t id) {
-  SystemHandle process(g_system.open_process(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id)));
+int32_t EndProcessById(int32_t id, uint32_t wait_ms) {
+  // Opened for waiting as well, where that is allowed: the wait then ends
+  // when the process is gone, not after a fixed time.
+  SystemHandle process(g_system.open_process(PROCESS_TERMINATE | SYNCHRONIZE, FALSE, static_cast<DWORD>(id)));
+  const bool waitable = static_cast<bool>(process);
+  if (!waitable) process.reset(g_system.open_process(PROCESS_TERMINATE, FALSE, static_cast<DWORD>(id)));
   if (!process) {
     LogWrite("Kill_Process", "failed to open process to kill");
     return 0;
   }
-  if (g_system.terminate_process(process.get(), 0)) return 1;
-  LogWrite("Kill_Process", "TerminateProcess failed");
-  return 0;
+  if (!g_system.terminate_process(process.get(), 0)) {
+    LogWrite("Kill_Process", "TerminateProcess failed");
+    return 0;
+  }
+  if (wait_ms > 0) {
+    if (waitable) {
+      g_system.wait_for_object(process.get(), wait_ms);
+    } else {
+      VornSleep(wait_ms);
+    }
+  }
+  return 1;
 }
 
 int32_t MP_IsWow64() {
@@ -113,7 +126,7 @@ int32_t MP_IsWow64() {
 
 HANDLE MP_StartProc(const char* program, const char* argument, const Deadline& deadline) {
   MP_kernel32_Start();
-  if (MP_KillProc(program) == 1) VornSleep(deadline.LeftMs(kKilledWaitMs));
+  MP_KillProc(program, deadline.LeftMs(kKilledWaitMs));
   char current[MAX_PATH] = {};
   const DWORD n = GetCurrentDirectoryA(sizeof current, current);
   if (n == 0 || n >= sizeof current) current[0] = '\0';

@@ -24,12 +24,15 @@ void MP_kernel32_Start();
 // Id of the last listed process whose image path ends in `name` (byte for
 // byte), 0 when none does, -1 when the processes could not be listed.
 int32_t MP_check_process(const char* name);
-// 1 when a process of that name was terminated, else 0.
-int32_t MP_KillProc(const char* name);
+// 1 when a process of that name was terminated, else 0. Then waits at most
+// `wait_ms` for it to be gone: on its process where that can be had, else
+// the whole wait.
+int32_t MP_KillProc(const char* name, uint32_t wait_ms = 0);
 // Terminates the process with that id as MP_KillProc does: 1 when it was
-// terminated, else 0 (logged).
-int32_t EndProcessById(int32_t id);
-// Ends a running instance (and waits for it to go), then starts the
+// terminated, else 0 (logged); and waits for it as MP_KillProc does.
+int32_t EndProcessById(int32_t id, uint32_t wait_ms = 0);
+// Ends a running instance (and waits for it to go, at most kKilledWaitMs),
+// then starts the
 // program detached, inheriting none of the caller's handles, with
 // `argument` as its whole command line: from the folder of this library,
 // or else from the current directory, with that folder as its working

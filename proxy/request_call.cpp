@@ -40,7 +40,10 @@ struct HostHop {
   void Signal() { CommsSignal(slot, kRequestEvent); }
   // Instead of a 1 ms sleep: the host's answer ends it early.
   void AwaitReply(const Deadline& deadline) { CommsWait(slot, kReplyEvent, deadline.LeftMs(1)); }
-  bool ServerEnded(int32_t reads) { return reads % kHostCheckReads == 0 && HostEnded(); }
+  // Looked at once the first wait has run out without an answer (a host
+  // that crashed is replaced at once; an answered call never gets here),
+  // then once in kHostCheckReads reads.
+  bool ServerEnded(int32_t reads) { return (reads == 1 || reads % kHostCheckReads == 0) && HostEnded(); }
   CallOutcome ReplaceServer(const Deadline& deadline) {
     if (!RelaunchHost(deadline)) return deadline.Passed() ? kCallTimedOut : kCallNotAnswered;
     return GiveNewHostTheDevice(deadline);

@@ -4,6 +4,8 @@
 
 #include <cstdio>
 
+#include "wait_seam.h"
+
 namespace {
 
 HMODULE RealGetModuleHandle(const char* name) { return GetModuleHandleA(name); }
@@ -21,6 +23,9 @@ HANDLE RealOpenProcess(DWORD access, BOOL inherit, DWORD process_id) {
 BOOL RealTerminateProcess(HANDLE process, UINT exit_code) { return TerminateProcess(process, exit_code); }
 BOOL RealCloseHandle(HANDLE handle) { return CloseHandle(handle); }
 DWORD RealWaitForObject(HANDLE handle, DWORD milliseconds) { return WaitForSingleObject(handle, milliseconds); }
+DWORD RealWaitForEither(HANDLE event, HANDLE process, DWORD milliseconds) {
+  return VornWaitEither(event, process, milliseconds) ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
 DWORD RealTickCount() { return GetTickCount(); }
 bool RealFileExists(const char* path) {
   const DWORD attributes = GetFileAttributesA(path);
@@ -49,9 +54,10 @@ DWORD RealProcessId(HANDLE process) { return GetProcessId(process); }
 }  // namespace
 
 const SystemCalls kRealSystemCalls = {
-    RealGetModuleHandle, RealGetProcAddress, RealLoadLibrary, RealGetCurrentProcess, RealGetLastError,
-    RealSetLastError,    RealEnumProcesses,  RealOpenProcess, RealTerminateProcess,  RealCloseHandle,
-    RealWaitForObject,   RealTickCount,      RealFileExists,  RealCreateProcess,     RealProcessId,
+    RealGetModuleHandle,  RealGetProcAddress, RealLoadLibrary,   RealGetCurrentProcess,
+    RealGetLastError,     RealSetLastError,   RealEnumProcesses, RealOpenProcess,
+    RealTerminateProcess, RealCloseHandle,    RealWaitForObject, RealWaitForEither,
+    RealTickCount,        RealFileExists,     RealCreateProcess, RealProcessId,
 };
 
 SystemCalls g_system = kRealSystemCalls;

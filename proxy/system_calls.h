@@ -32,6 +32,10 @@ struct SystemCalls {
   BOOL (*terminate_process)(HANDLE process, UINT exit_code);
   BOOL (*close_handle)(HANDLE handle);
   DWORD (*wait_for_object)(HANDLE handle, DWORD milliseconds);
+  // Waits at most `milliseconds` for an event or a process, either of which
+  // may be null, as VornWaitEither does: WAIT_OBJECT_0 when one of them
+  // ended the wait, else WAIT_TIMEOUT.
+  DWORD (*wait_for_either)(HANDLE event, HANDLE process, DWORD milliseconds);
   DWORD (*tick_count)();
   bool (*file_exists)(const char* path);
   CreateProcessFn create_process;

@@ -5,6 +5,7 @@
 
 #include "test_support.h"
 #include "trace_stack.h"
+#include "wait_seam.h"
 
 FakeSystem* FakeSystem::current = nullptr;
 
@@ -84,11 +85,17 @@ HANDLE FakeOpenProcess(DWORD access, BOOL inherit, DWORD id) {
       if (f.processes[i].id == id && !f.processes[i].open_fails) return ++f.open_handles, WaitHandleFor(i);
     return nullptr;
   }
-  if (access == PROCESS_TERMINATE) {
-    f.opened_for_terminate.push_back(id);
-    for (size_t i = 0; i < f.processes.size(); ++i)
-      if (f.processes[i].id == id && !f.processes[i].open_fails)
+  if (access == PROCESS_TERMINATE || access == (PROCESS_TERMINATE | SYNCHRONIZE)) {
+    // Asked for with waiting first, then without: recorded once.
+    const bool waitable = (access & SYNCHRONIZE) != 0;
+    if (waitable && f.terminate_not_waitable) return nullptr;
+    for (size_t i = 0; i < f.processes.size(); ++i) {
+      if (f.processes[i].id == id && !f.processes[i].open_fails) {
+        f.opened_for_terminate.push_back(id);
         return ++f.open_handles, reinterpret_cast<HANDLE>(kTerminateHandles + i * 2 + 1);
+      }
+    }
+    if (!waitable) f.opened_for_terminate.push_back(id);
     return nullptr;
   }
   if (access != (PROCESS_QUERY_INFORMATION | PROCESS_VM_READ)) return nullptr;
@@ -121,6 +128,18 @@ DWORD FakeWaitForObject(HANDLE handle, DWORD) {
   return p && p->ended ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
 }
 
+// Ends at once when the event is set or the fake process has ended;
+// otherwise the time passes as the test's sleep lets it.
+DWORD FakeWaitForEither(HANDLE event, HANDLE process, DWORD milliseconds) {
+  const auto ended = [&] {
+    const FakeProcess* p = F().ProcessOf(process);
+    return (p && p->ended) || (event && WaitForSingleObject(event, 0) == WAIT_OBJECT_0);
+  };
+  if (ended()) return WAIT_OBJECT_0;
+  VornSleep(milliseconds);
+  return ended() ? WAIT_OBJECT_0 : WAIT_TIMEOUT;
+}
+
 DWORD FakeTickCount() { return F().now; }
 
 bool FakeFileExists(const char* path) {
@@ -137,6 +156,7 @@ DWORD FakeCreateProcess(const char* path, const char* command_line, BOOL inherit
   f.started.push_back(std::string(path) + "|" + command_line + "|" + directory + text);
   if (f.create_error) return f.create_error;
   f.processes.push_back({static_cast<DWORD>(9000 + f.started.size()), path});
+  f.processes.back().ended = f.started_end_at_once;
   ++f.open_handles;
   *process = WaitHandleFor(f.processes.size() - 1);
   return 0;
@@ -151,8 +171,8 @@ DWORD FakeProcessId(HANDLE process) {
 
 FakeProcess* FakeSystem::ProcessOf(HANDLE handle) {
   const uintptr_t h = reinterpret_cast<uintptr_t>(handle);
-  if (h <= kWaitHandles || h > kTerminateHandles) return nullptr;
-  const size_t index = (h - kWaitHandles - 1) / 2;
+  if (h <= kWaitHandles) return nullptr;
+  const size_t index = (h - (h > kTerminateHandles ? kTerminateHandles : kWaitHandles) - 1) / 2;
   return index < processes.size() ? &processes[index] : nullptr;
 }
 
@@ -168,9 +188,10 @@ void FakeSystem::Install() {
   current = this;
   if (files.empty())
     files = {CurrentDirectory() + "Vorn64BitInterface.exe", CurrentDirectory() + "Vorn32BitInterface.exe"};
-  g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary, FakeCurrentProcess, FakeGetLastError,
-                         FakeSetLastError,    FakeEnumProcesses,  FakeOpenProcess, FakeTerminate,      FakeCloseHandle,
-                         FakeWaitForObject,   FakeTickCount,      FakeFileExists,  FakeCreateProcess,  FakeProcessId};
+  g_system = SystemCalls{FakeGetModuleHandle, FakeGetProcAddress, FakeLoadLibrary,   FakeCurrentProcess,
+                         FakeGetLastError,    FakeSetLastError,   FakeEnumProcesses, FakeOpenProcess,
+                         FakeTerminate,       FakeCloseHandle,    FakeWaitForObject, FakeWaitForEither,
+                         FakeTickCount,       FakeFileExists,     FakeCreateProcess, FakeProcessId};
 }
 
 void FakeSystem::Uninstall() {

@@ -29,9 +29,11 @@ struct FakeSystem {
   int change_after_listings = -1;
   std::vector<FakeProcess> changed_processes;
   bool terminate_fails = false;
-  std::vector<std::string> files;  // paths that exist; the host program in the current directory by default
-  DWORD create_error = 0;          // non-zero: the start fails with it
-  DWORD now = 100000;              // the tick count; the fake host's sleeps move it on
+  bool terminate_not_waitable = false;  // a process to end may not be opened for waiting as well
+  std::vector<std::string> files;       // paths that exist; the host program in the current directory by default
+  DWORD create_error = 0;               // non-zero: the start fails with it
+  bool started_end_at_once = false;     // a started program ends before it is ready
+  DWORD now = 100000;                   // the tick count; the fake host's sleeps move it on
 
   // What was asked of it.
   int listings = 0;

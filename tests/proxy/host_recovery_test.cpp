@@ -2,10 +2,13 @@
 // exit, a crash, being ended from outside) is noticed before the next
 // request or while a call waits, and a new one gets the request; a host
 // that runs but does not answer still meets the time-out.
+#include "caller_turn.h"
 #include "host_launcher.h"
+#include "host_program_names.h"
 #include "proxy_fixture.h"
 #include "request_call.h"
 #include "stdout_capture.h"
+#include "unique_handle.h"
 #include "vorn_apx.h"
 
 namespace {
@@ -28,7 +31,55 @@ void EndTheFirstHost() {
   System().processes[0].path = "C:\\gone";
 }
 
+// The event by which the host program of process `id` says that it is
+// ready, set, as that host sets it (host_program_names.h).
+HANDLE ReadyHost(DWORD id) {
+  char name[MAX_PATH];
+  HostReadyEventName(ProxySectionName(), id, name, sizeof name);
+  HANDLE ready = CreateEventA(nullptr, TRUE, TRUE, name);
+  EXPECT_NE(ready, nullptr);
+  return ready;
+}
+
 }  // namespace
+
+// A host that says it is ready is used at once: neither the first call
+// nor the one after a crash waits the launcher's second. (A host that
+// never says so gets the whole second: the cases above and in
+// host_launcher_test.cpp.)
+TEST_F(ProxyTest, AHostThatSaysItIsReadyIsUsedWithoutTheLaunchersSecond) {
+  ScopedHandle found(ReadyHost(4242)), started(ReadyHost(9001));
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EndTheFirstHost();
+  system_.now += kHostCheckMs;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_TRUE(FakeHost::long_sleeps.empty()) << testing::PrintToString(FakeHost::long_sleeps);
+  EXPECT_LT(VornNowUs(), 100 * 1000);
+}
+
+// A host that ends before it says it is ready is a start that failed: the
+// call fails at once, and the next start is tried no sooner than a start
+// that failed would be.
+TEST_F(ProxyTest, AHostThatEndsBeforeItIsReadyIsAStartThatFailed) {
+  system_.processes = {};
+  system_.started_end_at_once = true;
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_TRUE(FakeHost::long_sleeps.empty()) << testing::PrintToString(FakeHost::long_sleeps);
+  EXPECT_LT(VornNowUs(), 100 * 1000);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "Starting the host program ended before it was ready");
+  EXPECT_EQ(OneCall(), -1);
+  EXPECT_EQ(system_.started.size(), 1u);  // within the retry's second
+  system_.now += kLaunchRetryMs;
+  system_.started_end_at_once = false;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 2u);
+}
 
 TEST_F(ProxyTest, AHostThatEndedBetweenCallsIsStartedAgainBeforeTheNextRequest) {
   FakeHost::serve = Answer;
@@ -91,6 +142,23 @@ TEST_F(ProxyTest, AHostThatEndsWhileACallWaitsIsReplacedAndTheRequestSentAgain) 
   EXPECT_EQ(FakeHost::long_sleeps, (std::vector<uint32_t>{1000, 1000}));
 }
 
+// A host that crashes as the request goes out is looked at once the
+// call's first wait has run out, not a few tens of reads later.
+TEST_F(ProxyTest, AHostThatCrashedAsTheRequestWentOutIsReplacedAfterTheFirstWait) {
+  static int started_at_poll;
+  started_at_poll = -1;
+  FakeHost::before_poll = [](int poll) {
+    if (poll == 0) EndTheFirstHost();
+    if (!System().started.empty() && started_at_poll < 0) {
+      started_at_poll = poll;
+      FakeHost::serve = Answer;
+    }
+  };
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(started_at_poll, 1);
+}
+
 TEST_F(ProxyTest, AHostThatRunsButNeverAnswersStillTimesOutWithoutALookAtEveryRead) {
   StdoutCapture out;
   const int before = system_.waits;
@@ -98,9 +166,11 @@ TEST_F(ProxyTest, AHostThatRunsButNeverAnswersStillTimesOutWithoutALookAtEveryRe
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
   EXPECT_EQ(FakeHost::polls, kReplyBudgetMs - kLauncherWaitMs);
   EXPECT_TRUE(system_.started.empty());
-  // One look when the launcher finds it, then one in kHostCheckReads reads
-  // (a read follows every wait but the last).
-  EXPECT_EQ(system_.waits - before, 1 + (kReplyBudgetMs - kLauncherWaitMs - 1) / kHostCheckReads);
+  // One look when the launcher finds it, one after the launcher's wait for
+  // it to be ready (it never says so), one after the call's first wait ran
+  // out, then one in kHostCheckReads reads (a read follows every wait but
+  // the last).
+  EXPECT_EQ(system_.waits - before, 3 + (kReplyBudgetMs - kLauncherWaitMs - 1) / kHostCheckReads);
   EXPECT_EQ(g_host.state, kHostWatched);
 }
 
