@@ -50,7 +50,8 @@ done
 # The setup program's own bytes are compressed: its files are looked at unpacked.
 while IFS= read -r -d '' file; do
     for path in "$source" "$build"; do
-        if strings -a "$file" | grep -qF "$path" || strings -a -el "$file" | grep -qF "$path"; then
+        # Not grep -q: its early exit would fail strings, and so the pipe.
+        if { strings -a "$file" && strings -a -el "$file"; } | grep -F "$path" >/dev/null; then
             fail "$file holds the path $path"
         fi
     done
