@@ -77,27 +77,28 @@ if [ ! -f "$rebuilt" ]; then  # a release renamed after its download
 fi
 
 is_pe() { [ "$(head -c 2 "$1")" = MZ ]; }
-is_signed() { bash "$here/pe.sh" layout "$1" | grep -q ' certificate table '; }
+is_signed() { bash "$here/pe.sh" layout "$1" | grep ' certificate table ' >/dev/null; }
 
 # Says where <file> differs from <rebuilt file>.
 describe() {
     local file=$1 rebuilt=$2 size rebuilt_size first count
     size=$(stat -c %s "$file") rebuilt_size=$(stat -c %s "$rebuilt")
-    first=$(cmp "$file" "$rebuilt" 2>/dev/null | sed -n 's/.* differ: byte \([0-9]*\),.*/\1/p')
+    first=$({ cmp "$file" "$rebuilt" 2>/dev/null || true; } | sed -n 's/.* differ: [a-z]* \([0-9]*\),.*/\1/p')
     if [ -z "$first" ]; then  # one is the start of the other
         first=$((size < rebuilt_size ? size + 1 : rebuilt_size + 1))
     fi
     first=$((first - 1))
-    count=$(cmp -l "$file" "$rebuilt" 2>/dev/null | wc -l)
+    count=$({ cmp -l "$file" "$rebuilt" 2>/dev/null || true; } | wc -l)
     echo "      $size bytes, rebuilt $rebuilt_size; $count of the bytes both have differ, the first at offset $first ($(printf '0x%x' "$first"))"
     if is_pe "$file" && bash "$here/pe.sh" times "$file" >/dev/null 2>&1; then
         echo "      in: $(echo "$first" | bash "$here/pe.sh" where "$file")"
         echo "      the differing bytes lie in:"
-        cmp -l "$file" "$rebuilt" 2>/dev/null | awk '{ print $1 - 1 }' | head -n 20000 |
-            bash "$here/pe.sh" where "$file" | sort | uniq -c | sort -rn | head -n 12 | sed 's/^/        /'
+        # (Filters that read to the end: an early exit would fail the pipe.)
+        { cmp -l "$file" "$rebuilt" 2>/dev/null || true; } | awk 'NR <= 20000 { print $1 - 1 }' |
+            bash "$here/pe.sh" where "$file" | sort | uniq -c | sort -rn | sed -n '1,12s/^/        /p'
     elif grep -Iq . "$file"; then
         echo "      first differing lines (< release, > rebuild):"
-        diff <(tr -d '\r' <"$file") <(tr -d '\r' <"$rebuilt") | head -n 10 | sed 's/^/        /'
+        { diff <(tr -d '\r' <"$file") <(tr -d '\r' <"$rebuilt") || true; } | sed -n '1,10s/^/        /p'
     fi
 }
 
@@ -111,8 +112,10 @@ compare() {
         return
     fi
     if is_pe "$file" && is_signed "$file"; then
+        # Who signed, as the signature says; whether Windows trusts the
+        # certificate is for Windows to say.
         [ -n "${signer:-}" ] ||
-            signer=$(osslsigncode verify -in "$file" 2>&1 | sed -n 's/^[[:space:]]*Subject: //p' | head -n 1)
+            signer=$(osslsigncode verify -in "$file" 2>&1 | sed -n 's/^[[:space:]]*Subject: //p' | sed -n 1p || true)
         osslsigncode remove-signature -in "$file" -out "$work/unsigned" >/dev/null 2>&1 ||
             give_up "cannot take the signature out of $name"
         file=$work/unsigned mark=" (signature taken out)"
@@ -151,7 +154,7 @@ if [ "$kind" = zip ]; then
     entries() { unzip -Z -T "$1" | awk '/^[-d]/ { print $1, $7, $8 }'; }
     if [ "$(entries "$release")" != "$(entries "$rebuilt")" ]; then
         echo "DIFFERS: the zip's entries (mode, time, name, in order; < release, > rebuild):"
-        diff <(entries "$release") <(entries "$rebuilt") | head -n 20 | sed 's/^/        /'
+        { diff <(entries "$release") <(entries "$rebuilt") || true; } | sed -n '1,20s/^/        /p'
         differ=$((differ + 1))
     else
         echo "same:    the zip's entries (mode, time, name, in order)"
@@ -180,7 +183,7 @@ else
     # NSIS packs its data after the stub, at a 512-byte boundary marked
     # 0xDEADBEEF "NullsoftInst". The stubs are compared without their PE
     # checksums, which cover the packed data too.
-    stub=$(grep -obUaP '\xef\xbe\xad\xdeNullsoftInst' "$copy" | head -n 1 | cut -d: -f1)
+    stub=$({ grep -m 1 -obUaP '\xef\xbe\xad\xdeNullsoftInst' "$copy" || true; } | cut -d: -f1)
     stub=$((${stub:-4} - 4))
     for file in "$copy" "$rebuilt"; do
         head -c "$stub" "$file" >"$file.stub"
