@@ -28,6 +28,12 @@ for tree in "$build32" "$build64"; do
     cmake --install "$tree" --component release --prefix "$stage" >/dev/null
 done
 version_full=$(sed -n '1s/^Vorn MediaPad display chain \([0-9.]*\).*/\1/p' "$stage/INSTALL.txt")
+# The programs took their time at the build's configure (tools/build.sh).
+while IFS= read -r file; do
+    linked=$(bash "$here/pe.sh" times "$file" | sed -n 's/^header //p')
+    [ "$linked" = "$release_time" ] ||
+        { echo "${file#"$stage/"} was linked with the time $linked, not the release time $release_time: run tools/build.sh" >&2; exit 1; }
+done < <(find "$stage" -type f \( -name '*.exe' -o -name '*.dll' \))
 name=vorn-mediapad-${version_full%.*}
 
 commit=$(git -C "$here/.." rev-parse HEAD 2>/dev/null || echo unknown)
