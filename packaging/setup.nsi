@@ -7,7 +7,10 @@
 ; LCDSmartie-64bit (the 64-bit plug-in with its 32-bit helper).
 ;
 ; Defines from make-setup.sh: VERSION, VERSION_FULL, FILES (the unpacked
-; zip), OUTFILE, SIZE_KB_32 and SIZE_KB_64 (what the install of each build places).
+; zip), OUTFILE, SIZE_KB_32 and SIZE_KB_64 (what the install of each build places),
+; SOURCE_COMMIT (the commit it was built from), FINISH_UNINSTALLER (the command
+; that stamps the uninstaller with the release time and signs it where a
+; certificate is given).
 ;
 ; Silent use: setup.exe /S [/LAYER=<the vendor's MediaPadLayer.dll>]
 ;   [/LOG=<file>] /D=<folder of LCDSmartie.exe>
@@ -15,6 +18,9 @@
 ; refusal is its last line and the exit status is 2.
 
 Unicode true
+; The uninstaller is made here, whole, not at install time from the running
+; setup program: so it carries the release time and can be signed.
+!uninstfinalize '${FINISH_UNINSTALLER} "%1"' = 0
 !include MUI2.nsh
 !include LogicLib.nsh
 !include FileFunc.nsh
@@ -47,6 +53,8 @@ VIAddVersionKey /LANG=1033 FileVersion ${VERSION_FULL}
 VIAddVersionKey /LANG=1033 ProductVersion ${VERSION_FULL}
 VIAddVersionKey /LANG=1033 OriginalFilename "vorn-mediapad-${VERSION}-setup.exe"
 VIAddVersionKey /LANG=1033 LegalCopyright "Vorn"
+; What tools/verify-release.sh rebuilds a setup program from.
+VIAddVersionKey /LANG=1033 SourceCommit "${SOURCE_COMMIT}"
 
 Var Layer      ; the vendor's MediaPadLayer.dll that the patch step reads
 Var LogFile

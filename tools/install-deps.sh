@@ -3,7 +3,8 @@
 set -euo pipefail
 need=()
 for pkg in mingw-w64 g++-mingw-w64-i686 g++-mingw-w64-x86-64 wine wine64 wine32:i386 googletest cmake \
-           binutils-mingw-w64-i686 clang-format nsis xvfb xauth x11-utils; do
+           binutils-mingw-w64-i686 clang-format nsis xvfb xauth x11-utils \
+           zip unzip p7zip-full osslsigncode openssl binutils git; do
     dpkg -s "$pkg" >/dev/null 2>&1 || need+=("$pkg")
 done
 if [ ${#need[@]} -gt 0 ]; then

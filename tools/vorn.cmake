@@ -53,13 +53,25 @@ endfunction()
 set(VORN_ZIP_32 LCDSmartie-32bit)
 set(VORN_ZIP_64 LCDSmartie-64bit)
 
+# The programs and DLLs of the release, and nothing else: what
+# tools/package.sh builds (cmake --build ... --target vorn_release).
+add_custom_target(vorn_release)
+
 # vorn_release_program(<target> DESCRIPTION <text> DESTINATION <folder in the zip>...)
 # A program or DLL of the release zip: its version resource, no symbol
-# tables (they would triple its size), and its places in the zip.
+# tables or debug sections (they would triple its size, and name the build's
+# files), the release time as its time stamp, and its places in the zip.
 function(vorn_release_program target)
   cmake_parse_arguments(R "" "DESCRIPTION" "DESTINATION" ${ARGN})
   vorn_version_resource(${target} DESCRIPTION "${R_DESCRIPTION}")
   target_link_options(${target} PRIVATE -s)
+  # ld stamps the PE header and the export table with SOURCE_DATE_EPOCH
+  # where it is set, else with the time of the link.
+  if(VORN_SOURCE_DATE_EPOCH)
+    set_target_properties(${target} PROPERTIES
+      CXX_LINKER_LAUNCHER "${CMAKE_COMMAND};-E;env;SOURCE_DATE_EPOCH=${VORN_SOURCE_DATE_EPOCH}")
+  endif()
+  add_dependencies(vorn_release ${target})
   foreach(destination ${R_DESTINATION})
     install(PROGRAMS $<TARGET_FILE:${target}> DESTINATION ${destination} COMPONENT release)
   endforeach()

@@ -10,7 +10,7 @@ files=$("$cmake" -E tar tf "$zip" | grep -v '/$' | LC_ALL=C sort)
 # 64-bit build's 32-bit plug-in in a subfolder of displays, which the
 # display host's setup dialog does not list, and its helper beside
 # LCDSmartie.exe.
-expected=$(printf '%s\n' INSTALL.txt \
+expected=$(printf '%s\n' INSTALL.txt BUILDINFO \
            LCDSmartie-32bit/displays/QX20481.dll LCDSmartie-32bit/VornApx.dll \
            LCDSmartie-32bit/Vorn64BitInterface.exe LCDSmartie-32bit/Vorn32BitInterface.exe \
            LCDSmartie-32bit/vorn-check.exe \
