@@ -5,6 +5,7 @@
 #include <initializer_list>
 
 #include "debug_log.h"
+#include "gap_seam.h"
 #include "trace_stack.h"
 #include "wait_seam.h"
 
@@ -21,8 +22,6 @@ constexpr int kDoneOffset = 8;
 constexpr unsigned kLockSpins = 64;
 constexpr unsigned kLockYields = 16;
 constexpr unsigned kHolderCheckEveryMs = 16;
-
-void (*g_copy_interruption)();
 
 volatile LONG* Word(void* view, int offset) {
   return reinterpret_cast<volatile LONG*>(static_cast<char*>(view) + offset);
@@ -111,7 +110,7 @@ void UnlockSection(ChannelSlot& s) {
 // the record behind `done` is written, then `done`, and the opcode last,
 // each behind a barrier. A writer that ends inside the copy (and whose lock
 // is taken over) leaves a block without an opcode, which reads as no
-// request and as no answer.
+// request and as no answer. A test may stop the writer after each write.
 void CopyOut(char* view, const char* src, int32_t len) {
   if (len < kDoneOffset + 4) {
     memcpy(view, src, len < kLockOffset ? len : kLockOffset);
@@ -121,10 +120,13 @@ void CopyOut(char* view, const char* src, int32_t len) {
   LONG opcode, done;
   memcpy(&opcode, src, sizeof opcode);
   memcpy(&done, src + kDoneOffset, sizeof done);
+  const GapHook hook = g_gap_hook;
   InterlockedExchange(Word(view, 0), 0);
+  AtGap(hook, kGapCopyOpcodeCleared, view);
   memcpy(view + kDoneOffset + 4, src + kDoneOffset + 4, len - kDoneOffset - 4);
-  if (g_copy_interruption) g_copy_interruption();
+  AtGap(hook, kGapCopyRecordWritten, view);
   InterlockedExchange(Word(view, kDoneOffset), done);
+  AtGap(hook, kGapCopyDoneWritten, view);
   InterlockedExchange(Word(view, 0), opcode);
 }
 
@@ -253,8 +255,6 @@ void CommsStop(int32_t slot) {
 void CommsUseLockTag(int32_t slot, LONG tag) {
   if (slot >= 0 && slot < kChannelSlots) g_forced_tag[slot] = tag;
 }
-
-void CommsInterruptCopies(void (*interruption)()) { g_copy_interruption = interruption; }
 
 void* CommsSend(int32_t slot, const void* src, int32_t len, const Deadline& deadline) {
   TraceScope trace("CommsSend");

@@ -121,9 +121,6 @@ void CommsStop(int32_t slot);
 // live holder has it (0: a tag of its own again), to play a process that
 // was given a dead holder's id.
 void CommsUseLockTag(int32_t slot, LONG tag);
-// Tests: runs `interruption` inside every copy into a section, after the
-// record and before `done` and the opcode (null: nothing).
-void CommsInterruptCopies(void (*interruption)());
 // Makes the next CommsStart open no events, so that this process plays a
 // peer that only polls (for tests and the benchmark).
 void CommsDisableSignals();

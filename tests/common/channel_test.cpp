@@ -10,6 +10,7 @@
 #include <string>
 
 #include "fixed_clock.h"
+#include "gap_seam.h"
 #include "host_log.h"
 #include "library_log.h"
 #include "log_lines.h"
@@ -211,50 +212,69 @@ TEST_F(Channel, APausedHolderKeepsItsLockAndAloneReleasesIt) {
 }
 
 // A writer that ends inside its copy: slot 1 plays it (tag 4242), on a
-// thread that ends where its process would have been ended, after the
-// record and before `done` and the opcode. Its event goes with it.
+// thread that ends at one place of its copy, as its process would have
+// been ended there. Its event goes with it.
 constexpr LONG kDeadTag = 4242;
-unsigned __stdcall WriteAndEndInside(void*) {
-  CommsInterruptCopies([] {
-    CloseHandle(g_channel[1].holder_object);
-    ExitThread(0);
-  });
+GapPoint g_end_at;
+DWORD g_writer;
+
+void EndTheWriterThere(GapPoint point, const volatile void*) {
+  if (point != g_end_at || GetCurrentThreadId() != g_writer) return;
+  CloseHandle(g_channel[1].holder_object);
+  g_channel[1].holder_object = nullptr;
+  ExitThread(0);
+}
+
+unsigned __stdcall WriteAnAnswer(void*) {
   RequestBlock answer = Pattern(0x33);
   answer.done = 1;
   CommsSend(1, &answer, kBlockSize);
   return 1;
 }
 
-void EndAWriterInsideItsCopy(const std::string& section) {
+void EndAWriterInsideItsCopy(const std::string& section, GapPoint where) {
   CommsUseLockTag(1, kDeadTag);
   CommsStart(1, kMapAllAccess, section.c_str(), kSectionSize);
-  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteAndEndInside, nullptr, 0, nullptr));
+  g_end_at = where;
+  SetGapHook(EndTheWriterThere);
+  unsigned id = 0;
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteAnAnswer, nullptr, CREATE_SUSPENDED, &id));
+  g_writer = id;
+  ResumeThread(thread);
   ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  DWORD code = 2;
+  GetExitCodeThread(thread, &code);
   CloseHandle(thread);
-  CommsInterruptCopies(nullptr);
+  SetGapHook(nullptr);
+  ASSERT_EQ(code, 0u) << "the writer did not end inside its copy";
   ASSERT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, kDeadTag);
 }
 
 // Whoever takes the lock over reads no request and no answer in the block
-// that was left half-written, though its record is the new one.
+// that was left half-written, whether or not its record is the new one.
 void ExpectHalfWrittenBlockNotTaken(int32_t slot) {
   RequestBlock seen = Pattern(0);
   ASSERT_EQ(CommsRecv(slot, &seen, kBlockSize, Deadline::In(5000)), &seen);
   EXPECT_EQ(seen.opcode, kNoRequest);
-  EXPECT_EQ(seen.payload[0], 0x33);
   EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
 }
 
+// An answer over a request, its writer ended after each of its writes in
+// turn: the block never reads as a request or an answer.
 TEST_F(Channel, AHolderThatEndedInsideACopyIsTakenOverAndItsBlockNotTaken) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
-  RequestBlock request = Pattern(0x11);
-  request.done = 0;
-  ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
-  EndAWriterInsideItsCopy(name_);
-  ExpectHalfWrittenBlockNotTaken(0);
-  auto lines = LogLines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "CommsLock holder 4242 of " + name_ + " has ended; its lock is taken over");
+  for (GapPoint where : {kGapCopyOpcodeCleared, kGapCopyRecordWritten, kGapCopyDoneWritten}) {
+    SCOPED_TRACE(where);
+    RequestBlock request = Pattern(0x11);
+    request.done = 0;
+    ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
+    EndAWriterInsideItsCopy(name_, where);
+    ExpectHalfWrittenBlockNotTaken(0);
+    auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "CommsLock holder 4242 of " + name_ + " has ended; its lock is taken over");
+    CommsStop(1);
+  }
 }
 
 // The process that comes next (the host started in place of the one that
@@ -263,7 +283,7 @@ TEST_F(Channel, AHolderThatEndedInsideACopyIsTakenOverAndItsBlockNotTaken) {
 // (slot 0) does not take the new process for the holder for good.
 TEST_F(Channel, AHolderWhoseIdTheNextProcessIsGivenIsTakenOverByThatProcess) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
-  EndAWriterInsideItsCopy(name_);
+  EndAWriterInsideItsCopy(name_, kGapCopyRecordWritten);
   CommsUseLockTag(2, kDeadTag);
   CommsStart(2, kMapAllAccess, name_.c_str(), kSectionSize);
   ASSERT_NE(g_channel[2].holder_object, nullptr);
