@@ -310,11 +310,6 @@ LONG CommsLockTag(int32_t slot) {
   return g_channel[slot].lock_tag;
 }
 
-bool CommsHolderHasEnded(int32_t slot, LONG tag) {
-  if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].view) return false;
-  return ScopedHandle(ClaimEndedHolder(g_channel[slot], tag)).get() != nullptr;
-}
-
 bool CommsTakeFromEndedHolder(int32_t slot, volatile LONG* word, LONG seen, LONG value) {
   if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].view) return false;
   return TakeFromEndedHolder(g_channel[slot], word, seen, value);

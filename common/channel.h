@@ -196,8 +196,6 @@ bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size);
 // no longer holds `seen`.
 LONG CommsLockTag(int32_t slot);
 bool CommsTakeFromEndedHolder(int32_t slot, volatile LONG* word, LONG seen, LONG value);
-// Whether the process that had `tag` has ended, without a claim on it.
-bool CommsHolderHasEnded(int32_t slot, LONG tag);
 
 // Wakes the other side's wait on `event`; nothing without that event.
 void CommsSignal(int32_t slot, ChannelEvent event);
