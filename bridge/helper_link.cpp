@@ -123,7 +123,7 @@ struct HelperHop {
   void Signal() { CommsSignal(slot, kRequestEvent); }
   void AwaitReply(const Deadline& deadline) { AwaitReplyOrEnd(deadline.LeftMs(kReplyWaitMs)); }
   bool ServerEnded(int32_t) { return HelperEnded(); }
-  CallOutcome ReplaceServer(const Deadline&) { return kCallNotAnswered; }
+  CallOutcome ReplaceServer(const Deadline&, LastSent&) { return kCallNotAnswered; }
   void Answered(const BridgeRecord&, const BridgeRecord&) {}
   void Unanswered(const BridgeRecord& request, CallOutcome why) {
     if (why == kCallTimedOut) {

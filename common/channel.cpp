@@ -279,8 +279,8 @@ void CommsCopyKeepingLock(void* record, const void* src, int32_t len) {
 
 bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
   TraceScope trace("CommsSend");
-  return CommsChangeUnanswered(slot, reply,
-                               [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
+  return CommsChangeUnanswered<RequestBlock>(
+      slot, reply, [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
 }
 
 int32_t CommsNextRequestNumber() {

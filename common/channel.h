@@ -169,9 +169,10 @@ void CommsCopyKeepingLock(void* record, const void* src, int32_t len);
 // Under the section's lock: when the slot's record is still `request`
 // (same opcode and request number, not yet answered), runs `change` on it.
 // Returns whether it did. Serves every record that begins with opcode,
-// lock and done, as the block does.
-template <typename Record, typename Change>
-bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change,
+// lock and done, as the block does; `request` needs only the opcode and
+// the request number.
+template <typename Record, typename Request, typename Change>
+bool CommsChangeUnanswered(int32_t slot, const Request& request, Change change,
                            const Deadline& deadline = Deadline::In(kLockWaitMs)) {
   auto* current = static_cast<Record*>(CommsLockView(slot, static_cast<int32_t>(sizeof(Record)), deadline));
   if (!current) return false;

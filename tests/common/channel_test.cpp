@@ -554,10 +554,9 @@ TEST_F(Channel, AWithdrawnRequestLosesItsOpcodeOnlyWhileItIsStillInTheSection) {
   request.opcode = request.pending_opcode = kRequestDeviceControl;
   request.request_id = 31;
   CommsSend(0, &request, kBlockSize);
-  RequestBlock other = request;
-  other.request_id = 32;
-  EXPECT_FALSE(WithdrawRequest(0, other));
-  EXPECT_TRUE(WithdrawRequest(0, request));
+  const LastSent sent{request.opcode, request.request_id};
+  EXPECT_FALSE(WithdrawRequest<RequestBlock>(0, LastSent{request.opcode, 32}));
+  EXPECT_TRUE(WithdrawRequest<RequestBlock>(0, sent));
   RequestBlock seen;
   CommsRecv(0, &seen, kBlockSize);
   EXPECT_EQ(seen.opcode, kNoRequest);
@@ -565,7 +564,7 @@ TEST_F(Channel, AWithdrawnRequestLosesItsOpcodeOnlyWhileItIsStillInTheSection) {
   // An answered request stays as it is.
   request.done = 1;
   CommsSend(0, &request, kBlockSize);
-  EXPECT_FALSE(WithdrawRequest(0, request));
+  EXPECT_FALSE(WithdrawRequest<RequestBlock>(0, sent));
   CommsRecv(0, &seen, kBlockSize);
   EXPECT_EQ(seen.opcode, kRequestDeviceControl);
 }
