@@ -229,13 +229,14 @@ TEST_F(ProxyTest, AStuckHostThatAnotherCallerReplacedAlreadyIsLeftAlone) {
   EXPECT_EQ(FakeHost::served.size(), 1u);
 }
 
-// The host ends late in the call's budget; the relaunch gets no budget of
-// its own, the new host never answers the device request that it is given,
-// and at the deadline the section's lock is held by another process. The
-// device request, the last thing the call sent, is withdrawn once, and that
-// withdrawal waits its whole while for the lock: the call ends at its one
-// deadline plus that one wait, within the bound of one call.
-int64_t g_host_ends_at_us, g_deadline_us;
+// The host ends late in the call's budget: the relaunch gets no budget of
+// its own (the launcher's wait is cut to what is left), the new host never
+// answers the device request that it is given, and from the deadline on
+// the section's lock is held by another process. The device request, the
+// last thing the call sent, is withdrawn once, and that withdrawal waits
+// its whole while for the lock: the call ends at its one deadline plus
+// that one wait, within the bound of one call.
+int64_t g_host_ends_at_us;
 
 TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall) {
   FakeHost::serve = Answer;
@@ -243,14 +244,16 @@ TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall)
   ASSERT_EQ(LD_GetNextDevicePosition(&position), 0);  // the host has a device
   FakeHost::serve = nullptr;
   const int64_t start_us = VornNowUs();
-  g_deadline_us = start_us + kReplyBudgetMs * 1000;
-  g_host_ends_at_us = g_deadline_us - (kLauncherWaitMs + 500) * 1000;
-  CommsStart(1, kMapAllAccess, ProxySectionName(), kSectionSize);
+  g_host_ends_at_us = start_us + (kReplyBudgetMs - 500) * 1000;
   FakeHost::before_poll = [](int) {
     if (VornNowUs() >= g_host_ends_at_us && System().started.empty()) EndTheFirstHost();
-    if (VornNowUs() + 1000 >= g_deadline_us) {
+  };
+  CommsStart(1, kMapAllAccess, ProxySectionName(), kSectionSize);
+  // The device request's first wait for its answer: none is left.
+  FakeHost::before_long_sleep = [](int) {
+    if (!System().started.empty() && FakeHost::long_sleeps.back() == 0) {
       ASSERT_TRUE(CommsTakeLock(1));
-      FakeHost::before_poll = nullptr;
+      FakeHost::before_long_sleep = nullptr;
     }
   };
   StdoutCapture out;
