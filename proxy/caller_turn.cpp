@@ -58,7 +58,7 @@ bool OpenSharedTurn() {
 // turn's objects, unless they are open; false when another thread's
 // opening held the way until the deadline.
 bool OpenForCallers(const Deadline& deadline) {
-  if (!TakeThreadLock(g_turn.open_lock, deadline, "the opening of", g_turn.section_name)) return false;
+  if (!TakeThreadLock(g_turn.open_lock, deadline, "the opening lock", g_turn.section_name)) return false;
   CommsStart(kRequestSlot, kMapAllAccess, g_turn.section_name, kSectionSize);
   if (!g_turn.local_free) g_turn.local_free.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   if (!g_turn.opened) g_turn.opened = OpenSharedTurn();
