@@ -10,6 +10,6 @@ bool BridgeOpen(const char* section_name) {
 }
 
 bool BridgeSendReply(const BridgeRecord& reply) {
-  return CommsChangeUnanswered(
+  return CommsChangeUnanswered<BridgeRecord>(
       kBridgeSlot, reply, [&](BridgeRecord& current) { CommsCopyKeepingLock(&current, &reply, kBridgeRecordSize); });
 }

@@ -156,7 +156,7 @@ struct HelperHop {
     VornWaitEither(g_link.process.get(), g_channel[kBridgeSlot].events[kReplyEvent], deadline.LeftMs(kReplyWaitMs));
   }
   bool ServerEnded(int32_t) { return HelperEnded(); }
-  CallOutcome ReplaceServer(const Deadline&) { return kCallNotAnswered; }
+  CallOutcome ReplaceServer(const Deadline&, LastSent&) { return kCallNotAnswered; }
   void Answered(const BridgeRecord&, const BridgeRecord&) {}
   void Unanswered(const BridgeRecord& request, CallOutcome why) {
     if (why == kCallTimedOut) {

@@ -5,7 +5,10 @@
 #include <initializer_list>
 
 #include "debug_log.h"
+#include "gap_seam.h"
+#include "lock_wait.h"
 #include "trace_stack.h"
+#include "unique_handle.h"
 #include "wait_seam.h"
 
 ChannelSlot g_channel[kChannelSlots];
@@ -16,13 +19,6 @@ namespace {
 
 constexpr int kLockOffset = 4;
 constexpr int kDoneOffset = 8;
-// A waiter's steps: spins, then yields, then 1 ms waits; while it waits it
-// looks once in so many of those milliseconds whether the holder has ended.
-constexpr unsigned kLockSpins = 64;
-constexpr unsigned kLockYields = 16;
-constexpr unsigned kHolderCheckEveryMs = 16;
-
-void (*g_copy_interruption)();
 
 volatile LONG* Word(void* view, int offset) {
   return reinterpret_cast<volatile LONG*>(static_cast<char*>(view) + offset);
@@ -36,66 +32,56 @@ void HolderObjectName(const ChannelSlot& s, LONG tag, char* name, size_t size) {
 // that it keeps open while its slot is open (OpenHolderObject). The event
 // goes with the process, so a tag that is used again (a process id given
 // out anew) by a process that does not use the section is never taken for
-// the holder; one that does use it recognises its own tag (see
-// LockSection). A name
-// that cannot be opened for any other reason than not existing counts as a
-// running holder.
-bool HolderHasEnded(const ChannelSlot& s, LONG holder) {
+// the holder. Whoever judges a holder ended makes that event itself and
+// keeps it until its compare-exchange is done: meanwhile no process is
+// given the tag (OpenHolderObject takes only a tag whose event is new) and
+// nobody else judges the holder ended. Null while the holder runs, or when
+// the name cannot be had for any other reason than not existing.
+HANDLE ClaimEndedHolder(const ChannelSlot& s, LONG holder) {
   char name[MAX_PATH + 32];
   HolderObjectName(s, holder, name, sizeof name);
-  HANDLE object = OpenEventA(SYNCHRONIZE, FALSE, name);
-  if (object) {
-    CloseHandle(object);
-    return false;
+  HANDLE claim = CreateEventA(nullptr, TRUE, FALSE, name);
+  if (claim && GetLastError() == ERROR_ALREADY_EXISTS) {
+    CloseHandle(claim);
+    return nullptr;
   }
-  return GetLastError() == ERROR_FILE_NOT_FOUND;
+  return claim;
 }
 
-// The threads of this process take the slot's lock one at a time, so a
-// thread that finds the slot's own tag in the word knows that nobody of
-// this process holds it.
-bool LockLocally(ChannelSlot& s, ULONGLONG give_up) {
-  for (unsigned attempt = 0; !TryAcquireSRWLockExclusive(&s.local_lock); ++attempt) {
-    if (attempt < kLockSpins) {
-      YieldProcessor();
-    } else {
-      if (GetTickCount64() >= give_up) return false;
-      Sleep(attempt < kLockSpins + kLockYields ? 0 : 1);
-    }
-  }
-  return true;
+// Replaces `seen`, a tag in a word beside the section, by `value` when its
+// holder has ended. The slot's own tag needs no claim: its event is ours,
+// so nobody else has it or is judging it ended; a caller that does not
+// hold the word finds it left by a thread of this process that ended while
+// it held the word, or by an ended process whose tag this slot was given
+// once nobody was judging it any more (or written back by a peer that
+// copies whole blocks).
+bool TakeFromEndedHolder(const ChannelSlot& s, volatile LONG* word, LONG seen, LONG value) {
+  ScopedHandle claim(seen == s.lock_tag ? nullptr : ClaimEndedHolder(s, seen));
+  if (seen != s.lock_tag && !claim) return false;
+  AtGap(kGapHolderEnded, word);
+  return InterlockedCompareExchange(word, value, seen) == seen;
 }
 
 bool LockSection(ChannelSlot& s, const Deadline& deadline) {
-  const ULONGLONG give_up = GetTickCount64() + deadline.LeftMs(UINT32_MAX);
-  if (!LockLocally(s, give_up)) return false;
+  if (!TakeThreadLock(s.local_lock, deadline, "the local lock", s.name)) return false;
   volatile LONG* word = Word(s.view, kLockOffset);
   const LONG tag = s.lock_tag;
-  for (unsigned attempt = 0;; ++attempt) {
+  LockWait wait(deadline);
+  for (;;) {
     const LONG seen = InterlockedCompareExchange(word, tag, 0);
-    // Our own tag while no thread of ours holds the lock: a holder that
-    // ended inside a copy and whose tag this slot was given, or a
-    // peer that copies whole blocks and wrote back a word it read while we
-    // held it. Either way the lock is ours.
-    if (seen == 0 || seen == tag) return true;
-    if (attempt < kLockSpins) {
-      YieldProcessor();
-    } else if (attempt < kLockSpins + kLockYields) {
-      SwitchToThread();
-    } else {
-      // A holder that is merely paused keeps its lock: the waiter gives up
-      // at its deadline instead.
-      if (GetTickCount64() >= give_up) break;
-      Sleep(1);
-      // Of two waiters that find the same ended holder, one takes it over.
-      if ((attempt - kLockSpins - kLockYields) % kHolderCheckEveryMs == 0 && HolderHasEnded(s, seen) &&
-          InterlockedCompareExchange(word, tag, seen) == seen) {
-        LogWritef("CommsLock", "holder %ld of %s has ended; its lock is taken over", static_cast<long>(seen), s.name);
-        return true;
-      }
+    if (seen == 0) return true;
+    // Our own tag, while no thread of ours holds the lock (we hold the
+    // local lock): see TakeFromEndedHolder.
+    if (seen == tag && TakeFromEndedHolder(s, word, seen, tag)) return true;
+    // A holder that is merely paused keeps its lock: the waiter gives up
+    // at its deadline instead.
+    if (!wait.Step()) break;
+    if (wait.TimeToLook() && TakeFromEndedHolder(s, word, seen, tag)) {
+      LogWritef("CommsLock", "holder %ld of %s has ended; its lock is taken over", static_cast<long>(seen), s.name);
+      return true;
     }
   }
-  ReleaseSRWLockExclusive(&s.local_lock);
+  ReleaseThreadLock(s.local_lock);
   return false;
 }
 
@@ -103,7 +89,7 @@ bool LockSection(ChannelSlot& s, const Deadline& deadline) {
 // the new holder's, and stays so.
 void UnlockSection(ChannelSlot& s) {
   InterlockedCompareExchange(Word(s.view, kLockOffset), 0, s.lock_tag);
-  ReleaseSRWLockExclusive(&s.local_lock);
+  ReleaseThreadLock(s.local_lock);
 }
 
 // Copies [0, len) but for the lock word, in an order that leaves no block
@@ -111,7 +97,7 @@ void UnlockSection(ChannelSlot& s) {
 // the record behind `done` is written, then `done`, and the opcode last,
 // each behind a barrier. A writer that ends inside the copy (and whose lock
 // is taken over) leaves a block without an opcode, which reads as no
-// request and as no answer.
+// request and as no answer. A test may stop the writer after each write.
 void CopyOut(char* view, const char* src, int32_t len) {
   if (len < kDoneOffset + 4) {
     memcpy(view, src, len < kLockOffset ? len : kLockOffset);
@@ -121,10 +107,13 @@ void CopyOut(char* view, const char* src, int32_t len) {
   LONG opcode, done;
   memcpy(&opcode, src, sizeof opcode);
   memcpy(&done, src + kDoneOffset, sizeof done);
+  const GapHook hook = g_gap_hook;
   InterlockedExchange(Word(view, 0), 0);
+  AtGap(hook, kGapCopyOpcodeCleared, view);
   memcpy(view + kDoneOffset + 4, src + kDoneOffset + 4, len - kDoneOffset - 4);
-  if (g_copy_interruption) g_copy_interruption();
+  AtGap(hook, kGapCopyRecordWritten, view);
   InterlockedExchange(Word(view, kDoneOffset), done);
+  AtGap(hook, kGapCopyDoneWritten, view);
   InterlockedExchange(Word(view, 0), opcode);
 }
 
@@ -161,14 +150,15 @@ ChannelSlot* UsableSlot(int32_t slot, int32_t len) {
 
 LONG g_forced_tag[kChannelSlots];
 
-// A tag that no live holder has: the process id where it is free (it reads
-// well in a log), else a mixed value, until the event named after it is
-// new. So two modules of one process that use one section (each with its
-// own table) never share a tag. A tag forced by a test is taken as it is.
+// A tag that nobody has or is judging ended (ClaimEndedHolder): the process
+// id where it is free (it reads well in a log), else a mixed value, until
+// the event named after it is new. So two modules of one process that use
+// one section (each with its own table) never share a tag. A tag forced by
+// a test stands first, in place of the process id.
 constexpr unsigned kTagAttempts = 16;
 
-LONG CandidateTag(unsigned attempt) {
-  if (attempt == 0) return static_cast<LONG>(GetCurrentProcessId());
+LONG CandidateTag(int32_t slot, unsigned attempt) {
+  if (attempt == 0) return g_forced_tag[slot] ? g_forced_tag[slot] : static_cast<LONG>(GetCurrentProcessId());
   LARGE_INTEGER now;
   QueryPerformanceCounter(&now);
   uint64_t x = static_cast<uint64_t>(now.QuadPart) ^ (static_cast<uint64_t>(GetCurrentProcessId()) << 32) ^
@@ -183,10 +173,10 @@ LONG CandidateTag(unsigned attempt) {
 void OpenHolderObject(ChannelSlot& s, int32_t slot) {
   char name[MAX_PATH + 32];
   for (unsigned attempt = 0; attempt < kTagAttempts; ++attempt) {
-    s.lock_tag = g_forced_tag[slot] ? g_forced_tag[slot] : CandidateTag(attempt);
+    s.lock_tag = CandidateTag(slot, attempt);
     HolderObjectName(s, s.lock_tag, name, sizeof name);
     s.holder_object = CreateEventA(nullptr, TRUE, FALSE, name);
-    if (s.holder_object && (GetLastError() != ERROR_ALREADY_EXISTS || g_forced_tag[slot])) return;
+    if (s.holder_object && GetLastError() != ERROR_ALREADY_EXISTS) return;
     if (s.holder_object) CloseHandle(s.holder_object);
     s.holder_object = nullptr;
   }
@@ -247,14 +237,13 @@ void CommsStop(int32_t slot) {
   if (s.view) UnmapViewOfFile(s.view);
   for (HANDLE h : {s.mapping, s.holder_object, s.events[kRequestEvent], s.events[kReplyEvent]})
     if (h) CloseHandle(h);
+  CloseTakeOverGuard(s.local_lock.guard);
   s = ChannelSlot{};
 }
 
 void CommsUseLockTag(int32_t slot, LONG tag) {
   if (slot >= 0 && slot < kChannelSlots) g_forced_tag[slot] = tag;
 }
-
-void CommsInterruptCopies(void (*interruption)()) { g_copy_interruption = interruption; }
 
 void* CommsSend(int32_t slot, const void* src, int32_t len, const Deadline& deadline) {
   TraceScope trace("CommsSend");
@@ -290,8 +279,8 @@ void CommsCopyKeepingLock(void* record, const void* src, int32_t len) {
 
 bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
   TraceScope trace("CommsSend");
-  return CommsChangeUnanswered(slot, reply,
-                               [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
+  return CommsChangeUnanswered<RequestBlock>(
+      slot, reply, [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
 }
 
 int32_t CommsNextRequestNumber() {
@@ -321,9 +310,9 @@ LONG CommsLockTag(int32_t slot) {
   return g_channel[slot].lock_tag;
 }
 
-bool CommsHolderHasEnded(int32_t slot, LONG tag) {
+bool CommsTakeFromEndedHolder(int32_t slot, volatile LONG* word, LONG seen, LONG value) {
   if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].view) return false;
-  return HolderHasEnded(g_channel[slot], tag);
+  return TakeFromEndedHolder(g_channel[slot], word, seen, value);
 }
 
 void CommsDisableSignals() { g_signals_disabled = true; }

@@ -17,26 +17,35 @@
 //    to 0, so only its holder ever frees it; both are full barriers for the
 //    compiler and the processor, so the copy between them is seen whole or
 //    not at all by the other side. A slot's tag is the process id where no
-//    live holder has it, else another value that none has. The threads of
-//    one process take it one at a time;
+//    live holder has it, else another value that none has;
 //  - the lock word itself is never copied: a sent block leaves it alone and
 //    a received block reads 0 there, as every block that crosses has it;
 //  - a waiter spins briefly, then yields, then waits a millisecond at a
-//    time, until its deadline: a copy that cannot get the lock fails, and
-//    its caller treats that like a section without an answer. The lock is
-//    taken over only from a holder that can never release it, because its
-//    process has ended (a host ended from outside inside its copy): each
-//    slot keeps the event "<section>.Holder.<tag>" open while it is open,
-//    and a holder whose event is gone has ended, even where its process id
-//    now belongs to another process. A slot that finds its own tag in the
-//    word while it does not hold the lock (its tag was a dead holder's, or
-//    a peer that copies whole blocks wrote back a word it read while this
-//    slot held it) takes the lock as its own. A holder that
-//    is merely paused (a debugger, a suspended process, a machine coming
-//    out of sleep) keeps it, however long, and frees it itself when it runs
-//    again;
-//  - of two waiters that find the same ended holder, the compare-exchange
-//    against that holder lets exactly one take the lock over;
+//    time, until its deadline, counted on the clock of its call's deadline
+//    (lock_wait.h): a copy that cannot get the lock fails, and its caller
+//    treats that like a section without an answer. The threads of one
+//    process take the lock word one at a time, under the slot's local lock
+//    (thread_lock.h), whose waits have the same deadline; a thread ended
+//    from outside inside a copy is taken over from at the first look;
+//  - the lock is taken over only from a holder that can never release it,
+//    because its process has ended (a host ended from outside inside its
+//    copy): each slot keeps the event "<section>.Holder.<tag>" open while
+//    it is open, and a holder whose event is gone has ended, even where its
+//    process id now belongs to another process. A waiter that finds it gone
+//    makes that event itself and keeps it until its compare-exchange
+//    against the holder is done, so no process is given that tag meanwhile
+//    and no other waiter takes the lock over too; being against that very
+//    holder, the compare-exchange leaves a word that changed since (a peer
+//    that copies whole blocks may write it) to whoever has it now. A
+//    holder that is merely paused (a debugger, a suspended process, a
+//    machine coming out of sleep) keeps it, however long, and frees it
+//    itself when it runs again;
+//  - a slot's tag is one whose event it made anew: nobody else has it, and
+//    nobody is between judging it ended and a compare-exchange against it.
+//    So a slot that finds its own tag in the word while no thread of its
+//    process holds the lock (one ended inside its copy, an ended process
+//    whose tag it was given, or a peer that copies whole blocks wrote back
+//    a word it read while this slot held it) takes the lock as its own;
 //  - a copy writes the opcode last and clears it first, with `done` just
 //    before the opcode: a block left half-written by a holder that ended
 //    inside its copy has no opcode, and reads as no request and no answer.
@@ -59,6 +68,7 @@
 #include <cstdint>
 
 #include "request_block.h"
+#include "thread_lock.h"
 #include "wait_seam.h"
 
 constexpr int kChannelSlots = 10;  // the table's size
@@ -92,7 +102,7 @@ struct ChannelSlot {
   char name[MAX_PATH];                // the section's name, for the objects named after it
   LONG lock_tag;                      // this process's tag in the lock word
   HANDLE holder_object;               // "<name>.Holder.<tag>", open while the slot is
-  SRWLOCK local_lock;                 // this process's threads take the lock word in turn
+  ThreadLock local_lock;              // this process's threads take the lock word in turn
 };
 
 // What the host program's and the proxy library's copies of the channel do
@@ -117,13 +127,11 @@ void CommsStart(int32_t slot, int32_t access, const char* name, int32_t size);
 // Unmaps the slot's view and closes every handle it holds; the slot is as
 // before its first CommsStart. For a module that is being unloaded.
 void CommsStop(int32_t slot);
-// Tests: the slot's next CommsStart uses `tag` as its tag, whether or not a
-// live holder has it (0: a tag of its own again), to play a process that
-// was given a dead holder's id.
+// Tests: the slot's next CommsStart tries `tag` first, in place of the
+// process id (0: the process id again), to play a process that was given a
+// dead holder's id; like the process id, it is taken only where its event
+// is new.
 void CommsUseLockTag(int32_t slot, LONG tag);
-// Tests: runs `interruption` inside every copy into a section, after the
-// record and before `done` and the opcode (null: nothing).
-void CommsInterruptCopies(void (*interruption)());
 // Makes the next CommsStart open no events, so that this process plays a
 // peer that only polls (for tests and the benchmark).
 void CommsDisableSignals();
@@ -161,9 +169,10 @@ void CommsCopyKeepingLock(void* record, const void* src, int32_t len);
 // Under the section's lock: when the slot's record is still `request`
 // (same opcode and request number, not yet answered), runs `change` on it.
 // Returns whether it did. Serves every record that begins with opcode,
-// lock and done, as the block does.
-template <typename Record, typename Change>
-bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change,
+// lock and done, as the block does; `request` needs only the opcode and
+// the request number.
+template <typename Record, typename Request, typename Change>
+bool CommsChangeUnanswered(int32_t slot, const Request& request, Change change,
                            const Deadline& deadline = Deadline::In(kLockWaitMs)) {
   auto* current = static_cast<Record*>(CommsLockView(slot, static_cast<int32_t>(sizeof(Record)), deadline));
   if (!current) return false;
@@ -178,12 +187,16 @@ bool CommsChangeUnanswered(int32_t slot, const Record& request, Change change,
 // slot's section; false when the slot has no view or the name does not fit.
 bool CommsObjectName(int32_t slot, const char* suffix, char* name, size_t size);
 
-// The slot's tag, as its lock word holds it (0 while the slot has no view),
-// and whether the process that had `tag` on this slot's section has ended
-// (its event "<section>.Holder.<tag>" is gone). Other words that name a
-// holder beside the section (the callers' turn) use the same tags.
+// The slot's tag, as its lock word holds it (0 while the slot has no view).
+// Other words that name a holder beside the section (the callers' turn)
+// use the same tags, and take them over as the lock word does: `seen` in
+// `word` is replaced by `value` when the process that had that tag has
+// ended (its event "<section>.Holder.<tag>" is gone; the event is made and
+// kept until the compare-exchange is done), or when it is the slot's own
+// tag, which the caller does not hold. False otherwise, and when the word
+// no longer holds `seen`.
 LONG CommsLockTag(int32_t slot);
-bool CommsHolderHasEnded(int32_t slot, LONG tag);
+bool CommsTakeFromEndedHolder(int32_t slot, volatile LONG* word, LONG seen, LONG value);
 
 // Wakes the other side's wait on `event`; nothing without that event.
 void CommsSignal(int32_t slot, ChannelEvent event);

@@ -108,6 +108,11 @@ void SetVirtualClock(bool on) {
 
 void AdvanceVirtualClock(int64_t microseconds) { g_virtual_us += microseconds; }
 
+void VornPauseMs(uint32_t milliseconds) {
+  Sleep(milliseconds);
+  MoveVirtualClock(milliseconds);
+}
+
 void VornSleep(uint32_t milliseconds) {
   g_sleep(milliseconds);
   MoveVirtualClock(milliseconds);

@@ -50,6 +50,11 @@ void SetVirtualClock(bool on);
 // Moves the virtual clock on: a test's wait that lasted longer than asked.
 void AdvanceVirtualClock(int64_t microseconds);
 
+// A lock waiter's pause: a real sleep, which moves the virtual clock too
+// but which no test's sleep stands in for (a test's fake host takes the
+// very lock in its sleep).
+void VornPauseMs(uint32_t milliseconds);
+
 // Replaces the sleep; null restores the real one. A replaced sleep also
 // stands in for the time that VornWait lets pass: the wait then runs the
 // replaced sleep and afterwards takes the event if it has been signalled.

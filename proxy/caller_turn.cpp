@@ -7,23 +7,26 @@
 
 #include "channel.h"
 #include "debug_log.h"
+#include "gap_seam.h"
+#include "thread_lock.h"
 #include "unique_handle.h"
 #include "wait_seam.h"
 
 namespace {
 
 struct CallerTurnState {
-  SRWLOCK open_lock;  // opened by whichever thread calls first, one at a time
-  bool opened;        // the section and event below were had (or refused for good)
-  bool refused;       // something could not be had: logged once
-  TurnRecord local;   // among this process's threads
+  ThreadLock open_lock;  // opened by whichever thread calls first, one at a time
+  bool opened;           // the section and event below were had (or refused for good)
+  bool refused;          // something could not be had: logged once
+  TurnRecord local;      // among this process's threads
+  TakeOverGuard local_guard;
   ScopedHandle local_free;
   ScopedHandle section;  // "<section>.Turn"
   TurnRecord* shared;    // its view; null: no turns among processes
   ScopedHandle shared_free;
   char section_name[MAX_PATH];
 };
-CallerTurnState g_turn = {SRWLOCK_INIT, false, false, {}, {}, {}, nullptr, {}, "Vorn64BitInterface"};
+CallerTurnState g_turn = {{}, false, false, {}, {}, {}, {}, nullptr, {}, "Vorn64BitInterface"};
 
 void LogRefusal(const char* what, const char* name, const char* so) {
   if (g_turn.refused) return;
@@ -52,46 +55,48 @@ bool OpenSharedTurn() {
 }
 
 // The channel (the turn's objects are named after its section) and the
-// turn's objects, unless they are open.
-void OpenForCallers() {
-  AcquireSRWLockExclusive(&g_turn.open_lock);
+// turn's objects, unless they are open; false when another thread's
+// opening held the way until the deadline.
+bool OpenForCallers(const Deadline& deadline) {
+  if (!TakeThreadLock(g_turn.open_lock, deadline, "the opening lock", g_turn.section_name)) return false;
   CommsStart(kRequestSlot, kMapAllAccess, g_turn.section_name, kSectionSize);
   if (!g_turn.local_free) g_turn.local_free.reset(CreateEventA(nullptr, FALSE, FALSE, nullptr));
   if (!g_turn.opened) g_turn.opened = OpenSharedTurn();
-  ReleaseSRWLockExclusive(&g_turn.open_lock);
+  ReleaseThreadLock(g_turn.open_lock);
+  return true;
 }
 
-bool ProcessHasEnded(LONG tag) { return CommsHolderHasEnded(kRequestSlot, tag); }
+// A thread of this process that was ended from outside inside its turn
+// (thread_lock.h).
+bool TakeFromEndedThreadOfOurs(const TurnParty& p, volatile LONG* word, LONG seen, LONG value) {
+  return TakeFromEndedThread(g_turn.local_guard, word, seen, value, p.self);
+}
 
-// A thread of this process that was ended from outside inside its turn. An
-// id that now belongs to a thread of another process is the ended one's;
-// one given to a new thread of this process looks alive, and the waiters
-// give up at their deadlines.
-bool ThreadHasEnded(LONG id) {
-  ScopedHandle thread(OpenThread(SYNCHRONIZE | THREAD_QUERY_LIMITED_INFORMATION, FALSE, static_cast<DWORD>(id)));
-  // This process may open every thread of its own.
-  if (!thread) return GetLastError() == ERROR_INVALID_PARAMETER || GetLastError() == ERROR_ACCESS_DENIED;
-  return WaitForSingleObject(thread.get(), 0) == WAIT_OBJECT_0 ||
-         GetProcessIdOfThread(thread.get()) != GetCurrentProcessId();
+// A process that ended inside its turn, known by its tag on the block's
+// section (channel.h).
+bool TakeFromEndedProcess(const TurnParty&, volatile LONG* word, LONG seen, LONG value) {
+  return CommsTakeFromEndedHolder(kRequestSlot, word, seen, value);
 }
 
 TurnParty LocalParty() {
-  return TurnParty{&g_turn.local, g_turn.local_free.get(), static_cast<LONG>(GetCurrentThreadId()), ThreadHasEnded,
-                   "this process's threads"};
+  return TurnParty{&g_turn.local, g_turn.local_free.get(), static_cast<LONG>(GetCurrentThreadId()),
+                   TakeFromEndedThreadOfOurs, "this process's threads"};
 }
 
 TurnParty SharedParty() {
-  return TurnParty{g_turn.shared, g_turn.shared_free.get(), CommsLockTag(kRequestSlot), ProcessHasEnded,
+  return TurnParty{g_turn.shared, g_turn.shared_free.get(), CommsLockTag(kRequestSlot), TakeFromEndedProcess,
                    g_turn.section_name};
 }
 
 }  // namespace
 
 CallerTurn::CallerTurn(const Deadline& deadline) {
-  OpenForCallers();
+  if (!OpenForCallers(deadline)) return;
   local_ = TakeTurn(LocalParty(), deadline);
+  if (!local_) return;
+  AtGap(kGapBetweenTurnWords, &g_turn.local.holder);
   // Without the block's section there is no tag, and no call goes out.
-  if (!local_ || !g_turn.shared || CommsLockTag(kRequestSlot) == 0) return;
+  if (!g_turn.shared || CommsLockTag(kRequestSlot) == 0) return;
   shared_ = TakeTurn(SharedParty(), deadline);
   if (!shared_) {
     LetGoOfTurn(LocalParty());
@@ -110,6 +115,8 @@ void CloseCallerTurn() {
   g_turn.section.reset();
   g_turn.shared_free.reset();
   g_turn.local_free.reset();
+  CloseTakeOverGuard(g_turn.local_guard);
+  CloseTakeOverGuard(g_turn.open_lock.guard);
   g_turn.opened = false;
   g_turn.refused = false;
 }

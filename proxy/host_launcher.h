@@ -56,7 +56,7 @@ extern HostWatch g_host;
 // Every wait below is cut short at the call's deadline: the launcher's
 // turn, the end of a stuck host, the wait after a start.
 
-// First request of the process: opens the channel and runs the launcher.
+// First request of the process that has the channel: runs the launcher.
 void StartHostOnce(const Deadline& deadline);
 enum HostReadiness {
   kHostReady,      // a host is taken to be running, as before

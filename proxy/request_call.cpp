@@ -21,7 +21,7 @@ namespace {
 // it again before anything else.
 RequestBlock g_device_request;
 
-CallOutcome GiveNewHostTheDevice(const Deadline& deadline);
+CallOutcome GiveNewHostTheDevice(const Deadline& deadline, LastSent& sent);
 
 // The proxy's hop of the round trip (round_trip.h): the host program,
 // woken by the request event, answering through the reply event; its
@@ -44,9 +44,9 @@ struct HostHop {
   // that crashed is replaced at once; an answered call never gets here),
   // then once in kHostCheckReads reads.
   bool ServerEnded(int32_t reads) { return (reads == 1 || reads % kHostCheckReads == 0) && HostEnded(); }
-  CallOutcome ReplaceServer(const Deadline& deadline) {
+  CallOutcome ReplaceServer(const Deadline& deadline, LastSent& sent) {
     if (!RelaunchHost(deadline)) return deadline.Passed() ? kCallTimedOut : kCallNotAnswered;
-    return GiveNewHostTheDevice(deadline);
+    return GiveNewHostTheDevice(deadline, sent);
   }
   void Answered(const RequestBlock& sent, const RequestBlock& answer) {
     if (sent.pending_opcode == kRequestGetNextDevicePosition && answer.args[0] != -1) g_device_request = sent;
@@ -65,13 +65,14 @@ struct HostHop {
 // After a new host has been started: the enumeration call that gave the
 // old host its device, sent again with its own number, within the call's
 // deadline; its answer is not looked at. A new host that does not answer
-// it has the call time out, like one that does not answer the call itself.
-CallOutcome GiveNewHostTheDevice(const Deadline& deadline) {
+// it has the call time out, like one that does not answer the call itself;
+// the call's one withdrawal takes it back.
+CallOutcome GiveNewHostTheDevice(const Deadline& deadline, LastSent& sent) {
   if (g_device_request.pending_opcode != kRequestGetNextDevicePosition) return kCallAnswered;
   RequestBlock replay = g_device_request;
   HostHop hop;
   hop.device_replay = true;
-  return RoundTrip(hop, replay, false, deadline);
+  return Exchange(hop, replay, false, deadline, sent);
 }
 
 }  // namespace
@@ -94,22 +95,26 @@ void ReportTimeOut() {
 }
 
 CallOutcome callfn(const Deadline& deadline) {
-  StartHostOnce(deadline);
   CallOutcome outcome = kCallNotAnswered;
   // The block that crosses carries the request code in both words.
   g_block.opcode = g_block.pending_opcode;
+  // Without the section nothing can go out: no host is looked for or
+  // started, and nothing is waited for.
   if (g_channel[kRequestSlot].view) {
+    StartHostOnce(deadline);
     HostHop hop;
+    LastSent sent;
     switch (PrepareHost(deadline)) {
-      case kHostReady: outcome = RoundTrip(hop, g_block, true, deadline); break;
+      case kHostReady: outcome = Exchange(hop, g_block, true, deadline, sent); break;
       case kHostRestarted:
-        outcome = GiveNewHostTheDevice(deadline);
-        if (outcome == kCallAnswered) outcome = RoundTrip(hop, g_block, true, deadline);
+        outcome = GiveNewHostTheDevice(deadline, sent);
+        if (outcome == kCallAnswered) outcome = Exchange(hop, g_block, true, deadline, sent);
         break;
       case kHostNone:
         if (deadline.Passed()) outcome = kCallTimedOut;
         break;
     }
+    if (outcome != kCallAnswered) WithdrawRequest<RequestBlock>(kRequestSlot, sent);
   }
   if (outcome == kCallAnswered) return outcome;
   if (outcome == kCallTimedOut) ReportTimeOut();

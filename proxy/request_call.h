@@ -30,9 +30,11 @@ void PrepareRequest(int32_t request_code, const char* function_name);
 // When the host ends while the call waits, one new host is started, given
 // the device and sent the request again, within the same deadline; a host
 // that runs but does not answer (the call's own request, or the device
-// request given to a new host) meets the time-out: the request is
-// withdrawn from the section, the host is marked stuck, and the next call
-// replaces it. Runs inside the caller's turn (caller_turn.h).
+// request given to a new host) meets the time-out: what the call last sent
+// is withdrawn from the section, once, the host is marked stuck, and the
+// next call replaces it. Without the section the call fails at once: no
+// host is looked for or started. Runs inside the caller's turn
+// (caller_turn.h).
 CallOutcome callfn(const Deadline& deadline);
 
 // The time-out's log line and its line on standard output.

@@ -1,16 +1,18 @@
 #include "turn_word.h"
 
 #include "debug_log.h"
+#include "gap_seam.h"
 
 namespace {
 
 uint32_t g_turn_wait_ms = kTurnWaitMs;
 
 // A taker that has not waited yet takes only a free turn; one that has
-// also takes one handed over.
+// also takes one handed over. Its own id in the word is not a free turn
+// (TakeFromEndedHolder).
 bool TryTake(const TurnParty& p, bool waiter) {
   const LONG seen = InterlockedCompareExchange(&p.record->holder, p.self, 0);
-  if (seen == 0 || seen == p.self) return true;
+  if (seen == 0) return true;
   return waiter && seen == kTurnHandedOver &&
          InterlockedCompareExchange(&p.record->holder, p.self, kTurnHandedOver) == kTurnHandedOver;
 }
@@ -30,10 +32,10 @@ int Register(const TurnParty& p) {
 // Slots of waiters that ended while registered, and slots with this party's
 // own id but for its own: a hand-over to them would wait for nobody.
 void ForgetEndedWaiters(const TurnParty& p, int own_slot) {
+  if (!p.take_from_ended) return;
   for (int i = 0; i < kTurnWaiterSlots; ++i) {
     const LONG w = p.record->waiters[i];
-    if (w == 0 || i == own_slot) continue;
-    if (w == p.self || (p.holder_ended && p.holder_ended(w))) InterlockedCompareExchange(&p.record->waiters[i], 0, w);
+    if (w != 0 && i != own_slot) p.take_from_ended(p, &p.record->waiters[i], w, 0);
   }
 }
 
@@ -49,11 +51,14 @@ void ForgetEndedWaitersNowAndThen(const TurnParty& p, int own_slot) {
   ForgetEndedWaiters(p, own_slot);
 }
 
+// From an ended holder, or one that had this party's own id.
 bool TakeFromEndedHolder(const TurnParty& p) {
   const LONG seen = p.record->holder;
-  if (seen == 0 || seen == kTurnHandedOver || !p.holder_ended || !p.holder_ended(seen)) return false;
-  if (InterlockedCompareExchange(&p.record->holder, p.self, seen) != seen) return false;
-  LogWritef("CallerTurn", "holder %ld of %s has ended; its turn is taken over", static_cast<long>(seen), p.name);
+  if (seen == 0 || seen == kTurnHandedOver || !p.take_from_ended) return false;
+  if (!p.take_from_ended(p, &p.record->holder, seen, p.self)) return false;
+  if (seen != p.self) {
+    LogWritef("CallerTurn", "holder %ld of %s has ended; its turn is taken over", static_cast<long>(seen), p.name);
+  }
   return true;
 }
 
@@ -72,19 +77,20 @@ void PassOn(const TurnParty& p) {
 
 bool TakeTurn(const TurnParty& p, const Deadline& deadline) {
   if (TryTake(p, false)) return true;
+  AtGap(kGapTurnFoundTaken, &p.record->holder);
   const int slot = Register(p);
+  AtGap(kGapTurnRegistered, &p.record->holder);
   const bool blocks = slot >= 0 && p.free_event;
   const uint32_t piece = blocks ? g_turn_wait_ms : kTurnPollMs;
   bool got = false;
-  // A turn handed over is for the waiters that the let-go found: this one
-  // takes it only once it has waited (its wait ended by that let-go's
-  // signal, or run out).
+  // A turn handed over is taken only once this taker has waited (its wait
+  // ended by a let-go's signal, or run out).
   bool waited = false;
   // Whether the holder has ended is asked (a call to the system) only after
-  // kTurnWaitMs of waits that no let-go ended.
+  // kTurnWaitMs of waits that no let-go ended; this party's own id at once.
   uint32_t ran_out_ms = 0;
   for (;;) {
-    const bool look = ran_out_ms >= g_turn_wait_ms;
+    const bool look = ran_out_ms >= g_turn_wait_ms || p.record->holder == p.self;
     if (TryTake(p, waited) || (look && TakeFromEndedHolder(p))) {
       got = true;
       break;

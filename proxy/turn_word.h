@@ -8,22 +8,28 @@
 //    on the record's auto-reset event for at most kTurnWaitMs at a time;
 //  - the one that lets go looks at the waiter slots after its let-go; only
 //    when a waiter is registered does it hand the turn over
-//    (kTurnHandedOver, which only a taker that has waited takes, so a
-//    newcomer cannot take it from under the waiters) and signal the event. Either the waiter's
+//    (kTurnHandedOver) and signal the event. Either the waiter's
 //    registration comes before that look, and it is signalled, or its
 //    second try comes after the let-go, and it takes the turn itself: no
 //    wake-up is lost. A wait that runs out anyway only costs one more look;
-//  - a holder whose process has ended (the party's holder_ended says so)
-//    is taken over by one waiter, with a compare-exchange against that very
-//    holder; a holder that is merely paused keeps the turn, and the waiter
-//    gives up at its deadline;
+//  - a turn handed over is taken only by a taker that has registered and
+//    waited once (its wait ended by a signal, or run out); one that cannot
+//    wait leaves it. No order among the waiters is kept: a taker that came
+//    after the let-go, registered and took its signal first takes it, and
+//    a waiter that was there before looks again when its wait runs out;
+//  - a holder that has ended is taken over by one waiter: the party's
+//    take_from_ended judges it ended and makes the compare-exchange against
+//    that very holder while no other party can come to have its id or
+//    judge it ended too. A holder that is merely paused keeps the turn, and
+//    the waiter gives up at its deadline;
+//  - a taker that finds its own id in the word while it does not hold the
+//    turn finds it left by an ended holder that had that id: it takes it
+//    through take_from_ended as well, never for the equality alone (a
+//    waiter may be judging that holder ended at that very moment);
 //  - a waiter that leaves without the turn passes on a hand-over that it
 //    may have taken the signal of; a waiter that ended while registered is
 //    forgotten by a taker that finds the turn handed over (looked for at
 //    most once in kTurnWaitMs, since each look asks the system).
-// An id in the word or a slot that is this party's own, while it neither
-// holds nor waits, was left by an ended holder that had the same id: it
-// counts as free.
 
 #include <windows.h>
 
@@ -44,14 +50,21 @@ struct TurnRecord {
 };
 static_assert(sizeof(TurnRecord) == 64, "the record is shared: its layout stays");
 
+struct TurnParty;
+// Replaces `seen`, an id in `word` (the holder, or a waiter's slot), by
+// `value` when the taker that it names has ended, or when it is the party's
+// own id (left there by an ended taker that had it): with a compare-exchange
+// against `seen`, made while no other party can come to have that id or
+// judge it ended. False otherwise.
+using TakeFromEndedFunction = bool (*)(const TurnParty& party, volatile LONG* word, LONG seen, LONG value);
+
 // Who takes a turn, and where.
 struct TurnParty {
   TurnRecord* record;
   HANDLE free_event;  // auto-reset, signalled on a hand-over; null: waiters poll
   LONG self;          // non-zero, not kTurnHandedOver, and no other live taker's
-  // Whether the taker with that id has ended; null: takers never end while
-  // they hold the turn (the threads of one process).
-  bool (*holder_ended)(LONG id);
+  // Null: takers never end while they hold the turn.
+  TakeFromEndedFunction take_from_ended;
   const char* name;  // for the log line of a take-over
 };
 

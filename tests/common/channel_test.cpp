@@ -9,7 +9,9 @@
 #include <cstring>
 #include <string>
 
+#include "first_write_trap.h"
 #include "fixed_clock.h"
+#include "gap_seam.h"
 #include "host_log.h"
 #include "library_log.h"
 #include "log_lines.h"
@@ -211,50 +213,69 @@ TEST_F(Channel, APausedHolderKeepsItsLockAndAloneReleasesIt) {
 }
 
 // A writer that ends inside its copy: slot 1 plays it (tag 4242), on a
-// thread that ends where its process would have been ended, after the
-// record and before `done` and the opcode. Its event goes with it.
+// thread that ends at one place of its copy, as its process would have
+// been ended there. Its event goes with it.
 constexpr LONG kDeadTag = 4242;
-unsigned __stdcall WriteAndEndInside(void*) {
-  CommsInterruptCopies([] {
-    CloseHandle(g_channel[1].holder_object);
-    ExitThread(0);
-  });
+GapPoint g_end_at;
+DWORD g_writer;
+
+void EndTheWriterThere(GapPoint point, const volatile void*) {
+  if (point != g_end_at || GetCurrentThreadId() != g_writer) return;
+  CloseHandle(g_channel[1].holder_object);
+  g_channel[1].holder_object = nullptr;
+  ExitThread(0);
+}
+
+unsigned __stdcall WriteAnAnswer(void*) {
   RequestBlock answer = Pattern(0x33);
   answer.done = 1;
   CommsSend(1, &answer, kBlockSize);
   return 1;
 }
 
-void EndAWriterInsideItsCopy(const std::string& section) {
+void EndAWriterInsideItsCopy(const std::string& section, GapPoint where) {
   CommsUseLockTag(1, kDeadTag);
   CommsStart(1, kMapAllAccess, section.c_str(), kSectionSize);
-  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteAndEndInside, nullptr, 0, nullptr));
+  g_end_at = where;
+  SetGapHook(EndTheWriterThere);
+  unsigned id = 0;
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, WriteAnAnswer, nullptr, CREATE_SUSPENDED, &id));
+  g_writer = id;
+  ResumeThread(thread);
   ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  DWORD code = 2;
+  GetExitCodeThread(thread, &code);
   CloseHandle(thread);
-  CommsInterruptCopies(nullptr);
+  SetGapHook(nullptr);
+  ASSERT_EQ(code, 0u) << "the writer did not end inside its copy";
   ASSERT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, kDeadTag);
 }
 
 // Whoever takes the lock over reads no request and no answer in the block
-// that was left half-written, though its record is the new one.
+// that was left half-written, whether or not its record is the new one.
 void ExpectHalfWrittenBlockNotTaken(int32_t slot) {
   RequestBlock seen = Pattern(0);
   ASSERT_EQ(CommsRecv(slot, &seen, kBlockSize, Deadline::In(5000)), &seen);
   EXPECT_EQ(seen.opcode, kNoRequest);
-  EXPECT_EQ(seen.payload[0], 0x33);
   EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
 }
 
+// An answer over a request, its writer ended after each of its writes in
+// turn: the block never reads as a request or an answer.
 TEST_F(Channel, AHolderThatEndedInsideACopyIsTakenOverAndItsBlockNotTaken) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
-  RequestBlock request = Pattern(0x11);
-  request.done = 0;
-  ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
-  EndAWriterInsideItsCopy(name_);
-  ExpectHalfWrittenBlockNotTaken(0);
-  auto lines = LogLines();
-  ASSERT_FALSE(lines.empty());
-  EXPECT_EQ(lines.back(), "CommsLock holder 4242 of " + name_ + " has ended; its lock is taken over");
+  for (GapPoint where : {kGapCopyOpcodeCleared, kGapCopyRecordWritten, kGapCopyDoneWritten}) {
+    SCOPED_TRACE(where);
+    RequestBlock request = Pattern(0x11);
+    request.done = 0;
+    ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
+    EndAWriterInsideItsCopy(name_, where);
+    ExpectHalfWrittenBlockNotTaken(0);
+    auto lines = LogLines();
+    ASSERT_FALSE(lines.empty());
+    EXPECT_EQ(lines.back(), "CommsLock holder 4242 of " + name_ + " has ended; its lock is taken over");
+    CommsStop(1);
+  }
 }
 
 // The process that comes next (the host started in place of the one that
@@ -263,7 +284,7 @@ TEST_F(Channel, AHolderThatEndedInsideACopyIsTakenOverAndItsBlockNotTaken) {
 // (slot 0) does not take the new process for the holder for good.
 TEST_F(Channel, AHolderWhoseIdTheNextProcessIsGivenIsTakenOverByThatProcess) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
-  EndAWriterInsideItsCopy(name_);
+  EndAWriterInsideItsCopy(name_, kGapCopyRecordWritten);
   CommsUseLockTag(2, kDeadTag);
   CommsStart(2, kMapAllAccess, name_.c_str(), kSectionSize);
   ASSERT_NE(g_channel[2].holder_object, nullptr);
@@ -290,39 +311,133 @@ TEST_F(Channel, TwoTablesOfOneProcessOnOneSectionHaveTagsOfTheirOwn) {
   EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
 }
 
-// Two waiters that find the same ended holder: one takes the lock over,
-// the other gets it from that one in the usual way. Many rounds, so that
-// the two meet at the compare-exchange.
-unsigned __stdcall SendOnSlot(void* slot) {
-  RequestBlock b = Pattern(5);
-  return CommsSend(static_cast<int32_t>(reinterpret_cast<intptr_t>(slot)), &b, kBlockSize, Deadline::In(10000)) ? 0 : 1;
+// A waiter stopped between judging the holder ended and its
+// compare-exchange (slot 1, its tag 5001), and let in there in turn:
+//  - another waiter (slot 2), which does not take the lock over as well;
+//  - a process given the ended holder's tag (slot 2 anew), which is given
+//    another one, and so does not take the word for its own;
+//  - a peer that copies whole blocks writes the word (0 there), and
+//    another slot takes the lock: the stopped waiter's compare-exchange,
+//    against the ended holder, leaves it to that slot.
+enum class LetIn { kAnotherWaiter, kTheHoldersTagAnew, kANewHolder };
+LetIn g_let_in;
+bool g_inside_hook;
+bool g_other_took;
+
+void LetAnotherPartyIn(GapPoint point, const volatile void* word) {
+  if (point != kGapHolderEnded || g_inside_hook || word != &static_cast<RequestBlock*>(g_channel[1].view)->lock) {
+    return;
+  }
+  g_inside_hook = true;
+  switch (g_let_in) {
+    case LetIn::kAnotherWaiter: g_other_took = CommsTakeLock(2, Deadline::In(50)); break;
+    case LetIn::kTheHoldersTagAnew:
+      CommsStop(2);
+      CommsUseLockTag(2, *static_cast<const volatile LONG*>(word));
+      CommsStart(2, kMapAllAccess, g_channel[0].name, kSectionSize);
+      g_other_took = CommsTakeLock(2, Deadline::In(50));
+      break;
+    case LetIn::kANewHolder:
+      *static_cast<volatile LONG*>(const_cast<volatile void*>(word)) = 0;
+      g_other_took = CommsTakeLock(2, Deadline::In(50));
+      break;
+  }
+  // Kept by a new holder; else given back at once, should it have been had.
+  if (g_other_took && g_let_in != LetIn::kANewHolder) CommsReleaseLock(2);
+  g_inside_hook = false;
 }
 
-TEST_F(Channel, OfTwoWaitersForOneEndedHolderExactlyOneTakesItOver) {
+TEST_F(Channel, AnEndedHoldersLockIsTakenOverByTheOneWaiterThatJudgedItEnded) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
   CommsUseLockTag(1, 5001);
   CommsUseLockTag(2, 5002);
   CommsStart(1, kMapAllAccess, name_.c_str(), kSectionSize);
   CommsStart(2, kMapAllAccess, name_.c_str(), kSectionSize);
-  volatile LONG* word = reinterpret_cast<volatile LONG*>(&static_cast<RequestBlock*>(g_channel[0].view)->lock);
-  const size_t before = LogLines().size();
-  constexpr int kRounds = 20;
-  for (int round = 0; round < kRounds; ++round) {
-    *word = 7000 + round;  // a holder without its event: ended
-    HANDLE threads[2];
-    for (int i = 0; i < 2; ++i)
-      threads[i] = reinterpret_cast<HANDLE>(
-          _beginthreadex(nullptr, 0, SendOnSlot, reinterpret_cast<void*>(static_cast<intptr_t>(i + 1)), 0, nullptr));
-    ASSERT_EQ(WaitForMultipleObjects(2, threads, TRUE, 20000), WAIT_OBJECT_0);
-    for (HANDLE t : threads) {
-      DWORD code = 1;
-      GetExitCodeThread(t, &code);
-      EXPECT_EQ(code, 0u);
-      CloseHandle(t);
-    }
+  volatile int32_t* word = &static_cast<RequestBlock*>(g_channel[0].view)->lock;
+  SetGapHook(LetAnotherPartyIn);
+  const RequestBlock b = Pattern(5);
+  LONG ended = 7000;  // holders without their events
+  for (LetIn let_in : {LetIn::kAnotherWaiter, LetIn::kTheHoldersTagAnew}) {
+    g_let_in = let_in;
+    g_other_took = true;
+    *word = ++ended;
+    EXPECT_NE(CommsSend(1, &b, kBlockSize, Deadline::In(5000)), nullptr);
+    EXPECT_FALSE(g_other_took);
+    EXPECT_EQ(LogLines().back(),
+              "CommsLock holder " + std::to_string(ended) + " of " + name_ + " has ended; its lock is taken over");
     EXPECT_EQ(*word, 0);
   }
-  EXPECT_EQ(LogLines().size() - before, static_cast<size_t>(kRounds));
+  EXPECT_NE(g_channel[2].lock_tag, ended) << "a process was given a tag that a waiter had judged ended";
+  g_let_in = LetIn::kANewHolder;
+  *word = ++ended;
+  EXPECT_EQ(CommsSend(1, &b, kBlockSize, Deadline::In(50)), nullptr);
+  SetGapHook(nullptr);
+  EXPECT_TRUE(g_other_took);
+  EXPECT_EQ(*word, g_channel[2].lock_tag);
+  CommsReleaseLock(2);
+}
+
+// The lock is taken with one compare-exchange: another slot that takes it
+// at the moment this slot's take first writes the word keeps it, and this
+// slot waits for it.
+TEST_F(Channel, ALockTakenAsATakerFirstWritesTheWordIsTheOtherSlotsAlone) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  CommsStart(1, kMapAllAccess, name_.c_str(), kSectionSize);
+  volatile int32_t* word = &static_cast<RequestBlock*>(g_channel[0].view)->lock;
+  bool taken;
+  {
+    vt::FirstWriteTrap trap(word, [] { ASSERT_TRUE(CommsTakeLock(1)); });
+    taken = CommsTakeLock(0, Deadline::In(50));
+    EXPECT_TRUE(trap.sprung());
+  }
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(*word, g_channel[1].lock_tag);
+  CommsReleaseLock(1);
+}
+
+// A thread of this process stopped inside its copy holds the slot's local
+// lock: another thread's copy waits, and fails at its deadline. Once that
+// thread is ended from outside, the next copy takes the lock over at its
+// first look, and reads no request or answer in the block left
+// half-written.
+DWORD g_stopped;
+HANDLE g_inside;
+
+unsigned __stdcall SendAndStopInside(void*) {
+  RequestBlock answer = Pattern(0x44);
+  answer.done = 1;
+  CommsSend(0, &answer, kBlockSize);
+  return 1;
+}
+
+TEST_F(Channel, AThreadEndedFromOutsideInsideACopyCostsTheNextCopyOneLook) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  g_inside = CreateEventA(nullptr, TRUE, FALSE, nullptr);
+  SetGapHook([](GapPoint point, const volatile void*) {
+    if (point != kGapCopyRecordWritten || GetCurrentThreadId() != g_stopped) return;
+    SetEvent(g_inside);
+    Sleep(INFINITE);
+  });
+  unsigned id = 0;
+  HANDLE thread =
+      reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, SendAndStopInside, nullptr, CREATE_SUSPENDED, &id));
+  g_stopped = id;
+  ResumeThread(thread);
+  ASSERT_EQ(WaitForSingleObject(g_inside, 5000), WAIT_OBJECT_0);
+  RequestBlock seen = Pattern(0);
+  EXPECT_EQ(CommsRecv(0, &seen, kBlockSize, Deadline::In(50)), nullptr);
+  TerminateThread(thread, 9);
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  CloseHandle(thread);
+  SetGapHook(nullptr);
+  EXPECT_EQ(CommsRecv(0, &seen, kBlockSize, Deadline::In(kLockWaitMs)), &seen);
+  EXPECT_EQ(seen.opcode, kNoRequest);
+  EXPECT_EQ(static_cast<RequestBlock*>(g_channel[0].view)->lock, 0);
+  auto lines = LogLines();
+  ASSERT_FALSE(lines.empty());
+  EXPECT_EQ(lines.back(), "ThreadLock thread " + std::to_string(id) + " ended holding the local lock of " + name_ +
+                              "; it is taken over");
+  CloseHandle(g_inside);
 }
 
 // A lock taken over from this process (it was thought to have ended) is
@@ -439,10 +554,9 @@ TEST_F(Channel, AWithdrawnRequestLosesItsOpcodeOnlyWhileItIsStillInTheSection) {
   request.opcode = request.pending_opcode = kRequestDeviceControl;
   request.request_id = 31;
   CommsSend(0, &request, kBlockSize);
-  RequestBlock other = request;
-  other.request_id = 32;
-  EXPECT_FALSE(WithdrawRequest(0, other));
-  EXPECT_TRUE(WithdrawRequest(0, request));
+  const LastSent sent{request.opcode, request.request_id};
+  EXPECT_FALSE(WithdrawRequest<RequestBlock>(0, LastSent{request.opcode, 32}));
+  EXPECT_TRUE(WithdrawRequest<RequestBlock>(0, sent));
   RequestBlock seen;
   CommsRecv(0, &seen, kBlockSize);
   EXPECT_EQ(seen.opcode, kNoRequest);
@@ -450,7 +564,7 @@ TEST_F(Channel, AWithdrawnRequestLosesItsOpcodeOnlyWhileItIsStillInTheSection) {
   // An answered request stays as it is.
   request.done = 1;
   CommsSend(0, &request, kBlockSize);
-  EXPECT_FALSE(WithdrawRequest(0, request));
+  EXPECT_FALSE(WithdrawRequest<RequestBlock>(0, sent));
   CommsRecv(0, &seen, kBlockSize);
   EXPECT_EQ(seen.opcode, kRequestDeviceControl);
 }

@@ -6,6 +6,7 @@
 
 #include <process.h>
 
+#include "gap_seam.h"
 #include "host_launcher.h"
 #include "proxy_fixture.h"
 #include "request_call.h"
@@ -20,14 +21,31 @@ void Answer(RequestBlock& b) {
 }
 
 // Another caller of this process, on a thread of its own, in the turn
-// until told to let go, or until its thread ends without letting go
-// (`abandon`, as a thread ended from outside would).
+// until told to let go; or ended from outside inside its turn, holding
+// this process's turn word only (stopped between the two words) or both.
+enum class Ending { kLetsGo, kEndedBetweenTheWords, kEndedHoldingBoth };
+
+struct OtherCaller;
+OtherCaller* g_stopping;
+
 struct OtherCaller {
-  explicit OtherCaller(bool abandon = false) : abandon(abandon) {
+  explicit OtherCaller(Ending ending = Ending::kLetsGo) : ending(ending) {
     taken = CreateEventA(nullptr, TRUE, FALSE, nullptr);
     let_go = CreateEventA(nullptr, TRUE, FALSE, nullptr);
-    thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
+    unsigned id = 0;
+    thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, CREATE_SUSPENDED, &id));
+    thread_id = id;
+    if (ending == Ending::kEndedBetweenTheWords) {
+      g_stopping = this;
+      SetGapHook(StopBetweenTheWords);
+    }
+    ResumeThread(thread);
     WaitForSingleObject(taken, 5000);
+    if (ending != Ending::kLetsGo) {
+      TerminateThread(thread, 9);
+      WaitForSingleObject(thread, 5000);
+      SetGapHook(nullptr);
+    }
   }
   ~OtherCaller() {
     LetGo();
@@ -39,23 +57,40 @@ struct OtherCaller {
     SetEvent(let_go);
     WaitForSingleObject(thread, 5000);
   }
+  static void StopBetweenTheWords(GapPoint point, const volatile void*) {
+    if (point != kGapBetweenTurnWords || GetCurrentThreadId() != g_stopping->thread_id) return;
+    g_stopping->had_turn = true;
+    SetEvent(g_stopping->taken);
+    Sleep(INFINITE);
+  }
   static unsigned __stdcall Run(void* self) {
     auto* c = static_cast<OtherCaller*>(self);
-    if (c->abandon) {
-      c->had_turn = (new CallerTurn(Deadline::In(kReplyBudgetMs)))->taken();
-      SetEvent(c->taken);
-      return 0;
-    }
     CallerTurn turn(Deadline::In(kReplyBudgetMs));
     c->had_turn = turn.taken();
     SetEvent(c->taken);
+    if (c->ending != Ending::kLetsGo) Sleep(INFINITE);  // until ended from outside
     WaitForSingleObject(c->let_go, INFINITE);
     return 0;
   }
-  bool abandon;
+  Ending ending;
   bool had_turn = false;
   HANDLE taken, let_go, thread;
+  DWORD thread_id;
 };
+
+// Runs `call` on a thread of its own, to its end.
+template <typename Call>
+void OnAnotherThread(Call call) {
+  struct Run {
+    static unsigned __stdcall Body(void* c) {
+      (*static_cast<Call*>(c))();
+      return 0;
+    }
+  };
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run::Body, &call, 0, nullptr));
+  WaitForSingleObject(thread, INFINITE);
+  CloseHandle(thread);
+}
 
 // The turn among processes, as the test sees it: the section
 // "<section>.Turn", made here if no call has made it yet.
@@ -74,13 +109,14 @@ struct SharedTurn {
 };
 
 // turn_holder.exe on the test's section: "hold" (returns once it holds the
-// turn) or "take <ms>" (see its exit code).
+// turn) or "take <ms> [<tag>]" (see its exit code).
 vt::ChildProcess StartTurnHolder(const std::string& how) {
   return vt::StartChild("\"" + vt::ProgramDirectory() + "turn_holder.exe\" " + how);
 }
 
-int TakeInAnotherProcess(uint32_t ms) {
-  vt::ChildProcess child = StartTurnHolder(std::string("take ") + ProxySectionName() + " " + std::to_string(ms));
+int TakeInAnotherProcess(uint32_t ms, LONG tag = 0) {
+  vt::ChildProcess child = StartTurnHolder(std::string("take ") + ProxySectionName() + " " + std::to_string(ms) +
+                                           (tag ? " " + std::to_string(tag) : std::string()));
   return vt::WaitChild(child, ms + 30000);
 }
 
@@ -103,6 +139,8 @@ TEST_F(ProxyTest, ACallerBehindAStuckOneTimesOutWithinItsOwnBudget) {
   EXPECT_TRUE(FakeHost::served.empty());
   EXPECT_EQ(FakeHost::Section().opcode, kNoRequest);
   EXPECT_EQ(LogLines(), std::vector<std::string>{"callfn timed out"});
+  // The turn among processes stayed the holder's.
+  EXPECT_EQ(TakeInAnotherProcess(0), 1);
 }
 
 // A call that waited 300 ms for its turn has that much less to wait for
@@ -127,15 +165,29 @@ TEST_F(ProxyTest, TheWaitForTheTurnCountsAgainstTheCallsBudget) {
 // A holder that ended without letting go (its process's tag is in the
 // word, its holder event is gone) is taken over after one wait; the
 // request goes out whole, and after the call the turn is free: another
-// process has it at once.
+// process has it at once. Between judging the holder ended and taking it
+// over, this process is stopped, and a process given the holder's tag is
+// let in: it is given another tag, and does not take the turn for its own.
+constexpr LONG kEndedTag = 0x7ffffff0;
+int g_given_the_tag = -1;
+
+void LetInAProcessGivenTheTag(GapPoint point, const volatile void* word) {
+  if (point != kGapHolderEnded || *static_cast<const volatile LONG*>(word) != kEndedTag || g_given_the_tag != -1) {
+    return;
+  }
+  g_given_the_tag = TakeInAnotherProcess(0, kEndedTag);
+}
+
 TEST_F(ProxyTest, ATurnWhoseHolderEndedIsTakenOverAndTheRequestSentWhole) {
   FakeHost::serve = Answer;
   SharedTurn turn;
   ASSERT_NE(turn.record, nullptr);
-  constexpr LONG kEndedTag = 0x7ffffff0;
   turn.record->holder = kEndedTag;
+  SetGapHook(LetInAProcessGivenTheTag);
   int32_t position = 7;
   EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  SetGapHook(nullptr);
+  EXPECT_EQ(g_given_the_tag, 1) << "a process given the ended holder's tag took the turn as well";
   EXPECT_EQ(position, 8);
   ASSERT_EQ(FakeHost::served.size(), 1u);
   EXPECT_EQ(FakeHost::served[0].args[0], 7);
@@ -147,22 +199,26 @@ TEST_F(ProxyTest, ATurnWhoseHolderEndedIsTakenOverAndTheRequestSentWhole) {
   EXPECT_EQ(TakeInAnotherProcess(0), 0);
 }
 
-// A thread of this process that ended inside its turn is taken over from
-// after one wait; the request goes out whole, and afterwards the turn is
-// free: another thread, and another process, each have it at once.
+// A thread of this process ended from outside inside its turn, holding
+// this process's turn word only, or both words, is taken over from after
+// one wait; the request goes out whole, and afterwards the turn is free:
+// another thread, and another process, each have it at once.
 TEST_F(ProxyTest, ATurnWhoseThreadEndedInsideItIsTakenOverAndTheRequestSentWhole) {
   FakeHost::serve = Answer;
-  OtherCaller ended(true);
-  ASSERT_TRUE(ended.had_turn);
-  ended.LetGo();
-  const DWORD ended_id = GetThreadId(ended.thread);
-  int32_t position = 7;
-  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
-  EXPECT_EQ(position, 8);
-  ASSERT_EQ(FakeHost::served.size(), 1u);
-  EXPECT_EQ(FakeHost::served[0].args[0], 7);
-  EXPECT_EQ(LogLines(), std::vector<std::string>{"CallerTurn holder " + std::to_string(ended_id) +
-                                                 " of this process's threads has ended; its turn is taken over"});
+  std::vector<std::string> lines;
+  for (Ending ending : {Ending::kEndedBetweenTheWords, Ending::kEndedHoldingBoth}) {
+    SCOPED_TRACE(static_cast<int>(ending));
+    OtherCaller ended(ending);
+    ASSERT_TRUE(ended.had_turn);
+    int32_t position = 7;
+    EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+    EXPECT_EQ(position, 8);
+    ASSERT_FALSE(FakeHost::served.empty());
+    EXPECT_EQ(FakeHost::served.back().args[0], 7);
+    lines.push_back("CallerTurn holder " + std::to_string(ended.thread_id) +
+                    " of this process's threads has ended; its turn is taken over");
+    EXPECT_EQ(LogLines(), lines);
+  }
   OtherCaller next;
   EXPECT_TRUE(next.had_turn);
   next.LetGo();
@@ -192,8 +248,9 @@ TEST_F(ProxyTest, ATurnNobodyCompetesForCostsNoCallToTheSystem) {
 }
 
 // A holder in another process that is paused keeps the turn: a call here
-// times out having sent nothing. Once that process has ended, the next
-// call takes the turn over, and afterwards a third process has it at once.
+// times out having sent nothing, and holds no turn afterwards. Once that
+// process has ended, the next call, from another thread, takes the turn
+// over, and afterwards a third process has it at once.
 TEST_F(ProxyTest, AHolderInAnotherProcessKeepsTheTurnWhilePausedAndLosesItWhenItEnds) {
   FakeHost::serve = Answer;
   CommsStart(kRequestSlot, kMapAllAccess, ProxySectionName(), kSectionSize);
@@ -216,7 +273,8 @@ TEST_F(ProxyTest, AHolderInAnotherProcessKeepsTheTurnWhilePausedAndLosesItWhenIt
 
   TerminateProcess(holder.process, 9);
   vt::WaitChild(holder, 10000);
-  EXPECT_EQ(LD_GetNextDevicePosition(&position), 0);
+  // From another thread: the caller that timed out holds no turn either.
+  OnAnotherThread([&] { EXPECT_EQ(LD_GetNextDevicePosition(&position), 0); });
   EXPECT_EQ(position, 8);
   const std::vector<std::string> lines = LogLines();
   ASSERT_FALSE(lines.empty());

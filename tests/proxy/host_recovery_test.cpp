@@ -298,25 +298,47 @@ TEST_F(ProxyTest, AStuckHostThatAnotherCallerReplacedAlreadyIsLeftAlone) {
   EXPECT_EQ(FakeHost::served.size(), 1u);
 }
 
-// The host ends late in the call's budget, and the new one is slow to
-// come up: the relaunch gets no budget of its own, so the call times out at
-// its one deadline, with its request taken back from the section.
-TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheSameDeadline) {
-  static int started_at;
-  started_at = -1;
-  FakeHost::before_poll = [](int poll) {
-    if (poll == kReplyBudgetMs - kLauncherWaitMs - 40) EndTheFirstHost();
-    if (!System().started.empty() && started_at < 0) started_at = poll;
-    if (started_at >= 0 && poll == started_at + 500) FakeHost::serve = Answer;
+// The host ends late in the call's budget: the relaunch gets no budget of
+// its own (the launcher's wait is cut to what is left), the new host never
+// answers the device request that it is given, and from the deadline on
+// the section's lock is held by another process. The device request, the
+// last thing the call sent, is withdrawn once, and that withdrawal waits
+// its whole while for the lock: the call ends at its one deadline plus
+// that one wait, within the bound of one call.
+int64_t g_host_ends_at_us;
+
+TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall) {
+  FakeHost::serve = Answer;
+  int32_t position = 0;
+  ASSERT_EQ(LD_GetNextDevicePosition(&position), 0);  // the host has a device
+  FakeHost::serve = nullptr;
+  const int64_t start_us = VornNowUs();
+  g_host_ends_at_us = start_us + (kReplyBudgetMs - 500) * 1000;
+  FakeHost::before_poll = [](int) {
+    if (VornNowUs() >= g_host_ends_at_us && System().started.empty()) EndTheFirstHost();
+  };
+  CommsStart(1, kMapAllAccess, ProxySectionName(), kSectionSize);
+  // The device request's first wait for its answer: none is left.
+  FakeHost::before_long_sleep = [](int) {
+    if (!System().started.empty() && FakeHost::long_sleeps.back() == 0) {
+      ASSERT_TRUE(CommsTakeLock(1));
+      FakeHost::before_long_sleep = nullptr;
+    }
   };
   StdoutCapture out;
-  int32_t position = 1;
+  position = 1;
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
+  const int64_t took_us = VornNowUs() - start_us;
+  CommsReleaseLock(1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
   EXPECT_EQ(position, 1);
   EXPECT_EQ(system_.started.size(), 1u);
-  EXPECT_GE(VornNowUs(), kReplyBudgetMs * 1000);
-  EXPECT_LE(VornNowUs(), kReplyBudgetMs * 1000 + 1000);
-  EXPECT_TRUE(FakeHost::served.empty());
-  EXPECT_EQ(FakeHost::Section().opcode, kNoRequest);
+  EXPECT_EQ(FakeHost::served.size(), 1u);
+  EXPECT_EQ(FakeHost::Section().pending_opcode, kRequestGetNextDevicePosition) << "the device request went out";
+  EXPECT_GE(took_us, (kReplyBudgetMs + kWithdrawWaitMs) * 1000);
+  EXPECT_LE(took_us, kProxyCallBoundMs * 1000);
+  const std::vector<std::string> lines = LogLines();
+  ASSERT_GE(lines.size(), 2u);
+  EXPECT_EQ(lines[lines.size() - 2], "callfn the new host program did not answer the device request in time");
+  EXPECT_EQ(lines.back(), "callfn timed out");
 }

@@ -83,10 +83,13 @@ TEST_F(ProxyTest, AnotherRequestThatStillWaitsIsLeftAlone) {
   EXPECT_EQ(FakeHost::served[1].args[0], 7);
 }
 
-// A channel that cannot be opened: -1 at once, nothing touched, no time-out.
+// A channel that cannot be opened: -1 at once, nothing touched, no time-out;
+// no host program is looked for or started (none runs here, so a launcher
+// would start one), and no launcher's second is waited.
 TEST_F(ProxyTest, WithoutAChannelEveryCallFailsAtOnce) {
   CommsStop(0);
   UseProxySectionName("No\\Such\\Namespace");
+  system_.processes.clear();
   StdoutCapture out;
   int32_t position = 3;
   int32_t info[2] = {4, 0x01020304};
@@ -101,6 +104,10 @@ TEST_F(ProxyTest, WithoutAChannelEveryCallFailsAtOnce) {
   EXPECT_EQ(FakeHost::polls, 0);
   EXPECT_EQ(out.Finish(), "");
   EXPECT_EQ(g_channel[0].view, nullptr);
+  EXPECT_EQ(system_.listings, 0);
+  EXPECT_TRUE(system_.started.empty());
+  EXPECT_TRUE(FakeHost::long_sleeps.empty());
+  EXPECT_EQ(VornNowUs(), 0);
 }
 
 // A section whose name was taken for a while (by an object of another

@@ -1,13 +1,15 @@
 // The turn word on its own: the parties are threads of the test, each with
 // an id of its own, on one record and one event. Waits are real; the seam
-// counts them, the ones that ran out, and the signals.
+// counts them, the ones that ran out, and the signals. Where two parties
+// must meet in a gap, a seam stops one there and lets the other in.
 #include "turn_word.h"
 
 #include <gtest/gtest.h>
 #include <process.h>
 
-#include <functional>
-#include <vector>
+#include "first_write_trap.h"
+#include "gap_seam.h"
+#include "thread_lock.h"
 
 namespace {
 
@@ -33,8 +35,14 @@ void CountingSignal(HANDLE event) {
   SetEvent(event);
 }
 
+// Ids that stand for takers that have ended; the take-over itself, as a
+// party's own id, is a plain compare-exchange here (the real ones, with
+// their claims, are thread_lock.h's and channel.h's).
 constexpr LONG kEndedId = 77;
-bool EndedIds(LONG id) { return id == kEndedId || id == kEndedId + 1; }
+bool TakeFromEndedIds(const TurnParty& p, volatile LONG* word, LONG seen, LONG value) {
+  const bool ended = seen == p.self || seen == kEndedId || seen == kEndedId + 1;
+  return ended && InterlockedCompareExchange(word, value, seen) == seen;
+}
 
 class TurnWord : public ::testing::Test {
  protected:
@@ -47,10 +55,11 @@ class TurnWord : public ::testing::Test {
   void TearDown() override {
     SetWaitFunction(nullptr);
     SetSignalFunction(nullptr);
+    SetGapHook(nullptr);
     SetTurnWaitMs(0);
     CloseHandle(event_);
   }
-  TurnParty Party(LONG id) { return TurnParty{&record_, event_, id, EndedIds, "the test's turn"}; }
+  TurnParty Party(LONG id) { return TurnParty{&record_, event_, id, TakeFromEndedIds, "the test's turn"}; }
   bool NoWaiters() const {
     for (LONG w : record_.waiters)
       if (w != 0) return false;
@@ -65,7 +74,7 @@ class TurnWord : public ::testing::Test {
 template <typename Body>
 struct Thread {
   explicit Thread(Body body) : body(body) {
-    handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, nullptr));
+    handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Run, this, 0, &id));
   }
   ~Thread() { Join(); }
   void Join() {
@@ -80,11 +89,8 @@ struct Thread {
   }
   Body body;
   HANDLE handle;
+  unsigned id = 0;
 };
-
-void SpinUntil(const volatile LONG& flag, LONG value) {
-  while (flag != value) YieldProcessor();
-}
 
 }  // namespace
 
@@ -126,91 +132,133 @@ TEST_F(TurnWord, AWaiterIsHandedTheTurnWhenTheHolderLetsGo) {
   EXPECT_EQ(g_counts.signals, 1);
 }
 
-// The waiter's registration and the holder's let-go, started together in
-// every order the two processors make of them, many times: the waiter
-// always gets the turn from the let-go, never from a wait that ran out.
-TEST_F(TurnWord, NoWakeUpIsLostWhenAWaiterRegistersAsTheHolderLetsGo) {
-  SetTurnWaitMs(30000);
-  constexpr LONG kRounds = 3000;
+// The waiter's registration and the holder's let-go, in both orders: the
+// let-go just before the waiter registers (its second try finds the turn
+// free), and just after (the let-go finds it, hands the turn over and
+// signals). Either way the waiter has the turn without a wait that runs
+// out, though each would last two seconds.
+TurnParty g_letting_go;
+GapPoint g_let_go_at;
+
+void LetGoThere(GapPoint point, const volatile void*) {
+  if (point != g_let_go_at || !g_letting_go.record) return;
+  const TurnParty holder = g_letting_go;
+  g_letting_go.record = nullptr;
+  LetGoOfTurn(holder);
+}
+
+TEST_F(TurnWord, NoWakeUpIsLostWhenTheHolderLetsGoAsAWaiterRegisters) {
+  SetTurnWaitMs(2000);
+  SetGapHook(LetGoThere);
   const TurnParty holder = Party(100), waiter = Party(200);
-  volatile LONG round = 0, taken = 0, failed = 0;
-  Thread thread([&] {
-    for (LONG r = 1; r <= kRounds; ++r) {
-      SpinUntil(round, r);
-      if (!TakeTurn(waiter, Deadline::In(120000))) InterlockedIncrement(&failed);
-      LetGoOfTurn(waiter);
-      InterlockedExchange(&taken, r);
-    }
-  });
-  for (LONG r = 1; r <= kRounds; ++r) {
-    ASSERT_TRUE(TakeTurn(holder, Deadline::In(120000)));
-    InterlockedExchange(&round, r);
-    for (LONG spin = 0; spin < (r * 7) % 200; ++spin) YieldProcessor();
-    LetGoOfTurn(holder);
-    SpinUntil(taken, r);
+  for (GapPoint at : {kGapTurnFoundTaken, kGapTurnRegistered}) {
+    SCOPED_TRACE(at);
+    ASSERT_TRUE(TakeTurn(holder, Deadline::In(1000)));
+    g_letting_go = holder;
+    g_let_go_at = at;
+    EXPECT_TRUE(TakeTurn(waiter, Deadline::In(10000)));
+    EXPECT_EQ(g_letting_go.record, nullptr) << "the holder did not let go there";
+    EXPECT_EQ(record_.holder, waiter.self);
+    LetGoOfTurn(waiter);
   }
-  thread.Join();
-  EXPECT_EQ(failed, 0);
   EXPECT_EQ(g_counts.ran_out, 0) << "waits that no let-go ended";
+  EXPECT_EQ(g_counts.signals, 1) << "the let-go that found the waiter registered signals, and only that one";
   EXPECT_EQ(record_.holder, 0);
   EXPECT_TRUE(NoWaiters());
 }
 
-// Four parties take the turn 2000 times each: never two at once, and each
-// party's update of a plain counter inside its turn stays whole.
-TEST_F(TurnWord, TwoPartiesNeverHoldTheTurnAtOnce) {
-  constexpr int kParties = 4, kTurns = 2000;
-  volatile LONG inside = 0, overlaps = 0, failed = 0;
-  volatile int counter = 0;
-  auto work = [&](LONG id) {
-    const TurnParty party = Party(id);
-    for (int i = 0; i < kTurns; ++i) {
-      if (!TakeTurn(party, Deadline::In(120000))) {
-        InterlockedIncrement(&failed);
-        continue;
-      }
-      if (InterlockedIncrement(&inside) != 1) InterlockedIncrement(&overlaps);
-      const int seen = counter;
-      for (int spin = 0; spin < i % 16; ++spin) YieldProcessor();
-      counter = seen + 1;
-      InterlockedDecrement(&inside);
-      LetGoOfTurn(party);
-    }
-  };
+// The turn is taken with one compare-exchange: another party that takes it
+// at the moment a taker first writes the word keeps it, and the taker
+// waits (here: gives up at once).
+TurnParty g_other;
+bool g_other_took;
+
+TEST_F(TurnWord, ATurnTakenAsATakerFirstWritesTheWordIsTheOtherPartysAlone) {
+  auto* paged = static_cast<TurnRecord*>(vt::NewPage());
+  ASSERT_NE(paged, nullptr);
+  g_other = TurnParty{paged, event_, 100, TakeFromEndedIds, "the test's turn"};
+  const TurnParty taker{paged, event_, 200, TakeFromEndedIds, "the test's turn"};
+  bool taken;
   {
-    std::vector<Thread<std::function<void()>>*> threads;
-    for (int p = 0; p < kParties; ++p) threads.push_back(new Thread<std::function<void()>>([&, p] { work(100 + p); }));
-    for (auto* t : threads) delete t;
+    vt::FirstWriteTrap trap(&paged->holder, [] { g_other_took = TakeTurn(g_other, Deadline::In(0)); });
+    taken = TakeTurn(taker, Deadline::In(0));
+    EXPECT_TRUE(trap.sprung());
   }
-  EXPECT_EQ(failed, 0);
-  EXPECT_EQ(overlaps, 0);
-  EXPECT_EQ(counter, kParties * kTurns);
-  EXPECT_EQ(record_.holder, 0);
-  EXPECT_TRUE(NoWaiters());
+  EXPECT_TRUE(g_other_took);
+  EXPECT_FALSE(taken);
+  EXPECT_EQ(paged->holder, 100);
+  vt::FreePage(paged);
 }
 
-// A holder that has ended is taken over after the first wait that ran out;
-// of two waiters that find it, one takes it over and the other gets it
-// from that one's let-go.
-TEST_F(TurnWord, AHolderThatEndedIsTakenOverOnce) {
-  SetTurnWaitMs(10);
-  record_.holder = kEndedId;
-  volatile LONG inside = 0, overlaps = 0, got = 0;
-  auto take = [&](LONG id) {
-    if (!TakeTurn(Party(id), Deadline::In(10000))) return;
-    if (InterlockedIncrement(&inside) != 1) InterlockedIncrement(&overlaps);
-    InterlockedIncrement(&got);
-    Sleep(30);
-    InterlockedDecrement(&inside);
-    LetGoOfTurn(Party(id));
-  };
-  {
-    Thread a([&] { take(100); });
-    Thread b([&] { take(200); });
+// A waiter (this thread) stopped between judging an ended thread's turn
+// ended and its compare-exchange, and let in there, on a thread of its own,
+// in turn:
+//  - another waiter, which does not take the turn over as well;
+//  - a new thread given the ended one's id, which does not take the word
+//    for its own.
+// The take-over is the one of this process's threads (thread_lock.h).
+TakeOverGuard g_guard;
+bool TakeFromEndedThreadHere(const TurnParty& p, volatile LONG* word, LONG seen, LONG value) {
+  return TakeFromEndedThread(g_guard, word, seen, value, p.self);
+}
+
+enum class LetIn { kAnotherWaiter, kTheEndedIdAnew };
+LetIn g_let_in;
+LONG g_ended_thread;
+TurnRecord* g_record;
+HANDLE g_event;
+DWORD g_judging;  // the thread to stop in the gap, until it has been
+bool g_let_in_took;
+
+unsigned __stdcall TakeAsLetIn(void*) {
+  const LONG self = g_let_in == LetIn::kAnotherWaiter ? static_cast<LONG>(GetCurrentThreadId()) : g_ended_thread;
+  g_let_in_took =
+      TakeTurn(TurnParty{g_record, g_event, self, TakeFromEndedThreadHere, "the test's turn"}, Deadline::In(30));
+  return 0;
+}
+
+void LetAnotherThreadIn(GapPoint point, const volatile void* word) {
+  if (point != kGapHolderEnded || word != &g_record->holder || GetCurrentThreadId() != g_judging) return;
+  g_judging = 0;
+  HANDLE other = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, TakeAsLetIn, nullptr, 0, nullptr));
+  WaitForSingleObject(other, INFINITE);
+  CloseHandle(other);
+}
+
+TEST_F(TurnWord, AnEndedThreadsTurnIsTakenOverByTheOneWaiterThatJudgedItEnded) {
+  SetTurnWaitMs(1);
+  // Its handle stays open to the end, so its id is not given out again.
+  Thread ended([] {});
+  ASSERT_EQ(WaitForSingleObject(ended.handle, 5000), WAIT_OBJECT_0);
+  g_ended_thread = static_cast<LONG>(ended.id);
+  g_record = &record_;
+  g_event = event_;
+  SetGapHook(LetAnotherThreadIn);
+  const TurnParty judge{&record_, event_, static_cast<LONG>(GetCurrentThreadId()), TakeFromEndedThreadHere,
+                        "the test's turn"};
+  for (LetIn let_in : {LetIn::kAnotherWaiter, LetIn::kTheEndedIdAnew}) {
+    SCOPED_TRACE(static_cast<int>(let_in));
+    g_let_in = let_in;
+    g_let_in_took = true;
+    g_judging = GetCurrentThreadId();
+    record_.holder = g_ended_thread;
+    EXPECT_TRUE(TakeTurn(judge, Deadline::In(10000)));
+    EXPECT_EQ(g_judging, 0u) << "not stopped between judging the holder ended and taking over";
+    EXPECT_FALSE(g_let_in_took);
+    EXPECT_EQ(record_.holder, judge.self);
+    LetGoOfTurn(judge);
   }
-  EXPECT_EQ(got, 2);
-  EXPECT_EQ(overlaps, 0);
-  EXPECT_EQ(record_.holder, 0);
+  EXPECT_TRUE(NoWaiters());
+  CloseTakeOverGuard(g_guard);
+}
+
+// A party that lets go of a turn taken over from it meanwhile (it was
+// thought to have ended) leaves it to its new holder.
+TEST_F(TurnWord, ALetGoLeavesATurnTakenOverMeanwhileToItsNewHolder) {
+  ASSERT_TRUE(TakeTurn(Party(100), Deadline::In(0)));
+  record_.holder = 200;
+  LetGoOfTurn(Party(100));
+  EXPECT_EQ(record_.holder, 200);
 }
 
 // A holder that runs keeps its turn however long it holds it (paused, say):
@@ -250,8 +298,9 @@ TEST_F(TurnWord, AWaiterThatEndedWhileRegisteredIsForgotten) {
 }
 
 // A party's own id in the word while it does not hold the turn was left by
-// an ended holder that had the same id: the turn is its own at once.
-TEST_F(TurnWord, APartysOwnIdLeftInTheWordCountsAsFree) {
+// an ended holder that had the same id: its take-over makes the turn its
+// own at once, without a wait.
+TEST_F(TurnWord, APartysOwnIdLeftInTheWordIsTakenOverAtOnce) {
   record_.holder = 100;
   ASSERT_TRUE(TakeTurn(Party(100), Deadline::In(0)));
   LetGoOfTurn(Party(100));
@@ -259,9 +308,9 @@ TEST_F(TurnWord, APartysOwnIdLeftInTheWordCountsAsFree) {
   EXPECT_EQ(g_counts.waits, 0);
 }
 
-// A turn handed over to a registered waiter is not the newcomer's: one that
-// cannot wait leaves it to the waiter, and passes on the signal it may have
-// taken.
+// A turn handed over is taken only by a taker that has waited: a newcomer
+// that cannot wait leaves it to the waiter, and passes on the signal it may
+// have taken.
 TEST_F(TurnWord, ANewcomerLeavesATurnHandedOverToTheWaiters) {
   record_.holder = kTurnHandedOver;
   record_.waiters[2] = 500;
