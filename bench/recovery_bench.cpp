@@ -31,7 +31,7 @@ constexpr char kHelperTail[] = "\\QX20481Bridge32.exe";
 
 void Row(const char* name, const std::vector<double>& us) {
   const Spread spread = SpreadOf(us);
-  printf("row %s %.1f %.1f\n", name, spread.median_us / 1000, spread.p99_us / 1000);
+  printf("row %s %.2f %.2f\n", name, spread.median_us / 1000, spread.p99_us / 1000);
 }
 
 // From the start of a bare process to its signal.
