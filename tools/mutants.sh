@@ -1,8 +1,10 @@
 #!/usr/bin/env bash
 # Puts each one-line fault of tools/mutants/*.patch into the tree in turn,
 # builds the test programs its header names (Build:, in the 32-bit tree,
-# which runs the channel's, the turn's and the proxy's tests), runs the
-# tests it names (Tests:, a ctest pattern) once, and prints "killed" (a
+# which runs the channel's, the turn's and the proxy's tests; Build64:, in
+# the 64-bit tree, for the 64-bit plug-in), runs the tests it names
+# (Tests:, a ctest pattern, in the tree that Tree: names, win32 unless
+# said) once, and prints "killed" (a
 # test failed, or did not end in time) or "survived"; then takes the fault
 # out again. A fault that does not apply or does not build is a failure of
 # this script. Not part of the suite (it rebuilds for every fault): run it
@@ -25,10 +27,12 @@ done
 log=$(mktemp)
 applied=""
 all_targets=""
+all_targets64=""
 finish() {
     [ -n "$applied" ] && git apply -R "$applied"
     # The tree as committed again, for the programs the faults were built into.
     [ -n "$all_targets" ] && cmake --build --preset win32 --target $all_targets >/dev/null 2>&1
+    [ -n "$all_targets64" ] && cmake --build --preset win64 --target $all_targets64 >/dev/null 2>&1
     vorn_stop_wineserver
     rm -f "$log"
 }
@@ -38,6 +42,10 @@ vorn_ensure_prefix
 vorn_start_wineserver
 
 header() { sed -n "s/^$1: //p" "$2" | head -1; }
+union() { echo "$1 $2" | tr ' ' '\n' | sed '/^$/d' | sort -u | tr '\n' ' '; }
+build() {  # <preset> <targets>
+    [ -z "$2" ] || cmake --build --preset "$1" --target $2
+}
 
 killed=0
 survived=0
@@ -46,8 +54,12 @@ for patch in "${patches[@]}"; do
     name=$(basename "$patch" .patch)
     fault=$(header Fault "$patch")
     targets=$(header Build "$patch")
+    targets64=$(header Build64 "$patch")
     tests=$(header Tests "$patch")
-    all_targets=$(echo "$all_targets $targets" | tr ' ' '\n' | sort -u | tr '\n' ' ')
+    tree=$(header Tree "$patch")
+    tree=${tree:-win32}
+    all_targets=$(union "$all_targets" "$targets")
+    all_targets64=$(union "$all_targets64" "$targets64")
     if ! git apply --check "$patch" 2>"$log"; then
         echo "BROKEN   $name: does not apply: $(head -1 "$log")"
         broken=$((broken + 1))
@@ -55,10 +67,10 @@ for patch in "${patches[@]}"; do
     fi
     git apply "$patch"
     applied=$patch
-    if ! cmake --build --preset win32 --target $targets >"$log" 2>&1; then
+    if ! { build win32 "$targets" && build win64 "$targets64"; } >"$log" 2>&1; then
         echo "BROKEN   $name: does not build: $(grep -m1 'error' "$log")"
         broken=$((broken + 1))
-    elif ctest --preset win32 -R "$tests" >"$log" 2>&1; then
+    elif ctest --preset "$tree" -R "$tests" >"$log" 2>&1; then
         echo "survived $name: $fault"
         survived=$((survived + 1))
     elif ! grep -q "tests passed" "$log"; then
