@@ -198,6 +198,19 @@ TextAnswer AskText(BridgeCall call, char* buffer, size_t size) {
   return g.record.result == kTextNoPlugin ? TextAnswer::kNoPlugin : TextAnswer::kGiven;
 }
 
+// The 32-bit plug-in's own text into `buffer`, or its null, in `*answer`;
+// false where the bridge's own text stands in for it.
+bool PluginsOwnText(BridgeCall call, char* buffer, size_t size, const char** answer) {
+  if (!g.problem.empty()) return false;
+  switch (AskText(call, buffer, size)) {
+    case TextAnswer::kGiven: *answer = buffer; return true;
+    case TextAnswer::kNull: *answer = nullptr; return true;
+    case TextAnswer::kNoPlugin:
+    case TextAnswer::kNoHelper: break;
+  }
+  return false;
+}
+
 void Attach(HMODULE module) {
   const BridgeIdentity& bridge = ThisBridge();
   if (bridge.name.empty()) {
@@ -367,27 +380,16 @@ const char* WINAPI DISPLAYDLL_Usage() {
 }
 
 const char* WINAPI DISPLAYDLL_DriverName() {
-  if (g.problem.empty()) {
-    switch (AskText(kBridgeDriverName, g.driver_name, sizeof g.driver_name)) {
-      case TextAnswer::kGiven: return g.driver_name;
-      case TextAnswer::kNull: return nullptr;
-      case TextAnswer::kNoPlugin:
-      case TextAnswer::kNoHelper: break;
-    }
-  }
+  const char* answer = nullptr;
+  if (PluginsOwnText(kBridgeDriverName, g.driver_name, sizeof g.driver_name, &answer)) return answer;
   snprintf(g.driver_name, sizeof g.driver_name, "%s (64-bit bridge)", ThisBridge().name.c_str());
   return g.driver_name;
 }
 
 const char* WINAPI DISPLAYDLL_DefaultParameters() {
-  if (g.problem.empty()) {
-    switch (AskText(kBridgeDefaultParameters, g.default_parameters, sizeof g.default_parameters)) {
-      case TextAnswer::kGiven: return g.default_parameters;
-      case TextAnswer::kNull: return nullptr;
-      case TextAnswer::kNoPlugin:
-      case TextAnswer::kNoHelper: break;
-    }
-  }
+  const char* answer = nullptr;
+  if (PluginsOwnText(kBridgeDefaultParameters, g.default_parameters, sizeof g.default_parameters, &answer))
+    return answer;
   g.default_parameters[0] = '\0';
   return g.default_parameters;
 }
