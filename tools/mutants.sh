@@ -1,16 +1,16 @@
 #!/usr/bin/env bash
-# Puts each one-line fault of tools/mutants/*.patch into the tree in turn,
-# builds the test programs its header names (Build:, in the 32-bit tree,
-# which runs the channel's, the turn's and the proxy's tests; Build64:, in
-# the 64-bit tree, for the 64-bit plug-in), runs the tests it names
-# (Tests:, a ctest pattern, in the tree that Tree: names, win32 unless
-# said) once, and prints "killed" (a
-# test failed, or did not end in time) or "survived"; then takes the fault
-# out again. A fault that does not apply or does not build is a failure of
-# this script. Not part of the suite (it rebuilds for every fault): run it
-# before changing the turn, the lock, the copy or a call's deadline, with
-# both trees built (tools/build.sh) and the files the faults touch as
-# committed. Exit status 0 when every fault was killed.
+# Puts each small fault (a line or two) of tools/mutants/*.patch into the
+# tree in turn, builds the test programs its header names (Build:, in the
+# 32-bit tree, which runs the channel's, the turn's and the proxy's tests;
+# Build64:, in the 64-bit tree, for the 64-bit plug-in), runs the tests it
+# names (Tests:, a ctest pattern, in the tree that Tree: names, win32
+# unless said) once, and prints "killed" (a test failed, or did not end in
+# time) or "survived"; then takes the fault out again. A fault that does
+# not apply or does not build is a failure of this script. Not part of the
+# suite (it rebuilds for every fault): run it before changing the turn, the
+# lock, the copy, a call's deadline, the launcher, or the 64-bit plug-in
+# and its helper, with both trees built (tools/build.sh) and the files the
+# faults touch as committed. Exit status 0 when every fault was killed.
 # Extra arguments: patterns that pick faults by file name (default: all).
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
