@@ -57,10 +57,14 @@ struct BridgeRecord {
   // SetPosition until the next call, so it costs no round trip of its own.
   int32_t position_first;
   uint32_t x, y;
-  uint32_t args[3];     // the call's arguments as the display host passed them (Init: SizeX, SizeY)
-  uint8_t data[8];      // CustomChar's eight bytes
-  int32_t result;       // ReadKey's word, CustomCharIndex's byte, a BridgeTextAnswer
-  int32_t ok;           // Init's OK byte, as the 32-bit plug-in set it
+  uint32_t args[3];  // the call's arguments as the display host passed them (Init: SizeX, SizeY)
+  uint8_t data[8];   // CustomChar's eight bytes
+  int32_t result;    // ReadKey's word, CustomCharIndex's byte, a BridgeTextAnswer
+  int32_t ok;        // Init's OK byte, as the 32-bit plug-in set it
+  // A fault that the call raised and no handler of the plug-in took: its
+  // exception code (0: none) and address. The helper went on.
+  uint32_t fault_code;
+  uint32_t fault_address;
   int32_t text_length;  // bytes in text before its terminator; bounded by the reader
   char text[kBridgeTextSize];
 };

@@ -24,20 +24,86 @@ constexpr DWORD kQuitWaitMs = 1000;
 // CreateProcess takes a command line of at most this many characters.
 constexpr size_t kCommandLineMax = 32767;
 
+// A request left with the helper, and when it is given up on.
+struct InFlight {
+  int32_t opcode = 0;  // 0: none
+  int32_t request_id = 0;
+  int64_t given_up_at_us = 0;
+  CallKind kind = CallKind::kOwn;
+};
+
 // The helper as this plug-in knows it, in one place.
 struct HelperLink {
   // A job that ends the helper when its last handle closes, that is when
   // this process ends in any way.
   ScopedHandle job;
+  bool use_job = true;
   ScopedHandle process;
   ScopedHandle ready;  // "<section>.Ready", manual-reset: the helper has loaded its plug-in
+  uint32_t number = 0;
+  // Started, not ready yet: looked at again until this time.
+  bool starting = false;
+  int64_t start_given_up_at_us = 0;
   // The helper did not answer in time: it may be stuck inside a call, so
   // the next call ends it and starts a new one.
-  bool stuck;
+  bool stuck = false;
+  InFlight in_flight;
+  // It has answered a call of the display host's own.
+  bool proven = false;
+  // Helpers that ended in a row before they answered one; the next start
+  // waits until `next_start_us`.
+  int failed_starts = 0;
+  int64_t next_start_us = 0;
 };
 HelperLink g_link;
 
 bool HelperEnded() { return !g_link.process || WaitForSingleObject(g_link.process.get(), 0) == WAIT_OBJECT_0; }
+
+int64_t BackOffMs(int failed_starts) {
+  int64_t ms = kFirstBackOffMs;
+  for (int i = 1; i < failed_starts && ms < kLongestBackOffMs; ++i) ms *= 2;
+  return ms < kLongestBackOffMs ? ms : kLongestBackOffMs;
+}
+
+// The helper is gone (ended by itself, or by us): a failed start unless it
+// had answered the display host. Said once when helpers start failing, not
+// at every start.
+void CountEnd() {
+  g_link.process.reset();
+  g_link.starting = false;
+  g_link.in_flight = InFlight{};
+  if (g_link.proven) {
+    g_link.failed_starts = 0;
+    g_link.next_start_us = 0;
+  } else {
+    ++g_link.failed_starts;
+    g_link.next_start_us = VornNowUs() + BackOffMs(g_link.failed_starts) * 1000;
+    if (g_link.failed_starts == 1)
+      LogWritef("Helper",
+                "the plug-in keeps failing: its helper ended before it answered a call; the next is started after "
+                "%lld ms, and after twice as long each time it fails again, up to %lld ms",
+                static_cast<long long>(BackOffMs(1)), static_cast<long long>(kLongestBackOffMs));
+  }
+  g_link.proven = false;
+}
+
+// A helper found ended by itself, as soon as it is found: its pause runs
+// from its end, not from the next call.
+void NoteEnded(const char* when) {
+  DWORD status = 0;
+  GetExitCodeProcess(g_link.process.get(), &status);
+  LogWritef("Helper", "the helper ended %s, exit status 0x%lx", when, status);
+  CountEnd();
+}
+
+void MarkProven() {
+  if (g_link.proven) return;
+  g_link.proven = true;
+  if (g_link.failed_starts >= 1)
+    LogWritef("Helper", "the plug-in answers again, after %d helpers in a row had failed", g_link.failed_starts);
+  g_link.failed_starts = 0;
+  g_link.next_start_us = 0;
+}
 
 // A job that ends the helper when its last handle closes, that is when
 // this process ends in any way. The helper's own children (the host
@@ -78,22 +144,24 @@ bool ResetReadyEvent() {
   return ResetEvent(g_link.ready.get()) != 0;
 }
 
-// Waits until the new helper has loaded its plug-in, or has ended, or the
-// deadline has passed. True when it is ready.
-bool AwaitReady(const Deadline& deadline) {
+// Waits until the helper being started has loaded its plug-in, or has
+// ended, or the deadline has passed. kPending while it may still get ready.
+HelperCall AwaitReady(const Deadline& deadline) {
   while (!deadline.Passed()) {
     if (VornWaitEither(g_link.ready.get(), g_link.process.get(), deadline.LeftMs(kReplyWaitMs))) break;
   }
-  if (WaitForSingleObject(g_link.ready.get(), 0) == WAIT_OBJECT_0) return true;
-  if (HelperEnded()) {
-    DWORD status = 0;
-    GetExitCodeProcess(g_link.process.get(), &status);
-    LogWritef("Helper", "the helper ended as it started, exit status %lu", status);
-  } else {
-    LogWrite("Helper", "the helper was not ready in time");
-    g_link.stuck = true;
+  if (WaitForSingleObject(g_link.ready.get(), 0) == WAIT_OBJECT_0) {
+    g_link.starting = false;
+    return HelperCall::kAnswered;
   }
-  return false;
+  if (HelperEnded()) {
+    NoteEnded("as it started");
+    return HelperCall::kNoAnswer;
+  }
+  if (VornNowUs() < g_link.start_given_up_at_us) return HelperCall::kPending;
+  LogWrite("Helper", "the helper was not ready in time");
+  g_link.stuck = true;
+  return HelperCall::kNoAnswer;
 }
 
 HelperCall StartHelper(const Deadline& deadline) {
@@ -103,7 +171,7 @@ HelperCall StartHelper(const Deadline& deadline) {
   }
   const std::string section = BridgeSectionName(ThisBridge().name, GetCurrentProcessId());
   if (!BridgeOpen(section.c_str()) || !ResetReadyEvent()) return HelperCall::kNoHelper;
-  if (!g_link.job) g_link.job.reset(KillOnCloseJob());
+  if (!g_link.job && g_link.use_job) g_link.job.reset(KillOnCloseJob());
 
   std::string command_line = CommandLine(section);
   if (command_line.size() >= kCommandLineMax) {
@@ -128,15 +196,18 @@ HelperCall StartHelper(const Deadline& deadline) {
     LogWritef("Helper", "could not put the helper into the job, error %lu; it watches this process instead",
               GetLastError());
   ResumeThread(thread.get());
+  ++g_link.number;
+  g_link.starting = true;
+  g_link.start_given_up_at_us = VornNowUs() + kHelperCallBudgetMs * 1000;
   LogWritef("Helper", "started %s, process %lu", HelperPath(), static_cast<unsigned long>(process.dwProcessId));
-  return AwaitReady(deadline) ? HelperCall::kAnswered : HelperCall::kNoAnswer;
+  return AwaitReady(deadline);
 }
 
-void EndHelper(const Deadline& deadline) {
+void EndHelper(DWORD wait_ms) {
   if (!g_link.process) return;
   TerminateProcess(g_link.process.get(), 0);
-  VornWaitEither(g_link.process.get(), nullptr, deadline.LeftMs(kQuitWaitMs));
-  g_link.process.reset();
+  VornWaitEither(g_link.process.get(), nullptr, wait_ms);
+  CountEnd();
 }
 
 // The bridge's hop of the round trip (round_trip.h): the helper, woken by
@@ -146,6 +217,8 @@ void EndHelper(const Deadline& deadline) {
 // one its session back before the next call (plugin64_entry_points.cpp).
 struct HelperHop {
   int32_t slot = kBridgeSlot;
+  CallKind kind;
+  Unanswered unanswered;
 
   void SignalAndAwaitReply(const Deadline& deadline) {
     Signal();
@@ -157,15 +230,17 @@ struct HelperHop {
   }
   bool ServerEnded(int32_t) { return HelperEnded(); }
   CallOutcome ReplaceServer(const Deadline&, LastSent&) { return kCallNotAnswered; }
-  void Answered(const BridgeRecord&, const BridgeRecord&) {}
+  void Answered(const BridgeRecord&, const BridgeRecord&) {
+    if (kind == CallKind::kOwn) MarkProven();
+  }
   void Unanswered(const BridgeRecord& request, CallOutcome why) {
-    if (why == kCallTimedOut) {
+    if (why == kCallTimedOut && unanswered == Unanswered::kLeaveInFlight) {
+      g_link.in_flight = InFlight{request.opcode, request.request_id, VornNowUs() + kHelperCallBudgetMs * 1000, kind};
+    } else if (why == kCallTimedOut) {
       // It may be stuck inside a call: the next call ends it and starts a new one.
       g_link.stuck = true;
       LogWritef("Helper", "no answer to call %d within the call's %lld ms", static_cast<int>(request.opcode),
                 static_cast<long long>(kHelperCallBudgetMs));
-    } else {
-      LogWritef("Helper", "the helper ended during call %d", static_cast<int>(request.opcode));
     }
   }
 };
@@ -174,26 +249,72 @@ struct HelperHop {
 
 const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
 
-bool HelperNeedsStart() { return g_link.stuck || HelperEnded(); }
+bool HelperNeedsStart() { return g_link.stuck || g_link.starting || HelperEnded(); }
 
-HelperCall EnsureHelper(const Deadline& deadline) {
+uint32_t HelperNumber() { return g_link.number; }
+
+HelperCall EnsureHelper(const Deadline& start_deadline, bool despite_back_off) {
   if (g_link.stuck) {
     LogWrite("Helper", "the helper did not answer in time; it is replaced");
-    EndHelper(deadline);
+    EndHelper(start_deadline.LeftMs(kQuitWaitMs));
     g_link.stuck = false;
   }
-  if (!HelperEnded()) return HelperCall::kAnswered;
-  if (g_link.process) LogWrite("Helper", "the helper has ended; a new one is started");
-  g_link.process.reset();
-  if (deadline.Passed()) return HelperCall::kNoAnswer;
-  return StartHelper(deadline);
+  if (!HelperEnded()) return g_link.starting ? AwaitReady(start_deadline) : HelperCall::kAnswered;
+  if (g_link.process) NoteEnded("between calls");
+  if (!despite_back_off && g_link.failed_starts > 0 && VornNowUs() < g_link.next_start_us)
+    return HelperCall::kBackingOff;
+  if (start_deadline.Passed()) return HelperCall::kNoAnswer;
+  if (g_link.number > 0) LogWrite("Helper", "a new one is started");
+  return StartHelper(start_deadline);
 }
 
-HelperCall HelperRoundTrip(BridgeRecord& record, const Deadline& deadline) {
-  const HelperCall helper = EnsureHelper(deadline);
-  if (helper != HelperCall::kAnswered) return helper;
-  HelperHop hop;
-  return RoundTrip(hop, record, false, deadline) == kCallAnswered ? HelperCall::kAnswered : HelperCall::kNoAnswer;
+bool HelperSettle(const Deadline& deadline, BridgeRecord* answer, bool* had_answer) {
+  *had_answer = false;
+  InFlight& out = g_link.in_flight;
+  if (out.opcode == 0) return true;
+  BridgeRecord request = {};
+  request.opcode = out.opcode;
+  request.request_id = out.request_id;
+  for (;;) {
+    if (CommsRecv(kBridgeSlot, answer, kBridgeRecordSize, deadline) && IsAnswerTo(request, *answer)) {
+      if (out.kind == CallKind::kOwn) MarkProven();
+      out = InFlight{};
+      *had_answer = true;
+      return true;
+    }
+    if (HelperEnded()) {
+      NoteEnded("during a call left with it");
+      return false;
+    }
+    if (VornNowUs() >= out.given_up_at_us) {
+      LogWritef("Helper", "no answer to call %d within %lld ms", static_cast<int>(out.opcode),
+                static_cast<long long>(kHelperCallBudgetMs));
+      WithdrawRequest<BridgeRecord>(kBridgeSlot, LastSent{out.opcode, out.request_id});
+      out = InFlight{};
+      g_link.stuck = true;
+      return false;
+    }
+    if (deadline.Passed()) return false;
+    const Deadline wait = out.given_up_at_us < deadline.at_us() ? Deadline::At(out.given_up_at_us) : deadline;
+    VornWaitEither(g_link.process.get(), g_channel[kBridgeSlot].events[kReplyEvent], wait.LeftMs(kReplyWaitMs));
+  }
+}
+
+HelperCall HelperSend(BridgeRecord& record, const Deadline& deadline, CallKind kind, Unanswered unanswered) {
+  if (HelperEnded() || g_link.starting || g_link.in_flight.opcode != 0) return HelperCall::kNoAnswer;
+  HelperHop hop{kBridgeSlot, kind, unanswered};
+  LastSent sent;
+  const CallOutcome outcome = Exchange(hop, record, false, deadline, sent);
+  if (outcome == kCallAnswered) return HelperCall::kAnswered;
+  if (outcome == kCallNotAnswered && HelperEnded()) NoteEnded("during the call");
+  if (outcome == kCallTimedOut && unanswered == Unanswered::kLeaveInFlight) return HelperCall::kPending;
+  WithdrawRequest<BridgeRecord>(kBridgeSlot, sent);
+  return HelperCall::kNoAnswer;
+}
+
+void HelperRefused() {
+  LogWrite("Helper", "the new helper's plug-in did not take the session back; the helper is ended");
+  EndHelper(kQuitWaitMs);
 }
 
 void HelperRelease() {
@@ -203,10 +324,20 @@ void HelperRelease() {
     quit.request_id = CommsNextRequestNumber();
     CommsSend(kBridgeSlot, &quit, kBridgeRecordSize);
     CommsSignal(kBridgeSlot, kRequestEvent);
-    WaitForSingleObject(g_link.process.get(), kQuitWaitMs);
+    // One stuck in its plug-in never reads that: it is ended, job or no
+    // job (the display host may run in a job that allows none of ours).
+    if (WaitForSingleObject(g_link.process.get(), kQuitWaitMs) != WAIT_OBJECT_0)
+      TerminateProcess(g_link.process.get(), 0);
   }
   g_link.process.reset();
   g_link.ready.reset();
   g_link.job.reset();  // ends a helper that is still there
   g_link.stuck = false;
+  g_link.starting = false;
+  g_link.in_flight = InFlight{};
+  g_link.proven = false;
+  g_link.failed_starts = 0;
+  g_link.next_start_us = 0;
 }
+
+void UseHelperJob(bool use) { g_link.use_job = use; }

@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debug_log.h"
+#include "guarded_call.h"
 #include "typed_export.h"
 
 namespace {
@@ -54,8 +55,27 @@ void Plugin32Calls::SetLoadProblem(const char* path, unsigned long error, bool f
 }
 
 bool Plugin32Calls::Serve(BridgeRecord& record) {
+  record.fault_code = 0;
+  record.fault_address = 0;
+  if (record.opcode == kBridgeQuit) return false;
+  struct Call {
+    Plugin32Calls* calls;
+    BridgeRecord* record;
+  } call{this, &record};
+  GuardedFault fault;
+  if (!GuardedCall([](void* c) { static_cast<Call*>(c)->calls->Make(*static_cast<Call*>(c)->record); }, &call,
+                   &fault)) {
+    record.fault_code = fault.code;
+    record.fault_address = fault.address;
+    ClearText(record);
+    record.result = record.opcode == kBridgeReadKey ? 0xFF00 : 0;
+  }
+  return true;
+}
+
+void Plugin32Calls::Make(BridgeRecord& record) {
   const uint32_t* a = record.args;
-  if (record.opcode != kBridgeQuit && record.position_first && set_position) set_position(record.x, record.y);
+  if (record.position_first && set_position) set_position(record.x, record.y);
   // A text call of a plug-in that could not be loaded says why.
   const auto text_call = [&](TextFn fn) {
     if (loaded_) return SetAnswer(record, fn ? fn() : "");
@@ -70,9 +90,9 @@ bool Plugin32Calls::Serve(BridgeRecord& record) {
         text_call(nullptr);
         break;
       }
-      uint8_t ok = 0;
-      const char* answer = init(a[0], a[1], record.text, &ok);
-      record.ok = ok;
+      // The OK byte lands in the record itself: a fault later in Init
+      // leaves it as the plug-in set it.
+      const char* answer = init(a[0], a[1], record.text, reinterpret_cast<uint8_t*>(&record.ok));
       SetAnswer(record, answer);
       break;
     }
@@ -117,8 +137,6 @@ bool Plugin32Calls::Serve(BridgeRecord& record) {
     case kBridgeUsage: text_call(usage); break;
     case kBridgeDriverName: text_call(driver_name); break;
     case kBridgeDefaultParameters: text_call(default_parameters); break;
-    case kBridgeQuit: break;
     default: LogWritef("Helper", "unknown call %d", static_cast<int>(record.opcode)); break;
   }
-  return record.opcode != kBridgeQuit;
 }

@@ -34,10 +34,13 @@ struct Plugin32Calls : DisplaySessionEntries {
   // no such file. Init and the setup dialog's texts then say so.
   void SetLoadProblem(const char* path, unsigned long error, bool file_exists);
   // Makes the call `record` asks for and puts its results into it; false
-  // when the helper is to end.
+  // when the helper is to end. A fault inside the plug-in that it does not
+  // handle itself ends the call, not the helper: the record then says so
+  // (fault_code), with the answers of a call that gave none.
   bool Serve(BridgeRecord& record);
 
  private:
+  void Make(BridgeRecord& record);
   bool loaded_ = false;
   char problem_[2 * MAX_PATH] = {};
 };

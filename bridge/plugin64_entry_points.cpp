@@ -22,6 +22,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "display_entry_names.h"
+#include "fault_tally.h"
 #include "helper_link.h"
 #include "own_exports.h"
 #include "plugin32_entries.h"
@@ -50,10 +51,16 @@ struct BridgeState {
   uint32_t entries = kAllDisplayEntries;  // the 32-bit plug-in's
   std::string problem;                    // why the 32-bit plug-in cannot be served; empty when it can
   bool session = false;                   // that Init succeeded
+  // The helper whose plug-in has the session (HelperNumber), and whether
+  // the Init that gives it back to a new one is still out.
+  uint32_t helper_with_session = 0;
+  bool giving_back_init = false;
   bool position_pending = false;
   uint32_t pending_x = 0, pending_y = 0;
   SessionReplay replay;
+  FaultTally faults;
   BridgeRecord record;
+  BridgeRecord late;  // an answer that came after its call had returned
   char init_text[kBridgeTextSize + 2 * MAX_PATH];
   char usage[kBridgeTextSize + 2 * MAX_PATH];
   char driver_name[kBridgeTextSize];
@@ -61,9 +68,18 @@ struct BridgeState {
 };
 BridgeState g;
 
-// Every display host call takes one deadline at its start, and all it
-// does draws on it: a new helper, the session given back, the call.
-Deadline CallDeadline() { return Deadline::In(kHelperCallBudgetMs); }
+// How long a display host call may wait for the helper. A quick call
+// (one whose result the display host can do without) waits kQuickCallMs
+// for answers, apart from a helper start; the others wait as long as the
+// plug-in's own call may take. All a call does draws on these.
+struct CallTime {
+  bool quick;
+  Deadline answers;
+
+  static CallTime Quick() { return CallTime{true, Deadline::In(kQuickCallMs)}; }
+  static CallTime Full() { return CallTime{false, Deadline::In(kHelperCallBudgetMs)}; }
+  Unanswered IfUnanswered() const { return quick ? Unanswered::kLeaveInFlight : Unanswered::kTakeBack; }
+};
 
 void SetRecordText(const char* text, size_t n) {
   memcpy(g.record.text, text, n);
@@ -72,88 +88,170 @@ void SetRecordText(const char* text, size_t n) {
 }
 
 // Every call carries a SetPosition that came before it and has not gone yet.
-HelperCall Call(BridgeCall call, const Deadline& deadline) {
+HelperCall Call(BridgeCall call, const CallTime& time, CallKind kind = CallKind::kOwn) {
   g.record.opcode = call;
   g.record.position_first = g.position_pending ? 1 : 0;
   g.record.x = g.pending_x;
   g.record.y = g.pending_y;
   g.position_pending = false;
-  return HelperRoundTrip(g.record, deadline);
+  const HelperCall outcome = HelperSend(g.record, time.answers, kind, time.IfUnanswered());
+  if (outcome == HelperCall::kAnswered) g.faults.Note(g.record);
+  return outcome;
 }
 
 // A call with up to three byte arguments.
-HelperCall CallWith(BridgeCall call, const Deadline& deadline, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
+HelperCall CallWith(BridgeCall call, const CallTime& time, CallKind kind, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
   g.record.args[0] = a;
   g.record.args[1] = b;
   g.record.args[2] = c;
-  return Call(call, deadline);
+  return Call(call, time, kind);
 }
 
-HelperCall CallInit(uint32_t size_x, uint32_t size_y, const char* parameters, const Deadline& deadline) {
+HelperCall CallInit(uint32_t size_x, uint32_t size_y, const char* parameters, const CallTime& time, CallKind kind) {
   SetRecordText(parameters, strlen(parameters));
   g.record.ok = 0;
-  return CallWith(kBridgeInit, deadline, Byte(size_x), Byte(size_y));
+  return CallWith(kBridgeInit, time, kind, Byte(size_x), Byte(size_y));
 }
 
-HelperCall CallWrite(const char* text, size_t n, const Deadline& deadline) {
+HelperCall CallWrite(const char* text, size_t n, const CallTime& time, CallKind kind) {
   SetRecordText(text, n);
-  return Call(kBridgeWrite, deadline);
+  return Call(kBridgeWrite, time, kind);
 }
 
-HelperCall CallCustomChar(uint32_t character, const uint8_t* data, const Deadline& deadline) {
+HelperCall CallCustomChar(uint32_t character, const uint8_t* data, const CallTime& time, CallKind kind) {
   memset(g.record.data, 0, sizeof g.record.data);
   if (data) memcpy(g.record.data, data, sizeof g.record.data);
-  return CallWith(kBridgeCustomChar, deadline, Byte(character));
+  return CallWith(kBridgeCustomChar, time, kind, Byte(character));
 }
 
-// A setting the session holds, given again.
-bool Replay(BridgeCall call, const SessionReplay::Setting& setting, const Deadline& deadline) {
-  if (!setting.set) return true;
-  return CallWith(call, deadline, setting.args[0], setting.args[1], setting.args[2]) == HelperCall::kAnswered;
+// The helper's plug-in now has the session, or has refused it.
+void SessionTaken(const BridgeRecord& init_answer) {
+  if (init_answer.ok == 1) {
+    g.helper_with_session = HelperNumber();
+    return;
+  }
+  HelperRefused();
 }
 
-// A new helper's 32-bit plug-in knows nothing of the session: it is given
-// Init with the session's sizes and parameters, the custom characters, the
-// settings, the lines written so far, and the cursor where the display
-// host left it, all within the deadline of the call that found the helper
-// gone. That call's own arguments are written only after this.
-bool RestoreSession(const Deadline& deadline) {
-  const bool had_pending = g.position_pending;
-  const uint32_t x = had_pending ? g.pending_x : g.replay.x, y = had_pending ? g.pending_y : g.replay.y;
+// An answer that came after its call had returned.
+void TakeLateAnswer(const BridgeRecord& answer) {
+  g.faults.Note(answer);
+  if (answer.opcode == kBridgeInit && g.giving_back_init) {
+    g.giving_back_init = false;
+    SessionTaken(answer);
+  }
+}
+
+// A setting the session holds and the plug-in owes, given.
+bool GiveSetting(BridgeCall call, SessionReplay::Setting& setting, const CallTime& time) {
+  if (!setting.owed) return true;
+  setting.owed = false;
+  return CallWith(call, time, CallKind::kGivingBack, setting.args[0], setting.args[1], setting.args[2]) ==
+         HelperCall::kAnswered;
+}
+
+// What the plug-in owes of the session, as it stands now (not the calls
+// that led to it): the custom characters, the settings, each line from its
+// first column, and then the cursor where the display host left it, which
+// the next call carries. An item counts as given once sent: an answer
+// that has to be waited for comes before anything else is sent, and a
+// helper that ends owes everything anew.
+bool GiveWhatIsOwed(const CallTime& time) {
+  SessionReplay& replay = g.replay;
+  if (!replay.Owes()) return true;
+  // The display host's SetPosition not yet carried goes after what is owed.
+  if (g.position_pending) replay.cursor_owed = true;
   g.position_pending = false;
-  const SessionReplay& replay = g.replay;
-  bool restored =
-      CallInit(replay.size_x, replay.size_y, replay.parameters.c_str(), deadline) == HelperCall::kAnswered &&
-      g.record.ok == 1;
-  if (!restored) LogWrite("Helper", "the new helper could not take the session over");
-  for (size_t i = 0; restored && i < replay.custom_chars.size(); ++i)
-    restored = CallCustomChar(replay.custom_chars[i].first, replay.custom_chars[i].second.data(), deadline) ==
-               HelperCall::kAnswered;
-  restored = restored && Replay(kBridgeSetContrast, replay.contrast, deadline) &&
-             Replay(kBridgeSetBrightness, replay.brightness, deadline) &&
-             Replay(kBridgeSetBacklight, replay.backlight, deadline);
-  for (size_t i = 0; restored && i < replay.gpos.size(); ++i)
-    restored = CallWith(kBridgeSetGpo, deadline, replay.gpos[i].first, replay.gpos[i].second) == HelperCall::kAnswered;
-  restored = restored && Replay(kBridgeSetFan, replay.fan, deadline) && Replay(kBridgeSetColor, replay.color, deadline);
-  for (size_t line = 0; restored && line < replay.lines.size(); ++line) {
-    if (!replay.written[line]) continue;
+  for (auto& defined : replay.custom_chars) {
+    if (!defined.owed) continue;
+    defined.owed = false;
+    if (CallCustomChar(defined.slot, defined.data.data(), time, CallKind::kGivingBack) != HelperCall::kAnswered)
+      return false;
+  }
+  if (!GiveSetting(kBridgeSetContrast, replay.contrast, time) ||
+      !GiveSetting(kBridgeSetBrightness, replay.brightness, time) ||
+      !GiveSetting(kBridgeSetBacklight, replay.backlight, time))
+    return false;
+  for (auto& gpo : replay.gpos) {
+    if (!gpo.owed) continue;
+    gpo.owed = false;
+    if (CallWith(kBridgeSetGpo, time, CallKind::kGivingBack, gpo.number, gpo.state) != HelperCall::kAnswered)
+      return false;
+  }
+  if (!GiveSetting(kBridgeSetFan, replay.fan, time) || !GiveSetting(kBridgeSetColor, replay.color, time)) return false;
+  for (size_t line = 0; line < replay.lines.size(); ++line) {
+    if (!replay.line_owed[line]) continue;
+    replay.line_owed[line] = false;
+    replay.cursor_owed = true;
     g.position_pending = true;
     g.pending_x = 1;
     g.pending_y = static_cast<uint32_t>(line + 1);
-    restored = CallWrite(replay.lines[line].data(), replay.lines[line].size(), deadline) == HelperCall::kAnswered;
+    if (CallWrite(replay.lines[line].data(), replay.lines[line].size(), time, CallKind::kGivingBack) !=
+        HelperCall::kAnswered)
+      return false;
   }
-  g.position_pending = true;
-  g.pending_x = x;
-  g.pending_y = y;
-  return restored;
+  if (replay.cursor_owed) {
+    replay.cursor_owed = false;
+    g.position_pending = true;
+    g.pending_x = replay.x;
+    g.pending_y = replay.y;
+  }
+  return true;
 }
 
-// The helper for a call that needs one: a new helper is given the session
-// back first. Each entry point asks before it writes its own arguments
-// into the record, which the session's calls use too.
-bool HelperReady(const Deadline& deadline) {
-  if (g.session && HelperNeedsStart()) return RestoreSession(deadline);
-  return true;
+// A helper free to take the call, its plug-in holding the session and all
+// of it, or why not: an answer still out, a helper that is starting or
+// could not be started, helpers that keep failing (quick calls start none
+// before the pause is over), or a plug-in that would not take the session
+// back. A new helper's plug-in is given Init with the session's sizes and
+// parameters, then what it owes (GiveWhatIsOwed). Each entry point asks
+// before it writes its own arguments into the record, which these calls
+// use too.
+HelperCall PluginReady(CallTime& time) {
+  // A quick call only looks for an answer still out: the call that left it
+  // has waited for it already.
+  bool had_answer = false;
+  const bool settled = HelperSettle(time.quick ? Deadline::In(0) : time.answers, &g.late, &had_answer);
+  if (had_answer) TakeLateAnswer(g.late);
+  if (!settled && !HelperNeedsStart()) return HelperCall::kPending;
+  if (HelperNeedsStart()) {
+    const Deadline start = time.quick ? Deadline::In(kHelperStartWaitMs) : time.answers;
+    const HelperCall helper = EnsureHelper(start, !time.quick);
+    if (helper != HelperCall::kAnswered) return helper;
+    if (time.quick) time.answers = Deadline::In(kQuickCallMs);  // the start is paid apart
+  }
+  if (!g.session) return HelperCall::kAnswered;
+  if (g.helper_with_session != HelperNumber()) {
+    g.replay.OweAll();
+    g.position_pending = false;
+    const HelperCall init =
+        CallInit(g.replay.size_x, g.replay.size_y, g.replay.parameters.c_str(), time, CallKind::kGivingBack);
+    g.giving_back_init = init == HelperCall::kPending;
+    if (init != HelperCall::kAnswered) return init;
+    SessionTaken(g.record);
+    if (g.helper_with_session != HelperNumber()) return HelperCall::kNoAnswer;
+  }
+  return GiveWhatIsOwed(time) ? HelperCall::kAnswered : HelperCall::kPending;
+}
+
+// A call that could not reach the plug-in: a SetPosition waiting to go
+// with it is owed instead.
+void Missed() {
+  if (!g.position_pending) return;
+  g.position_pending = false;
+  g.replay.cursor_owed = true;
+}
+
+// A call that gives the display host nothing back: true when it reached
+// the plug-in or is with the helper on its way there.
+bool QuickCall(BridgeCall call, uint32_t a = 0, uint32_t b = 0, uint32_t c = 0) {
+  CallTime time = CallTime::Quick();
+  if (PluginReady(time) != HelperCall::kAnswered) {
+    Missed();
+    return false;
+  }
+  const HelperCall outcome = CallWith(call, time, CallKind::kOwn, a, b, c);
+  return outcome == HelperCall::kAnswered || outcome == HelperCall::kPending;
 }
 
 const char* LogPath() {
@@ -186,12 +284,12 @@ enum class TextAnswer { kGiven, kNull, kNoPlugin, kNoHelper };
 
 // One of the setup dialog's texts from the 32-bit plug-in, into `buffer`.
 TextAnswer AskText(BridgeCall call, char* buffer, size_t size) {
-  const Deadline deadline = CallDeadline();
-  if (!HelperReady(deadline)) return TextAnswer::kNoHelper;
+  CallTime time = CallTime::Full();
+  if (PluginReady(time) != HelperCall::kAnswered) return TextAnswer::kNoHelper;
   g.record.text_length = 0;
   g.record.text[0] = '\0';
   g.record.result = kTextGiven;
-  if (Call(call, deadline) != HelperCall::kAnswered) return TextAnswer::kNoHelper;
+  if (Call(call, time) != HelperCall::kAnswered || g.record.fault_code != 0) return TextAnswer::kNoHelper;
   const int32_t n = BoundedTextLength(g.record);
   snprintf(buffer, size, "%.*s", static_cast<int>(n), g.record.text);
   if (g.record.result == kTextNull) return TextAnswer::kNull;
@@ -227,11 +325,9 @@ void Attach(HMODULE module) {
 }
 
 // The calls that set something on the display: the session keeps the last
-// setting, so that a new helper's plug-in is given it too.
+// setting, owed to the plug-in while it could not be given.
 void CallAndKeep(BridgeCall call, SessionReplay::Setting& setting, uint32_t a, uint32_t b = 0, uint32_t c = 0) {
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline)) CallWith(call, deadline, a, b, c);
-  SessionReplay::Set(setting, a, b, c);
+  SessionReplay::Set(setting, QuickCall(call, a, b, c), a, b, c);
 }
 
 }  // namespace
@@ -258,7 +354,9 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char*
              static_cast<int>(kBridgeTextSize - 1));
     return g.init_text;
   }
-  const HelperCall outcome = CallInit(size_x, size_y, text, CallDeadline());
+  CallTime time = CallTime::Full();
+  HelperCall outcome = PluginReady(time);
+  if (outcome == HelperCall::kAnswered) outcome = CallInit(size_x, size_y, text, time, CallKind::kOwn);
   if (outcome == HelperCall::kNoHelper) {
     MissingHelperText(g.init_text, sizeof g.init_text);
     return g.init_text;
@@ -267,12 +365,18 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char*
     snprintf(g.init_text, sizeof g.init_text, "%s did not answer; see %s", kHelperProgram, LogPath());
     return g.init_text;
   }
-  const int32_t n = BoundedTextLength(g.record);
-  memcpy(g.init_text, g.record.text, static_cast<size_t>(n) + 1);
   // The OK byte as the plug-in set it: the display host reads anything but 1 as failure.
   if (ok) *ok = static_cast<uint8_t>(g.record.ok);
+  if (g.record.fault_code != 0) {
+    snprintf(g.init_text, sizeof g.init_text, "the 32-bit plug-in raised exception 0x%08lx in Init; see %s",
+             static_cast<unsigned long>(g.record.fault_code), LogPath());
+    return g.init_text;
+  }
+  const int32_t n = BoundedTextLength(g.record);
+  memcpy(g.init_text, g.record.text, static_cast<size_t>(n) + 1);
   if (g.record.ok == 1) {
     g.session = true;
+    g.helper_with_session = HelperNumber();
     g.replay.Begin(size_x, size_y, text);
   }
   return g.record.result == kTextNull ? nullptr : g.init_text;
@@ -283,19 +387,17 @@ void WINAPI DISPLAYDLL_Done() {
   // (unless it has no Init, and so never needed one).
   const bool has_init = (g.entries & EntryBit(kEntryInit)) != 0;
   if (!g.session && HelperNeedsStart() && has_init) return;
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline)) Call(kBridgeDone, deadline);
+  CallTime time = CallTime::Full();
+  if (PluginReady(time) == HelperCall::kAnswered) Call(kBridgeDone, time);
   g.session = false;
   g.position_pending = false;
+  g.faults.Flush();
 }
 
 void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) {
   // Two in a row: the first goes on its own, so the plug-in sees both.
-  if (g.position_pending) {
-    const Deadline deadline = CallDeadline();
-    if (HelperReady(deadline)) Call(kBridgeSetPosition, deadline);
-  }
-  g.replay.SetPosition(x, y);
+  if (g.position_pending) QuickCall(kBridgeSetPosition);
+  g.replay.SetPosition(x, y, true);
   g.position_pending = true;
   g.pending_x = Byte(x);
   g.pending_y = Byte(y);
@@ -303,39 +405,53 @@ void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y) {
 
 void WINAPI DISPLAYDLL_Write(const char* text) {
   if (!text) text = "";
-  size_t left = strlen(text);
-  const Deadline deadline = CallDeadline();
-  const bool ready = HelperReady(deadline);
-  g.replay.Write(text, left);
-  if (!ready) return;
+  const size_t length = strlen(text);
+  CallTime time = CallTime::Quick();
+  bool given = PluginReady(time) == HelperCall::kAnswered;
+  if (!given) Missed();
   // A text longer than the record goes in pieces, each written where the
-  // one before it left the plug-in's cursor.
-  do {
+  // one before it left the plug-in's cursor. Pieces that cannot go leave
+  // the line owed, to be given whole.
+  for (size_t sent = 0; given;) {
+    const size_t left = length - sent;
     const size_t n = left < static_cast<size_t>(kBridgeTextSize - 1) ? left : kBridgeTextSize - 1;
-    if (CallWrite(text, n, deadline) != HelperCall::kAnswered) return;
-    text += n;
-    left -= n;
-  } while (left > 0);
+    const HelperCall outcome = CallWrite(text + sent, n, time, CallKind::kOwn);
+    sent += n;
+    if (outcome == HelperCall::kPending) given = sent == length;
+    if (outcome == HelperCall::kNoAnswer || outcome == HelperCall::kNoHelper) given = false;
+    if (outcome != HelperCall::kAnswered || sent == length) break;
+  }
+  g.replay.Write(text, length, given);
 }
 
 void WINAPI DISPLAYDLL_CustomChar(uint32_t character, const uint8_t* data) {
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline)) CallCustomChar(character, data, deadline);
-  if (data) g.replay.CustomChar(character, data);
+  CallTime time = CallTime::Quick();
+  bool given = PluginReady(time) == HelperCall::kAnswered;
+  if (given) {
+    const HelperCall outcome = CallCustomChar(character, data, time, CallKind::kOwn);
+    given = outcome == HelperCall::kAnswered || outcome == HelperCall::kPending;
+  } else {
+    Missed();
+  }
+  if (data) g.replay.CustomChar(character, data, given);
 }
 
 uint8_t WINAPI DISPLAYDLL_CustomCharIndex(uint32_t index) {
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline) && CallWith(kBridgeCustomCharIndex, deadline, Byte(index)) == HelperCall::kAnswered)
+  CallTime time = CallTime::Quick();
+  if (PluginReady(time) == HelperCall::kAnswered &&
+      CallWith(kBridgeCustomCharIndex, time, CallKind::kOwn, Byte(index)) == HelperCall::kAnswered &&
+      g.record.fault_code == 0)
     return static_cast<uint8_t>(g.record.result);
+  Missed();
   const uint32_t i = index & 0xFF;
   return i >= 1 && i <= 8 ? kDefaultCustomCodes[i - 1] : static_cast<uint8_t>(i);
 }
 
 uint16_t WINAPI DISPLAYDLL_ReadKey() {
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline) && Call(kBridgeReadKey, deadline) == HelperCall::kAnswered)
+  CallTime time = CallTime::Quick();
+  if (PluginReady(time) == HelperCall::kAnswered && Call(kBridgeReadKey, time) == HelperCall::kAnswered)
     return static_cast<uint16_t>(g.record.result);
+  Missed();
   return kNoKey;
 }
 
@@ -348,9 +464,7 @@ void WINAPI DISPLAYDLL_SetBrightness(uint32_t level) {
 }
 
 void WINAPI DISPLAYDLL_SetGPO(uint32_t gpo, uint32_t on) {
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline)) CallWith(kBridgeSetGpo, deadline, Byte(gpo), Byte(on));
-  g.replay.SetGpo(Byte(gpo), Byte(on));
+  g.replay.SetGpo(Byte(gpo), Byte(on), QuickCall(kBridgeSetGpo, Byte(gpo), Byte(on)));
 }
 
 void WINAPI DISPLAYDLL_SetFan(uint32_t t1, uint32_t t2) {
@@ -361,10 +475,7 @@ void WINAPI DISPLAYDLL_SetColor(uint32_t red, uint32_t green, uint32_t blue) {
   CallAndKeep(kBridgeSetColor, g.replay.color, Byte(red), Byte(green), Byte(blue));
 }
 
-void WINAPI DISPLAYDLL_PowerResume() {
-  const Deadline deadline = CallDeadline();
-  if (HelperReady(deadline)) Call(kBridgePowerResume, deadline);
-}
+void WINAPI DISPLAYDLL_PowerResume() { QuickCall(kBridgePowerResume); }
 
 // A text the plug-in returned null stays null; one that could not be had
 // says why where the setup dialog shows it.

@@ -7,7 +7,12 @@
 // SetBrightness, SetFan, PowerResume or DefaultParameters); its build
 // RecordingDisplayAll.dll exports all of them, and answers DefaultParameters
 // with a null pointer. A copy with a file "<its name>.fail-start" beside it
-// fails its own start-up, so that it cannot be loaded. Its answers:
+// fails its own start-up, so that it cannot be loaded. Cue files beside it
+// make each Write misbehave after it is recorded, for as long as they lie
+// there: "<name>.fault" reads through a null pointer (an access violation
+// the plug-in does not handle), "<name>.overflow" overflows the stack (a
+// fault no handler can take), "<name>.block" waits until the file is gone
+// (a device that stops taking bytes). Its answers:
 // Init fails when the parameters hold "fail"; "load=<name>" makes Init load
 // that library by name and "open=<file>" open that file, and record where
 // each was found. CustomCharIndex(i) is i + 16 for 1..8, else 0; ReadKey
@@ -38,6 +43,7 @@ constexpr unsigned kKeys = 5;  // polls that may give a key
 struct Recorder {
   std::string calls_path;  // "<own file name>.calls"
   std::string name;        // own file name without ".dll"
+  std::string cue_stem;    // own path without ".dll", for the cue files
   unsigned key_calls = 0;
   char init_text[512];
   char usage[256];
@@ -145,7 +151,34 @@ __declspec(dllexport) void WINAPI DISPLAYDLL_SetPosition(uint32_t x, uint32_t y)
   Record("SetPosition %08x %08x", x, y);
 }
 
-__declspec(dllexport) void WINAPI DISPLAYDLL_Write(const char* text) { Record("Write %s", Quoted(text).c_str()); }
+namespace {
+
+bool Cued(const char* kind) { return GetFileAttributesA((g.cue_stem + kind).c_str()) != INVALID_FILE_ATTRIBUTES; }
+
+// Deep enough to run through any stack; volatile, so that it is neither
+// folded into a loop nor its frame left out.
+int Overflow(volatile int depth) {
+  volatile char frame[4096];
+  frame[0] = static_cast<char>(depth);
+  if (depth < 0) return 0;  // never: only there so that the recursion has an end
+  return Overflow(depth + 1) + frame[0];
+}
+
+void Misbehave() {
+  if (Cued(".fault")) {
+    volatile int* volatile handle = nullptr;
+    Record("  read through a null pointer: %d", *handle);
+  }
+  if (Cued(".overflow")) Record("  overflowed: %d", Overflow(0));
+  while (Cued(".block")) Sleep(10);
+}
+
+}  // namespace
+
+__declspec(dllexport) void WINAPI DISPLAYDLL_Write(const char* text) {
+  Record("Write %s", Quoted(text).c_str());
+  Misbehave();
+}
 
 __declspec(dllexport) void WINAPI DISPLAYDLL_CustomChar(uint32_t character, const uint8_t* data) {
   Record("CustomChar %08x %02x %02x %02x %02x %02x %02x %02x %02x", character, data[0], data[1], data[2], data[3],
@@ -209,9 +242,9 @@ BOOL WINAPI DllMain(HINSTANCE, DWORD reason, LPVOID) {
     g.name = file;
     if (g.name.size() > 4) g.name.resize(g.name.size() - 4);
     g.calls_path = g.name + ".calls";
-    std::string marker = own;
-    marker = marker.substr(0, marker.size() > 4 ? marker.size() - 4 : 0) + ".fail-start";
-    if (GetFileAttributesA(marker.c_str()) != INVALID_FILE_ATTRIBUTES) return FALSE;
+    g.cue_stem = own;
+    g.cue_stem.resize(g.cue_stem.size() > 4 ? g.cue_stem.size() - 4 : 0);
+    if (Cued(".fail-start")) return FALSE;
   }
   return TRUE;
 }

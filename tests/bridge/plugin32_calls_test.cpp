@@ -5,9 +5,13 @@
 #include "plugin32_calls.h"
 
 #include <gtest/gtest.h>
+#include <windows.h>
 
+#include <cstdint>
 #include <cstring>
 #include <string>
+
+#include "guarded_call.h"
 
 extern const char kBridgeLogName[] = "plugin32_calls_test";
 
@@ -49,4 +53,85 @@ TEST(Plugin32Calls, TheTextThePluginReadsEndsInsideTheRecordWhateverItsLengthSay
       EXPECT_EQ(g_seen_length, bound);
     }
   }
+}
+
+namespace {
+
+int g_calls;
+volatile int* volatile g_nowhere = nullptr;  // a handle its vanished device left null
+
+void WINAPI FaultingWrite(const char*) {
+  ++g_calls;
+  *g_nowhere = 1;
+}
+const char* WINAPI InitThatFaultsAfterItsOk(uint32_t, uint32_t, const char*, uint8_t* ok) {
+  *ok = 1;
+  return reinterpret_cast<const char*>(static_cast<uintptr_t>(*g_nowhere));
+}
+uint16_t WINAPI FaultingReadKey() { return static_cast<uint16_t>(*g_nowhere); }
+
+void TakeOwnFault(void* taken) {
+  GuardedFault inner;
+  *static_cast<bool*>(taken) = !GuardedCall([](void*) { *g_nowhere = 2; }, nullptr, &inner);
+}
+
+}  // namespace
+
+// A fault inside a plug-in call ends that call only: the record says which
+// fault, the answers are those of a call that gave none, and the helper and
+// the plug-in's state go on, call after call.
+TEST(Plugin32Calls, AFaultInsideACallEndsThatCallAndThePluginGoesOn) {
+  Plugin32Calls calls;
+  calls.Load(GetModuleHandleA(nullptr));
+  calls.write = FaultingWrite;
+  calls.init = InitThatFaultsAfterItsOk;
+  calls.read_key = FaultingReadKey;
+  static BridgeRecord record;
+  g_calls = 0;
+  // The code is the system's: an access violation natively; under user-mode
+  // emulation of 32-bit code it may report another, the same every time.
+  uint32_t code = 0;
+  for (int i = 0; i < 200; ++i) {
+    record = BridgeRecord{};
+    record.opcode = kBridgeWrite;
+    record.text_length = 3;
+    memcpy(record.text, "abc", 4);
+    ASSERT_TRUE(calls.Serve(record));
+    if (i == 0) code = record.fault_code;
+    EXPECT_NE(record.fault_code, 0u);
+    EXPECT_EQ(record.fault_code, code);
+    EXPECT_EQ(record.text_length, 0);
+  }
+  EXPECT_EQ(g_calls, 200);
+  EXPECT_NE(record.fault_address, 0u);
+
+  record = BridgeRecord{};
+  record.opcode = kBridgeInit;
+  ASSERT_TRUE(calls.Serve(record));
+  EXPECT_EQ(record.fault_code, code);
+  EXPECT_EQ(record.ok, 1) << "the OK byte as the plug-in set it before its fault";
+
+  record = BridgeRecord{};
+  record.opcode = kBridgeReadKey;
+  ASSERT_TRUE(calls.Serve(record));
+  EXPECT_EQ(record.result, 0xFF00);
+
+  calls.write = SeeWrite;
+  record = BridgeRecord{};
+  record.opcode = kBridgeWrite;
+  record.text_length = 5;
+  memcpy(record.text, "fine!", 6);
+  ASSERT_TRUE(calls.Serve(record));
+  EXPECT_EQ(record.fault_code, 0u);
+  EXPECT_EQ(g_seen_length, 5u);
+}
+
+// A handler of the plug-in's own takes its fault first: the guard around
+// the call never sees it.
+TEST(Plugin32Calls, APluginsOwnHandlerTakesItsFaultBeforeTheGuard) {
+  bool taken = false;
+  GuardedFault outer;
+  EXPECT_TRUE(GuardedCall(TakeOwnFault, &taken, &outer));
+  EXPECT_TRUE(taken);
+  EXPECT_EQ(outer.code, 0u);
 }
