@@ -10,9 +10,10 @@
 // fails its own start-up, so that it cannot be loaded. Cue files beside it
 // make each Write misbehave after it is recorded, for as long as they lie
 // there: "<name>.fault" reads through a null pointer (an access violation
-// the plug-in does not handle), "<name>.overflow" overflows the stack (a
-// fault no handler can take), "<name>.block" waits until the file is gone
-// (a device that stops taking bytes). Its answers:
+// the plug-in does not handle), "<name>.crash" does so in a thread of its
+// own and waits for it (a fault that no handler around the call can take),
+// "<name>.block" waits until the file is gone (a device that stops taking
+// bytes). Its answers:
 // Init fails when the parameters hold "fail"; "load=<name>" makes Init load
 // that library by name and "open=<file>" open that file, and record where
 // each was found. CustomCharIndex(i) is i + 16 for 1..8, else 0; ReadKey
@@ -155,13 +156,9 @@ namespace {
 
 bool Cued(const char* kind) { return GetFileAttributesA((g.cue_stem + kind).c_str()) != INVALID_FILE_ATTRIBUTES; }
 
-// Deep enough to run through any stack; volatile, so that it is neither
-// folded into a loop nor its frame left out.
-int Overflow(volatile int depth) {
-  volatile char frame[4096];
-  frame[0] = static_cast<char>(depth);
-  if (depth < 0) return 0;  // never: only there so that the recursion has an end
-  return Overflow(depth + 1) + frame[0];
+DWORD WINAPI FaultOnItsOwnThread(void*) {
+  volatile int* volatile handle = nullptr;
+  return static_cast<DWORD>(*handle);
 }
 
 void Misbehave() {
@@ -169,7 +166,10 @@ void Misbehave() {
     volatile int* volatile handle = nullptr;
     Record("  read through a null pointer: %d", *handle);
   }
-  if (Cued(".overflow")) Record("  overflowed: %d", Overflow(0));
+  if (Cued(".crash")) {
+    HANDLE thread = CreateThread(nullptr, 0, FaultOnItsOwnThread, nullptr, 0, nullptr);
+    if (thread) WaitForSingleObject(thread, INFINITE);
+  }
   while (Cued(".block")) Sleep(10);
 }
 

@@ -14,7 +14,16 @@
 #               results on both paths (ReadKey, which LCD Smartie polls on a
 #               timer, counted apart), the same settings found beside the
 #               program, in the current directory and beside the plug-in;
-#               the entry points it lacks are never called.
+#               the entry points it lacks are never called;
+#   faults      RecordingDisplay.dll bridged in the 64-bit build, on a clock
+#               screen, told by cue files to fault in every Write (taken
+#               around the call: one helper throughout, the log says it
+#               once), then to fault in a thread of its own (no handler
+#               around the call can take that: each helper ends at once,
+#               never held by the crash dialog, and new ones start after a
+#               growing pause), then to
+#               behave again: the writes come back by themselves, with the
+#               current clock, and the close leaves no helper.
 # Exit status 0 (passed), 1 (failed), 77 (LCD Smartie is absent: not run).
 set -euo pipefail
 case_name=$1 bin32=$2 bin64=$3 smartie=$4 prefix=$5
@@ -211,7 +220,70 @@ run_recording() {
     head -n 20 "$bridged"
 }
 
+# The helper processes, by their Linux process ids, one a line.
+helper_pids() { pgrep -f 'QX20481Bridge32\.exe' || true; }
+writes() { cat "$1/RecordingDisplay.calls" 2>/dev/null | grep -c '^Write ' || true; }
+# Waits up to <seconds> for more than <n> writes in <app>.
+await_writes() {
+    local app=$1 n=$2 seconds=$3
+    for _ in $(seq 1 $((seconds * 10))); do
+        [ "$(writes "$app")" -gt "$n" ] && return 0
+        sleep 0.1
+    done
+    return 1
+}
+
+run_faults() {
+    local app=$work/faults cue
+    install "$app" 64 RecordingDisplay.dll 'p=1' 'clock below' '$Time(hh:nn:ss)'
+    cp "$bin32/RecordingDisplay.dll" "$app/displays/"
+    cp "$bin64/QX20481.dll" "$app/displays/QX20481.dll"
+    cp "$bin32/QX20481Bridge32.exe" "$bin32/vorn-check.exe" "$app/"
+    (cd "$app" && wine vorn-check.exe --bridge 'displays\RecordingDisplay.dll' </dev/null) ||
+        fail "vorn-check.exe --bridge did not bridge RecordingDisplay.dll"
+    cue="$app/displays/RecordingDisplay-32bit/RecordingDisplay"
+    local log="$app/logs/RecordingDisplay.bridge.log"
+    start_smartie "$app"
+    await_writes "$app" 2 20 || fail "LCD Smartie never wrote to RecordingDisplay.dll"
+    local helper
+    helper=$(helper_pids)
+    [ "$(echo "$helper" | wc -w)" = 1 ] || fail "not one helper: $helper"
+
+    # Faults that the guard around each call takes: the same helper goes on.
+    : >"$cue.fault"
+    local n
+    n=$(writes "$app")
+    await_writes "$app" $((n + 3)) 20 || fail "the writes stopped while the plug-in faulted"
+    rm "$cue.fault"
+    [ "$(helper_pids)" = "$helper" ] || fail "a caught fault cost the helper (was $helper, now $(helper_pids))"
+    [ "$(grep -c 'Write raised exception' "$log")" = 1 ] || fail "the fault was not logged once: $(cat "$log")"
+
+    # Faults that no handler takes: each helper ends at once, none is held.
+    : >"$cue.crash"
+    n=$(writes "$app")
+    await_writes "$app" $((n + 2)) 20 || fail "no write reached a new helper while the plug-in crashed"
+    sleep 4
+    rm "$cue.crash"
+    pgrep -f winedbg >/dev/null && fail "a crashed helper is held by the debugger"
+    grep -q 'the helper ended' "$log" || fail "the helpers' ends are not logged: $(cat "$log")"
+    [ "$(grep -c 'the plug-in keeps failing' "$log")" = 1 ] || fail "'keeps failing' not logged once: $(cat "$log")"
+    # Back by itself, within the longest pause, with the clock as it is now.
+    n=$(writes "$app")
+    await_writes "$app" $((n + 2)) 40 || fail "the writes did not come back after the plug-in behaved again"
+    local now last
+    now=$(date +%s)
+    last=$(grep '^Write "[0-9][0-9]:' "$app/RecordingDisplay.calls" | tail -n 1 | sed 's/^Write "\(..\):\(..\):\(..\).*/\1:\2:\3/')
+    [ -n "$last" ] || fail "no clock written after the plug-in was back"
+    local late=$(( (now - $(date -d "$last" +%s) + 86400) % 86400 ))
+    [ "$late" -le 3 ] || fail "the plug-in was given a clock $late s old ($last), not the current one"
+    close_smartie 64
+    [ -z "$(helper_pids)" ] || fail "a helper still runs after LCD Smartie has gone"
+    echo "OK: caught faults kept helper $helper; crashes ended helpers at once; the writes came back with the clock"
+    cat "$log"
+}
+
 case $case_name in
+    faults) run_faults ;;
     pad32) run_pad 32 ;;
     pad64) run_pad 64 ;;
     recording) run_recording ;;
