@@ -260,6 +260,7 @@ TEST_F(BridgeLink, HelpersThatKeepEndingAreStartedAfterAGrowingPauseAndNoCallPay
     const int64_t took = TimedMs([] { DISPLAYDLL_Write("tick"); });
     longest = std::max(longest, took);
     if (Starts(NewNotes()) > 0) start_times_ms.push_back(at_ms);
+    if (start_times_ms.size() > 9) break;  // a start at every call: seen already, at no more cost
     AdvanceVirtualClock((250 - took) * 1000);
   }
   // The pauses between starts: the first at once, then doubling, at most 30 s.
