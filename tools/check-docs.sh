@@ -82,14 +82,12 @@ check_page() {
     # Markdown links, relative to the page.
     while read -r name; do
         [ -n "$name" ] || continue
-        name=${name%%#*}
-        [ -n "$name" ] || continue
         case "$name" in *://* | mailto:*) continue ;; esac
         if [ ! -e "$(dirname "$page")/$name" ]; then
             echo "$rel: link $name does not exist"
             faults=$((faults + 1))
         fi
-    done < <(grep -oE '\]\([^) ]+\)' "$page" | sed -E 's/^\]\(//; s/\)$//' | sort -u)
+    done < <(grep -oE '\]\([^) ]+\)' "$page" | sed -E 's/^\]\(//; s/\)$//; s/#.*//' | sort -u)
     return $((faults > 255 ? 255 : faults))
 }
 
