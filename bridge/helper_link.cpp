@@ -301,7 +301,8 @@ bool HelperSettle(const Deadline& deadline, BridgeRecord* answer, bool* had_answ
 }
 
 HelperCall HelperSend(BridgeRecord& record, const Deadline& deadline, CallKind kind, Unanswered unanswered) {
-  if (HelperEnded() || g_link.starting || g_link.in_flight.opcode != 0) return HelperCall::kNoAnswer;
+  // PluginReady has just looked at the helper: its end shows in the exchange.
+  if (!g_link.process || g_link.starting || g_link.in_flight.opcode != 0) return HelperCall::kNoAnswer;
   HelperHop hop{kBridgeSlot, kind, unanswered};
   LastSent sent;
   const CallOutcome outcome = Exchange(hop, record, false, deadline, sent);
