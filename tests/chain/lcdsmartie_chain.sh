@@ -220,8 +220,16 @@ run_recording() {
     head -n 20 "$bridged"
 }
 
-# The helper processes, by their Linux process ids, one a line.
-helper_pids() { pgrep -f 'QX20481Bridge32\.exe' || true; }
+# Processes of this prefix whose command line holds <pattern>, by their
+# Linux process ids, one a line: other tests' prefixes may run the same.
+prefix_pids() {
+    local p
+    for p in $(pgrep -f "$1" || true); do
+        grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" 2>/dev/null && echo "$p"
+    done
+    return 0
+}
+helper_pids() { prefix_pids 'QX20481Bridge32\.exe'; }
 writes() { cat "$1/RecordingDisplay.calls" 2>/dev/null | grep -c '^Write ' || true; }
 # Waits up to <seconds> for more than <n> writes in <app>.
 await_writes() {
@@ -264,7 +272,7 @@ run_faults() {
     await_writes "$app" $((n + 2)) 20 || fail "no write reached a new helper while the plug-in crashed"
     sleep 4
     rm "$cue.crash"
-    pgrep -f winedbg >/dev/null && fail "a crashed helper is held by the debugger"
+    [ -z "$(prefix_pids winedbg)" ] || fail "a crashed helper is held by the debugger"
     grep -q 'the helper ended' "$log" || fail "the helpers' ends are not logged: $(cat "$log")"
     [ "$(grep -c 'the plug-in keeps failing' "$log")" = 1 ] || fail "'keeps failing' not logged once: $(cat "$log")"
     # Back by itself, within the longest pause, with the clock as it is now.

@@ -13,13 +13,18 @@ Trap g_trap;
 
 constexpr SIZE_T kPage = 4096;
 
-LONG CALLBACK OnFault(EXCEPTION_POINTERS* e) {
-  const EXCEPTION_RECORD& r = *e->ExceptionRecord;
-  if (r.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || r.NumberParameters < 2 || !g_trap.page) {
-    return EXCEPTION_CONTINUE_SEARCH;
-  }
+// Where 32-bit code runs under user-mode emulation (qemu-i386), Wine
+// reports a write to a read-only page as an illegal instruction, without
+// the address written: while the trap is set, that is taken for its write.
+bool TrapWrite(const EXCEPTION_RECORD& r) {
+  if (r.ExceptionCode == EXCEPTION_ILLEGAL_INSTRUCTION) return true;
+  if (r.ExceptionCode != EXCEPTION_ACCESS_VIOLATION || r.NumberParameters < 2) return false;
   char* at = reinterpret_cast<char*>(r.ExceptionInformation[1]);
-  if (at < g_trap.page || at >= g_trap.page + kPage || InterlockedExchange(&g_trap.sprung, 1) != 0) {
+  return at >= g_trap.page && at < g_trap.page + kPage;
+}
+
+LONG CALLBACK OnFault(EXCEPTION_POINTERS* e) {
+  if (!g_trap.page || !TrapWrite(*e->ExceptionRecord) || InterlockedExchange(&g_trap.sprung, 1) != 0) {
     return EXCEPTION_CONTINUE_SEARCH;
   }
   DWORD old;
