@@ -378,6 +378,7 @@ TEST_F(ProxyTest, AStuckHostThatAnotherCallerReplacedAlreadyIsLeftAlone) {
 // its whole while for the lock: the call ends at its one deadline plus
 // that one wait, within the bound of one call.
 int64_t g_host_ends_at_us;
+constexpr int kPausesPastTheDeadline = 20 * static_cast<int>(kWithdrawWaitMs);
 
 TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall) {
   FakeHost::serve = Answer;
@@ -397,11 +398,21 @@ TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall)
       FakeHost::before_long_sleep = nullptr;
     }
   };
+  // The withdrawal's pauses for the lock: one whose pauses the call's clock
+  // did not count would pause on past its deadline; the lock is freed
+  // after many of them, and the call would end early.
+  static int pauses;
+  pauses = 0;
+  SetPauseHook([](uint32_t) {
+    if (++pauses == kPausesPastTheDeadline) CommsReleaseLock(1);
+  });
   StdoutCapture out;
   position = 1;
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
   const int64_t took_us = VornNowUs() - start_us;
-  CommsReleaseLock(1);
+  SetPauseHook(nullptr);
+  EXPECT_LT(pauses, kPausesPastTheDeadline) << "paused on past the deadline";
+  if (pauses < kPausesPastTheDeadline) CommsReleaseLock(1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
   EXPECT_EQ(position, 1);
   EXPECT_EQ(system_.started.size(), 1u);
