@@ -4,17 +4,24 @@
 #   tools/compare-release.sh <release> <rebuilt file> <commit> <empty or new work folder>
 # Signed files are compared with their signatures taken out (osslsigncode
 # remove-signature), so a signed release equals its unsigned rebuild but for
-# the signatures. A file that differs is named with its first differing
-# offset and the structures its differing bytes fall in (tools/pe.sh), or,
-# for text, its first differing lines. A signed setup program is compared
-# by the files in it (7z) and by its bytes up to its packed data.
-# Exit status: 0 the same (but for signatures), 1 it differs, 2 it could
-# not be checked.
+# the signatures. BUILDINFO names the versions of the tools that packed the
+# release: where only those differ, they are a note, not a difference; the
+# result says "NOT" only when bytes that the commit builds differ. A file
+# that differs is named with its first differing offset and the structures
+# its differing bytes fall in (tools/pe.sh), or, for text, its first
+# differing lines. A signed setup program whose bytes differ is compared by
+# the files in it (7z) and by its bytes up to its packed data; it is
+# accepted only when 7z gives the same set of files from both, the
+# installer script ([NSIS].nsi) among them, since the script is packed data
+# that no signature vouches for. Exit status: 0 the same (but for
+# signatures and tool versions), 1 it differs, 2 it could not be checked.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export LC_ALL=C TZ=UTC
-release=$1 rebuilt=$2 commit=$3 work=$4
+absolute() { echo "$(cd "$(dirname "$1")" && pwd)/$(basename "$1")"; }
+release=$(absolute "$1") rebuilt=$(absolute "$2") commit=$3 work=$4
 mkdir -p "$work"
+work=$(absolute "$work")
 give_up() { echo "$*" >&2; exit 2; }
 case $(head -c 2 "$release") in
 PK) kind=zip ;;
@@ -48,13 +55,24 @@ describe() {
     fi
 }
 
-differ=0 signed=0
+# BUILDINFO's lines of tool versions, and its other lines.
+tool_lines() { tr -d '\r' <"$1" | sed -n '/^built with:$/,/^Check it against/{/^  /p}'; }
+other_lines() { tr -d '\r' <"$1" | sed '/^built with:$/,/^Check it against/{/^  /d}'; }
+
+differ=0 signed=0 tools_differ=0
 # Compares <file> of the release, named <name>, with <rebuilt file>.
 compare() {
     local file=$1 name=$2 rebuilt=$3 mark=""
     if [ ! -f "$rebuilt" ]; then
         echo "ONLY IN THE RELEASE: $name"
         differ=$((differ + 1))
+        return
+    fi
+    if [ "$name" = BUILDINFO ] && ! cmp -s "$file" "$rebuilt" && [ "$(other_lines "$file")" = "$(other_lines "$rebuilt")" ]; then
+        echo "same:    $name, but for the tool versions it names (a note, not a difference):"
+        { diff <(tool_lines "$file") <(tool_lines "$rebuilt") || true; } |
+            sed -n '/^[<>]/{s/^</  release:/;s/^>/  rebuild:/;s/^/        /;p}'
+        tools_differ=1
         return
     fi
     if is_pe "$file" && is_signed "$file"; then
@@ -146,18 +164,32 @@ else
     7z x -y -aou -o"$work/release" "$release" >/dev/null || give_up "7z cannot unpack $release"
     7z x -y -aou -o"$work/rebuilt" "$rebuilt" >/dev/null || give_up "7z cannot unpack the rebuilt setup program"
     compare_folders "$work/release" "$work/rebuilt" "$(cd "$work/release" && find . -type f | sed 's|^\./||' | sort)"
+    # The files alone do not vouch for the packed data: the installer script
+    # is packed there too, and must have come out of both.
+    script='[NSIS].nsi'
+    if [ ! -f "$work/rebuilt/$script" ]; then
+        [ "$differ" -ne 0 ] || [ "$signed" -eq 0 ] ||
+            give_up "7z gave no installer script ($script) from the rebuilt setup program: the packed data of the" \
+                "signed one cannot be checked file by file with this 7z; check the zip, or use a 7z that unpacks the script"
+    elif [ ! -f "$work/release/$script" ]; then
+        echo "DIFFERS: no installer script ($script) came out of the release's packed data"
+        differ=$((differ + 1))
+    fi
     [ "$differ" -ne 0 ] || [ "$signed" -eq 0 ] ||
         echo "its packed data differs because the files in it are signed: their signatures are packed with them"
 fi
 
 [ -z "${signer:-}" ] || echo "signed:  $signed files, by $signer"
-if [ "$differ" -eq 0 ] && [ "$signed" -eq 0 ]; then
+if [ "$differ" -eq 0 ] && [ "$signed" -eq 0 ] && [ "$tools_differ" -eq 0 ]; then
     # Every file is the same and none is signed, yet the bytes differ.
     echo "DIFFERS: the files are the same, but not how $(basename "$release") packs them (its headers, order, times or compression)"
     differ=1
 fi
 if [ "$differ" -eq 0 ]; then
-    echo "result:  the release is what commit $commit builds, but for its signatures"
+    but=()
+    [ "$signed" -eq 0 ] || but+=("its signatures")
+    [ "$tools_differ" -eq 0 ] || but+=("the tool versions BUILDINFO names")
+    echo "result:  the release is what commit $commit builds, but for $(IFS=/; echo "${but[*]}" | sed 's|/| and |')"
     exit 0
 fi
 echo "result:  $differ difference(s): the release is NOT what commit $commit builds"
