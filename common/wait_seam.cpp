@@ -108,9 +108,16 @@ void SetVirtualClock(bool on) {
 
 void AdvanceVirtualClock(int64_t microseconds) { g_virtual_us += microseconds; }
 
+namespace {
+PauseHook g_pause_hook;
+}  // namespace
+
+void SetPauseHook(PauseHook hook) { g_pause_hook = hook; }
+
 void VornPauseMs(uint32_t milliseconds) {
   Sleep(milliseconds);
   MoveVirtualClock(milliseconds);
+  if (g_pause_hook) g_pause_hook(milliseconds);
 }
 
 void VornSleep(uint32_t milliseconds) {

@@ -54,6 +54,11 @@ void AdvanceVirtualClock(int64_t microseconds);
 // but which no test's sleep stands in for (a test's fake host takes the
 // very lock in its sleep).
 void VornPauseMs(uint32_t milliseconds);
+// Tests: runs `hook` after every pause, with its milliseconds (null: none
+// again), so that a test sees a waiter that pauses past its deadline and
+// can end what it waits for.
+using PauseHook = void (*)(uint32_t milliseconds);
+void SetPauseHook(PauseHook hook);
 
 // Replaces the sleep; null restores the real one. A replaced sleep also
 // stands in for the time that VornWait lets pass: the wait then runs the

@@ -35,7 +35,8 @@ bool ServeAndWriteAnswer() {
 // same folder, must stay whole.
 NamedMutex g_host_mutex;  // kept until the process ends
 
-// Set once the host serves, and kept for its life (host_program_names.h).
+// Set once the host can serve, and kept until it stops serving
+// (host_program_names.h).
 ScopedHandle g_ready;
 
 void SayReady() {
@@ -63,11 +64,27 @@ bool FirstHostOfTheSection() {
   return false;
 }
 
+// Before the host stops serving: a launcher that looks from now on waits
+// for this process's end and starts another host, which may take the
+// section at once. (A launcher that holds the event already sees it reset.)
+void StopServing() {
+  if (g_ready) ResetEvent(g_ready.get());
+  g_ready.reset();
+  if (g_host_mutex) g_host_mutex.Release();
+  g_host_mutex.Close();
+}
+
 }  // namespace
 
 int RunPollLoop() {
   if (!FirstHostOfTheSection()) return 0;
   CommsStart(kRequestSlot, kMapWrite, kSectionName, kSectionSize);
+  if (!g_channel[kRequestSlot].view) {
+    // It could never answer: its launcher sees it end, not ready.
+    LogWritef("Init", "the section %s could not be opened; this host ends", kSectionName);
+    StopServing();
+    return 1;
+  }
   bind_vendor_library();
   SayReady();
   const bool signals = g_channel[kRequestSlot].events[kRequestEvent] != nullptr;
@@ -105,6 +122,7 @@ int RunPollLoop() {
     reply_to_signal = false;
     idle_us += VornNowUs() - before;
     if (idle_us >= kIdleExitMs * 1000) {
+      StopServing();
       LogWrite("Got", "Bored");
       return 0;
     }

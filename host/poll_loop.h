@@ -25,10 +25,9 @@ constexpr uint32_t kQuietWaitMs = 100;
 constexpr uint32_t kPollingWaitMs = 1;
 constexpr int64_t kPollingSpellMs = 60000;
 
-// The mutex that the one running host program holds, named after the section.
-constexpr char kHostMutexSuffix[] = ".Host";
-
 // Opens the channel, ends at once (status 0) when another host program
 // already serves it, binds the vendor library and runs the loop; returns
-// the exit status (0) at the idle exit.
+// the exit status (0) at the idle exit, 1 when the section could not be
+// opened. Says that it is ready (host_program_names.h) only once it can
+// serve, and no longer from the moment it stops.
 int RunPollLoop();

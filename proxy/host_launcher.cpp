@@ -96,38 +96,72 @@ bool AwaitHostReady(const Deadline& deadline) {
   return false;
 }
 
+// Whether a host serves the section: it holds the one host's mutex. Asked
+// when a started host ended before it was ready, which it does when it
+// finds that mutex held (by a host that the process list did not show,
+// past its first 1024 entries). Under the launcher's turn, so that no host
+// that another launcher starts meanwhile finds the mutex held by this look.
+bool AnotherHostServes(const Deadline& deadline) {
+  char name[MAX_PATH];
+  if (!CommsObjectName(kRequestSlot, kHostMutexSuffix, name, sizeof name)) return false;
+  LauncherTurn turn(deadline);
+  ScopedHandle mutex(OpenMutexA(SYNCHRONIZE | MUTEX_MODIFY_STATE, FALSE, name));
+  if (!mutex) return false;  // no host has it open
+  const DWORD got = WaitForSingleObject(mutex.get(), 0);
+  if (got == WAIT_TIMEOUT) return true;
+  // Free, or left by a host that ended holding it.
+  if (got == WAIT_OBJECT_0 || got == WAIT_ABANDONED) ReleaseMutex(mutex.get());
+  return false;
+}
+
+enum class Launch { kFound, kStarted, kNone, kTooLate };
+
+// Under the launcher's turn: ends a stuck host when `replace_stuck`, then
+// finds a running host or starts one. Nothing is started once the deadline
+// has passed.
+Launch FindOrStartHost(const char* program, bool replace_stuck, const Deadline& deadline) {
+  LauncherTurn turn(deadline);
+  // A stuck host stays marked as such until a launcher gets this far.
+  if (deadline.Passed()) return Launch::kTooLate;
+  if (replace_stuck) {
+    EndStuckHost(program, deadline);
+    g_host.stuck = false;
+  }
+  ForgetHost();
+  g_host.id = 0;
+  // A process id, or -1 when the list could not be read, counts as running.
+  const int32_t id = MP_check_process(program);
+  if (id != 0 && TakeRunningHost(id)) return Launch::kFound;
+  LogWrite("Starting", program);
+  g_host.process.reset(MP_StartProc(program, kHostArgument, deadline));
+  if (!g_host.process) return Launch::kNone;
+  g_host.id = g_system.process_id(g_host.process.get());
+  g_host.state = kHostWatched;
+  return Launch::kStarted;
+}
+
 // Finds a running host or starts one (after ending a stuck one, when
-// `replace_stuck`). Waits for it to be ready (AwaitHostReady) when one was
-// found or started; a start that failed, or a host that ended before it was
-// ready, returns at once, since there is nothing to wait for. Nothing is
-// started once the deadline has passed.
+// `replace_stuck`), and waits for it to be ready (AwaitHostReady). A start
+// that failed, or a started host that ended before it was ready, returns
+// at once, since there is nothing to wait for; but a host that was found
+// running and ended before it said it was ready was at its idle exit, not
+// a failed start: a new one is started for this call. A started host that
+// ended because another serves the section leaves the calls to that one.
 bool LaunchHost(bool replace_stuck, const Deadline& deadline) {
   const char* program = MP_IsWow64() ? kHostProgram64 : kHostProgram32;
-  {
-    LauncherTurn turn(deadline);
-    // A stuck host stays marked as such until a launcher gets this far.
-    if (deadline.Passed()) return false;
-    if (replace_stuck) {
-      EndStuckHost(program, deadline);
-      g_host.stuck = false;
-    }
-    ForgetHost();
-    g_host.id = 0;
-    // A process id, or -1 when the list could not be read, counts as running.
-    const int32_t id = MP_check_process(program);
-    if (id == 0 || !TakeRunningHost(id)) {
-      LogWrite("Starting", program);
-      g_host.process.reset(MP_StartProc(program, kHostArgument, deadline));
-      if (!g_host.process) {
-        g_host.start_failed = true;
-        g_host.failed_at = g_system.tick_count();
-        return false;
-      }
-      g_host.id = g_system.process_id(g_host.process.get());
-      g_host.state = kHostWatched;
-    }
+  Launch launch = FindOrStartHost(program, replace_stuck, deadline);
+  bool ready = (launch == Launch::kFound || launch == Launch::kStarted) && AwaitHostReady(deadline);
+  if (!ready && launch == Launch::kFound) {
+    launch = FindOrStartHost(program, false, deadline);
+    ready = (launch == Launch::kFound || launch == Launch::kStarted) && AwaitHostReady(deadline);
   }
-  const bool ready = AwaitHostReady(deadline);
+  if (launch == Launch::kTooLate) return false;
+  if (!ready && launch == Launch::kStarted && AnotherHostServes(deadline)) {
+    LogWrite("Starting", "another host program serves the section");
+    g_host.state = kHostUnwatched;
+    g_host.id = 0;
+    ready = true;
+  }
   g_host.start_failed = !ready;
   g_host.failed_at = g_system.tick_count();
   g_host.last_check = g_host.failed_at;

@@ -23,6 +23,16 @@ if [ "${1:-}" = --finish ]; then
     exit
 fi
 
+# The key's password reaches the signing tool only through a file that
+# only this user may read: makensis and the shell it runs do not inherit it.
+if [ -n "${VORN_SIGN_PASS:-}" ]; then
+    pass_dir=$(mktemp -d)
+    trap 'rm -rf "$pass_dir"' EXIT
+    (umask 077 && printf '%s' "$VORN_SIGN_PASS" >"$pass_dir/pass")
+    unset VORN_SIGN_PASS
+    export VORN_SIGN_PASS_FILE=$pass_dir/pass
+fi
+
 files=$(cd "$1" && pwd) version_full=$2 out=$3 release_time=$4 commit=$5
 version=${version_full%.*}
 out="$(cd "$(dirname "$out")" && pwd)/$(basename "$out")"

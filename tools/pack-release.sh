@@ -23,6 +23,13 @@ release_time=$(bash "$here/release-time.sh")
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 stage=$work/stage
+# The key's password reaches the signing tool only through a file that
+# only this user may read: no child (makensis, its shell) inherits it.
+if [ -n "${VORN_SIGN_PASS:-}" ]; then
+    (umask 077 && printf '%s' "$VORN_SIGN_PASS" >"$work/pass")
+    unset VORN_SIGN_PASS
+    export VORN_SIGN_PASS_FILE=$work/pass
+fi
 
 for tree in "$build32" "$build64"; do
     cmake --install "$tree" --component release --prefix "$stage" >/dev/null

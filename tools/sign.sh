@@ -4,7 +4,11 @@
 #   VORN_SIGN_CERT           the certificate, PEM or DER (with its chain), or a
 #                            PKCS#12 file (.pfx, .p12) that holds key and chain too
 #   VORN_SIGN_KEY            its private key, PEM or DER (not with a PKCS#12 file)
-#   VORN_SIGN_PASS           the password of the key or the PKCS#12 file, if any
+#   VORN_SIGN_PASS           the password of the key or the PKCS#12 file, if any;
+#                            taken into a private file and unset before any
+#                            child starts
+#   VORN_SIGN_PASS_FILE      or a file that holds it (tools/pack-release.sh and
+#                            tools/make-setup.sh pass it so to their children)
 #   VORN_SIGN_TIMESTAMP_URL  an RFC 3161 time-stamp server, if any: a signature
 #                            with a time stamp stays valid after the certificate expires
 # usage: tools/sign.sh <file>...
@@ -18,9 +22,13 @@ esac
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 if [ -n "${VORN_SIGN_PASS:-}" ]; then
-    # From a file, so that the password is not on a command line.
+    # From a file, so that the password is neither on a command line nor in
+    # the environment of osslsigncode.
     (umask 077 && printf '%s' "$VORN_SIGN_PASS" >"$work/pass")
+    unset VORN_SIGN_PASS
     args+=(-readpass "$work/pass")
+elif [ -n "${VORN_SIGN_PASS_FILE:-}" ]; then
+    args+=(-readpass "$VORN_SIGN_PASS_FILE")
 fi
 [ -z "${VORN_SIGN_TIMESTAMP_URL:-}" ] || args+=(-ts "$VORN_SIGN_TIMESTAMP_URL")
 for file in "$@"; do

@@ -6,15 +6,11 @@
 # The zip names its commit in BUILDINFO, the setup program in its version
 # resource (SourceCommit). The repository to clone is the one this script
 # is in, unless named; it must hold the commit.
-# Signed files are compared with their signatures taken out (osslsigncode
-# remove-signature), so a signed release equals its unsigned rebuild but for
-# the signatures. A file that differs is named with its first differing
-# offset and the structures its differing bytes fall in (tools/pe.sh), or,
-# for text, its first differing lines. A signed setup program is compared
-# by the files in it (7z) and by its bytes up to its packed data.
-# Exit status: 0 the same (but for signatures), 1 it differs, 2 the release
-# or its rebuild could not be read or made. As root on Debian, as
-# tools/package.sh; VORN_VERIFY_KEEP=1 keeps the temporary folder.
+# The comparison is tools/compare-release.sh's (it says how). Exit status:
+# 0 the same (but for signatures, and the tool versions BUILDINFO names),
+# 1 it differs, 2 the release or its rebuild could not be read, made or
+# checked. As root on Debian, as tools/package.sh; VORN_VERIFY_KEEP=1 keeps
+# the temporary folder.
 set -euo pipefail
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
 export LC_ALL=C TZ=UTC
@@ -66,7 +62,7 @@ git clone -q --no-checkout "$repository" "$work/source" || give_up "cannot clone
 git -C "$work/source" -c advice.detachedHead=false checkout -q "$commit" 2>/dev/null ||
     give_up "commit $commit is not in $repository: fetch it first, or name a repository that has it"
 echo "rebuilding with tools/package.sh (log: $work/rebuild.log)"
-if ! (unset VORN_SIGN_CERT VORN_SIGN_KEY VORN_SIGN_PASS VORN_SIGN_TIMESTAMP_URL
+if ! (unset VORN_SIGN_CERT VORN_SIGN_KEY VORN_SIGN_PASS VORN_SIGN_PASS_FILE VORN_SIGN_TIMESTAMP_URL
       SOURCE_DATE_EPOCH=$release_time bash "$work/source/tools/package.sh") >"$work/rebuild.log" 2>&1; then
     tail -n 20 "$work/rebuild.log" >&2
     give_up "the rebuild failed"
@@ -76,143 +72,6 @@ if [ ! -f "$rebuilt" ]; then  # a release renamed after its download
     rebuilt=$(ls "$work/source/dist"/*"$([ "$kind" = zip ] && echo .zip || echo -setup.exe)")
 fi
 
-is_pe() { [ "$(head -c 2 "$1")" = MZ ]; }
-is_signed() { bash "$here/pe.sh" layout "$1" | grep ' certificate table ' >/dev/null; }
-
-# Says where <file> differs from <rebuilt file>.
-describe() {
-    local file=$1 rebuilt=$2 size rebuilt_size first count
-    size=$(stat -c %s "$file") rebuilt_size=$(stat -c %s "$rebuilt")
-    first=$({ cmp "$file" "$rebuilt" 2>/dev/null || true; } | sed -n 's/.* differ: [a-z]* \([0-9]*\),.*/\1/p')
-    if [ -z "$first" ]; then  # one is the start of the other
-        first=$((size < rebuilt_size ? size + 1 : rebuilt_size + 1))
-    fi
-    first=$((first - 1))
-    count=$({ cmp -l "$file" "$rebuilt" 2>/dev/null || true; } | wc -l)
-    echo "      $size bytes, rebuilt $rebuilt_size; $count of the bytes both have differ, the first at offset $first ($(printf '0x%x' "$first"))"
-    if is_pe "$file" && bash "$here/pe.sh" times "$file" >/dev/null 2>&1; then
-        echo "      in: $(echo "$first" | bash "$here/pe.sh" where "$file")"
-        echo "      the differing bytes lie in:"
-        # (Filters that read to the end: an early exit would fail the pipe.)
-        { cmp -l "$file" "$rebuilt" 2>/dev/null || true; } | awk 'NR <= 20000 { print $1 - 1 }' |
-            bash "$here/pe.sh" where "$file" | sort | uniq -c | sort -rn | sed -n '1,12s/^/        /p'
-    elif grep -Iq . "$file"; then
-        echo "      first differing lines (< release, > rebuild):"
-        { diff <(tr -d '\r' <"$file") <(tr -d '\r' <"$rebuilt") || true; } | sed -n '1,10s/^/        /p'
-    fi
-}
-
-differ=0 signed=0
-# Compares <file> of the release, named <name>, with <rebuilt file>.
-compare() {
-    local file=$1 name=$2 rebuilt=$3 mark=""
-    if [ ! -f "$rebuilt" ]; then
-        echo "ONLY IN THE RELEASE: $name"
-        differ=$((differ + 1))
-        return
-    fi
-    if is_pe "$file" && is_signed "$file"; then
-        # Who signed, as the signature says; whether Windows trusts the
-        # certificate is for Windows to say.
-        [ -n "${signer:-}" ] ||
-            signer=$(osslsigncode verify -in "$file" 2>&1 | sed -n 's/^[[:space:]]*Subject: //p' | sed -n 1p || true)
-        osslsigncode remove-signature -in "$file" -out "$work/unsigned" >/dev/null 2>&1 ||
-            give_up "cannot take the signature out of $name"
-        file=$work/unsigned mark=" (signature taken out)"
-        signed=$((signed + 1))
-    fi
-    if cmp -s "$file" "$rebuilt"; then
-        echo "same:    $name$mark"
-    else
-        echo "DIFFERS: $name$mark"
-        describe "$file" "$rebuilt"
-        differ=$((differ + 1))
-    fi
-    rm -f "$work/unsigned"
-}
-
-# Compares two folders of unpacked files, in the order of <list of names>.
-compare_folders() {
-    local folder=$1 rebuilt_folder=$2 names=$3 name
-    while IFS= read -r name; do
-        [ -f "$folder/$name" ] || continue
-        compare "$folder/$name" "$name" "$rebuilt_folder/$name"
-    done <<<"$names"
-    while IFS= read -r name; do
-        [ -e "$folder/$name" ] || { echo "ONLY IN THE REBUILD: $name"; differ=$((differ + 1)); }
-    done < <(cd "$rebuilt_folder" && find . -type f | sed 's|^\./||' | sort)
-}
-
-if cmp -s "$release" "$rebuilt"; then
-    echo "same:    $(basename "$release"), byte for byte (sha256 $(sha256sum <"$release" | cut -c1-64))"
-    echo "result:  the release is what commit $commit builds"
-    exit 0
-fi
-
-if [ "$kind" = zip ]; then
-    echo "the zip's bytes differ from the rebuild's: comparing its entries and files"
-    entries() { unzip -Z -T "$1" | awk '/^[-d]/ { print $1, $7, $8 }'; }
-    if [ "$(entries "$release")" != "$(entries "$rebuilt")" ]; then
-        echo "DIFFERS: the zip's entries (mode, time, name, in order; < release, > rebuild):"
-        { diff <(entries "$release") <(entries "$rebuilt") || true; } | sed -n '1,20s/^/        /p'
-        differ=$((differ + 1))
-    else
-        echo "same:    the zip's entries (mode, time, name, in order)"
-    fi
-    mkdir "$work/release" "$work/rebuilt"
-    (cd "$work/release" && unzip -q "$release")
-    (cd "$work/rebuilt" && unzip -q "$rebuilt")
-    compare_folders "$work/release" "$work/rebuilt" "$(unzip -Z1 "$release")"
-else
-    copy=$work/setup.exe
-    cp "$release" "$copy"
-    if is_signed "$copy"; then
-        osslsigncode remove-signature -in "$release" -out "$copy.unsigned" >/dev/null 2>&1 ||
-            give_up "cannot take the signature out of $release"
-        mv -f "$copy.unsigned" "$copy"
-        if cmp -s "$copy" "$rebuilt"; then
-            echo "same:    $(basename "$release") (signature taken out)"
-            echo "result:  the release is what commit $commit builds, and signed"
-            exit 0
-        fi
-        echo "DIFFERS: $(basename "$release") (signature taken out)"
-    else
-        echo "DIFFERS: $(basename "$release")"
-    fi
-    describe "$copy" "$rebuilt"
-    # NSIS packs its data after the stub, at a 512-byte boundary marked
-    # 0xDEADBEEF "NullsoftInst". The stubs are compared without their PE
-    # checksums, which cover the packed data too.
-    stub=$({ grep -m 1 -obUaP '\xef\xbe\xad\xdeNullsoftInst' "$copy" || true; } | cut -d: -f1)
-    stub=$((${stub:-4} - 4))
-    for file in "$copy" "$rebuilt"; do
-        head -c "$stub" "$file" >"$file.stub"
-        checksum_at=$(($(od -An -tu4 -j 60 -N 4 "$file") + 88))
-        [ "$checksum_at" -ge "$stub" ] || printf '\0\0\0\0' | dd of="$file.stub" bs=1 seek="$checksum_at" conv=notrunc status=none
-    done
-    if [ "$stub" -gt 0 ] && cmp -s "$copy.stub" "$rebuilt.stub"; then
-        echo "same:    its first $stub bytes, the stub before its packed data (but for the PE checksum)"
-    else
-        echo "DIFFERS: its stub, before its packed data"
-        differ=$((differ + 1))
-    fi
-    echo "comparing the files packed in it (7z)"
-    7z x -y -aou -o"$work/release" "$release" >/dev/null || give_up "7z cannot unpack $release"
-    7z x -y -aou -o"$work/rebuilt" "$rebuilt" >/dev/null || give_up "7z cannot unpack the rebuilt setup program"
-    compare_folders "$work/release" "$work/rebuilt" "$(cd "$work/release" && find . -type f | sed 's|^\./||' | sort)"
-    [ "$differ" -ne 0 ] || [ "$signed" -eq 0 ] ||
-        echo "its packed data differs because the files in it are signed: their signatures are packed with them"
-fi
-
-[ -z "${signer:-}" ] || echo "signed:  $signed files, by $signer"
-if [ "$differ" -eq 0 ] && [ "$signed" -eq 0 ]; then
-    # Every file is the same and none is signed, yet the bytes differ.
-    echo "DIFFERS: the files are the same, but not how $(basename "$release") packs them (its headers, order, times or compression)"
-    differ=1
-fi
-if [ "$differ" -eq 0 ]; then
-    echo "result:  the release is what commit $commit builds, but for its signatures"
-    exit 0
-fi
-echo "result:  $differ difference(s): the release is NOT what commit $commit builds"
-exit 1
+status=0
+bash "$here/compare-release.sh" "$release" "$rebuilt" "$commit" "$work/compare" || status=$?
+exit "$status"

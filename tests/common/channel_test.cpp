@@ -180,6 +180,18 @@ TEST_F(Channel, ALockWhoseHolderHasEndedIsTakenOver) {
 
 std::string HolderObject(const std::string& section, LONG tag) { return section + kHolderSuffix + std::to_string(tag); }
 
+// The waiter's pauses, on the virtual clock that only they move: one that
+// pauses on past its deadline finds the word freed, as its holder would
+// free it, after twice its time, and sends.
+constexpr int kPausedHolderWaitMs = 1500;
+volatile LONG* g_paused_word;
+LONG g_paused_holder;
+int g_pauses;
+
+void FreeTheWordLongAfterTheDeadline(uint32_t) {
+  if (++g_pauses == 2 * kPausedHolderWaitMs) InterlockedCompareExchange(g_paused_word, 0, g_paused_holder);
+}
+
 // A holder that is only paused (a suspended process, a debugger, a machine
 // coming out of sleep) keeps its lock however long, and frees it itself; a
 // waiter gives up at its deadline instead of taking it over.
@@ -193,9 +205,17 @@ TEST_F(Channel, APausedHolderKeepsItsLockAndAloneReleasesIt) {
   volatile LONG* word = reinterpret_cast<volatile LONG*>(&static_cast<RequestBlock*>(g_channel[0].view)->lock);
   *word = static_cast<LONG>(holder.id);
   RequestBlock b = Pattern(4);
-  const DWORD before = GetTickCount();
-  EXPECT_EQ(CommsSend(0, &b, kBlockSize, Deadline::In(1500)), nullptr) << "the lock was taken over";
-  EXPECT_GE(GetTickCount() - before, 1400u);
+  g_paused_word = word;
+  g_paused_holder = static_cast<LONG>(holder.id);
+  g_pauses = 0;
+  SetVirtualClock(true);
+  SetPauseHook(FreeTheWordLongAfterTheDeadline);
+  EXPECT_EQ(CommsSend(0, &b, kBlockSize, Deadline::In(kPausedHolderWaitMs)), nullptr)
+      << "the lock was taken over, or waited for past the deadline";
+  SetPauseHook(nullptr);
+  EXPECT_EQ(g_pauses, kPausedHolderWaitMs);
+  EXPECT_EQ(VornNowUs(), kPausedHolderWaitMs * 1000LL);
+  SetVirtualClock(false);
   EXPECT_EQ(*word, static_cast<LONG>(holder.id));
   Sender sender;
   HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, Sender::Run, &sender, 0, nullptr));

@@ -11,6 +11,7 @@
 #include "host_process.h"
 #include "host_program_names.h"
 #include "pad_protocol.h"
+#include "unique_handle.h"
 
 namespace {
 
@@ -189,12 +190,21 @@ TEST(HostEndToEnd, AHostStartedWhileAnotherRunsEndsAtOnceAndTheFirstServesOn) {
   vt::ScopedTempDir dir;
   HostProcess host("KHALAPI_echo.dll");
   ASSERT_TRUE(host.WaitForLogLine("Init KhalApi.dll loaded")) << vt::ReadFileBytes("Vorn64BitInterface.log");
-  vt::ChildProcess second = vt::StartChild("Vorn64BitInterface.exe");
+  // Its ready event is made before it runs, so that it outlives the
+  // process and shows whether that ever set it.
+  HANDLE thread = nullptr;
+  vt::ChildProcess second = vt::StartChildSuspended("Vorn64BitInterface.exe", &thread);
   ASSERT_NE(second.process, nullptr);
-  const DWORD second_pid = second.pid;
+  char name[MAX_PATH];
+  ASSERT_TRUE(HostReadyEventName(kSectionName, second.pid, name, sizeof name));
+  ScopedHandle second_ready(CreateEventA(nullptr, TRUE, FALSE, name));
+  ASSERT_TRUE(second_ready);
+  ResumeThread(thread);
+  CloseHandle(thread);
   EXPECT_EQ(vt::WaitChild(second, 10000), 0);
-  // It never said it was ready: a launcher that started it goes on at once.
-  EXPECT_FALSE(SaysReady(second_pid));
+  // It never said it was ready: it serves nothing. (Its launcher tells this
+  // end from a failed start by the first host's mutex.)
+  EXPECT_EQ(WaitForSingleObject(second_ready.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT));
   EXPECT_TRUE(host.WaitForLogLine("Init another host program serves Vorn64BitInterface; this one ends"));
   // The second one bound no vendor library: one binding in the log.
   int bindings = 0;

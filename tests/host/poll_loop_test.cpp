@@ -10,13 +10,17 @@
 #include <cstring>
 #include <functional>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "channel.h"
 #include "host_harness.h"
+#include "host_program_names.h"
 #include "log_lines.h"
+#include "named_mutex.h"
 #include "process_call.h"
 #include "test_support.h"
+#include "unique_handle.h"
 #include "wait_seam.h"
 
 namespace {
@@ -60,6 +64,29 @@ void SendRequest(int32_t request_id, bool signal) {
   if (signal) CommsSignal(kRequestSlot, kRequestEvent);
 }
 
+// Whether the host in this process says that it is ready, as a launcher
+// sees it.
+bool SaysReady() {
+  char name[MAX_PATH];
+  if (!HostReadyEventName(kSectionName, GetCurrentProcessId(), name, sizeof name)) return false;
+  ScopedHandle ready(OpenEventA(SYNCHRONIZE, FALSE, name));
+  return ready && WaitForSingleObject(ready.get(), 0) == WAIT_OBJECT_0;
+}
+
+// Whether a host started now could take the one host's mutex: asked from a
+// thread of its own, since this thread's hold would let it in again.
+bool HostMutexFree() {
+  bool free = false;
+  std::thread([&free] {
+    NamedMutex mutex;
+    if (mutex.Open((std::string(kSectionName) + kHostMutexSuffix).c_str()) && mutex.Acquire(0)) {
+      free = true;
+      mutex.Release();
+    }
+  }).join();
+  return free;
+}
+
 size_t WaitsOf(uint32_t ms) { return static_cast<size_t>(std::count(g_wait_ms.begin(), g_wait_ms.end(), ms)); }
 
 class PollLoop : public ::testing::Test {
@@ -96,6 +123,39 @@ TEST_F(PollLoop, EndsAfterItsIdleTimeInLongWaitsWithStatusZero) {
   EXPECT_EQ(WaitsOf(kQuietWaitMs), g_sleeps);
   EXPECT_GE(VornNowUs(), kIdleExitMs * 1000);
   EXPECT_LT(VornNowUs(), (kIdleExitMs + kQuietWaitMs) * 1000);
+}
+
+// Ready while it serves; before it stops serving at the idle exit it lets go
+// of its ready event and of the one host's mutex, so that a launcher that
+// looks then waits for its end and a host started then may serve.
+TEST_F(PollLoop, SaysItIsReadyWhileItServesAndLetsGoBeforeItStops) {
+  bool ready_while_idle = false, free_while_idle = true;
+  g_on_sleep = [&](int64_t) {
+    if (g_sleeps != 1) return;
+    ready_while_idle = SaysReady();
+    free_while_idle = HostMutexFree();
+  };
+  EXPECT_EQ(RunPollLoop(), 0);
+  EXPECT_TRUE(ready_while_idle);
+  EXPECT_FALSE(free_while_idle);
+  EXPECT_FALSE(SaysReady());
+  EXPECT_TRUE(HostMutexFree());
+}
+
+// A host that cannot open the section could never answer: it never says
+// that it is ready, and ends at once with a line in its log, so that its
+// launcher sees a start that failed rather than wait out a whole call.
+TEST_F(PollLoop, AHostWithoutItsSectionNeverSaysReadyAndEndsAtOnce) {
+  ScopedHandle squatter(CreateEventA(nullptr, TRUE, FALSE, kSectionName));  // the name taken by another kind
+  ASSERT_TRUE(squatter);
+  bool said_ready = false;
+  g_on_sleep = [&](int64_t) { said_ready = said_ready || SaysReady(); };
+  EXPECT_EQ(RunPollLoop(), 1);
+  EXPECT_FALSE(said_ready);
+  EXPECT_FALSE(SaysReady());
+  EXPECT_EQ(g_sleeps, 0u);
+  EXPECT_EQ(LastLogLine(), "Init the section Vorn64BitInterface could not be opened; this host ends");
+  EXPECT_TRUE(HostMutexFree());
 }
 
 // Each wait counts by the time it took: the idle exit comes after the same

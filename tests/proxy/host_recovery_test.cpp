@@ -2,6 +2,9 @@
 // exit, a crash, being ended from outside) is noticed before the next
 // request or while a call waits, and a new one gets the request; a host
 // that runs but does not answer still meets the time-out.
+#include <string>
+#include <thread>
+
 #include "caller_turn.h"
 #include "host_launcher.h"
 #include "host_program_names.h"
@@ -41,6 +44,36 @@ HANDLE ReadyHost(DWORD id) {
   return ready;
 }
 
+// The one running host's mutex of the test's section, as another process's
+// host holds it: by a thread of its own, until the scope ends. With
+// `abandoned`, that thread has ended holding it, as a host that ended does.
+class HostMutexHeldElsewhere {
+ public:
+  explicit HostMutexHeldElsewhere(bool abandoned) {
+    const std::string name = std::string(ProxySectionName()) + kHostMutexSuffix;
+    ScopedHandle taken(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    release_.reset(CreateEventA(nullptr, TRUE, FALSE, nullptr));
+    holder_ = std::thread([this, name, abandoned, &taken] {
+      mutex_.reset(CreateMutexA(nullptr, TRUE, name.c_str()));
+      SetEvent(taken.get());
+      if (abandoned) return;
+      WaitForSingleObject(release_.get(), INFINITE);
+      ReleaseMutex(mutex_.get());
+    });
+    WaitForSingleObject(taken.get(), INFINITE);
+    if (abandoned) holder_.join();
+    EXPECT_TRUE(mutex_);
+  }
+  ~HostMutexHeldElsewhere() {
+    SetEvent(release_.get());
+    if (holder_.joinable()) holder_.join();
+  }
+
+ private:
+  ScopedHandle release_, mutex_;
+  std::thread holder_;
+};
+
 }  // namespace
 
 // A host that says it is ready is used at once: neither the first call
@@ -61,8 +94,10 @@ TEST_F(ProxyTest, AHostThatSaysItIsReadyIsUsedWithoutTheLaunchersSecond) {
 
 // A host that ends before it says it is ready is a start that failed: the
 // call fails at once, and the next start is tried no sooner than a start
-// that failed would be.
+// that failed would be. A host mutex that its last holder left behind when
+// it ended does not count as another host serving.
 TEST_F(ProxyTest, AHostThatEndsBeforeItIsReadyIsAStartThatFailed) {
+  HostMutexHeldElsewhere gone(true);
   system_.processes = {};
   system_.started_end_at_once = true;
   FakeHost::serve = Answer;
@@ -79,6 +114,43 @@ TEST_F(ProxyTest, AHostThatEndsBeforeItIsReadyIsAStartThatFailed) {
   system_.started_end_at_once = false;
   EXPECT_EQ(OneCall(), 0);
   EXPECT_EQ(system_.started.size(), 2u);
+}
+
+// A host found running that ends before it says it is ready (its idle exit
+// is under way: it no longer says so) is not a start that failed: a new
+// one is started within the same call.
+TEST_F(ProxyTest, AHostFoundRunningThatEndsBeforeItIsReadyIsReplacedInTheSameCall) {
+  FakeHost::serve = Answer;
+  FakeHost::before_long_sleep = [](int n) {
+    if (n == 1) EndTheFirstHost();
+  };
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(system_.started.size(), 1u);
+  EXPECT_EQ(FakeHost::served.size(), 1u);
+  EXPECT_EQ(g_host.state, kHostWatched);
+  EXPECT_EQ(g_host.id, 9001u);
+  EXPECT_FALSE(g_host.start_failed);
+  EXPECT_EQ(system_.open_handles, 1);  // the new host's
+}
+
+// A started host that ended before it was ready because another host holds
+// the section (one that the process list did not show) leaves the calls to
+// that one: not a start that failed, and nothing started again.
+TEST_F(ProxyTest, AStartedHostThatFoundAnotherServingLeavesTheCallsToThatOne) {
+  system_.processes = {};
+  system_.started_end_at_once = true;
+  FakeHost::serve = Answer;
+  {
+    HostMutexHeldElsewhere serving(false);
+    EXPECT_EQ(OneCall(), 0);
+    EXPECT_EQ(system_.started.size(), 1u);
+    EXPECT_EQ(g_host.state, kHostUnwatched);
+    EXPECT_FALSE(g_host.start_failed);
+    system_.now += kLaunchRetryMs;
+    EXPECT_EQ(OneCall(), 0);
+    EXPECT_EQ(system_.started.size(), 1u);
+    EXPECT_EQ(FakeHost::served.size(), 2u);
+  }
 }
 
 TEST_F(ProxyTest, AHostThatEndedBetweenCallsIsStartedAgainBeforeTheNextRequest) {
@@ -306,6 +378,7 @@ TEST_F(ProxyTest, AStuckHostThatAnotherCallerReplacedAlreadyIsLeftAlone) {
 // its whole while for the lock: the call ends at its one deadline plus
 // that one wait, within the bound of one call.
 int64_t g_host_ends_at_us;
+constexpr int kPausesPastTheDeadline = 20 * static_cast<int>(kWithdrawWaitMs);
 
 TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall) {
   FakeHost::serve = Answer;
@@ -325,11 +398,21 @@ TEST_F(ProxyTest, AHostThatEndsLateInTheBudgetIsReplacedWithinTheBoundOfOneCall)
       FakeHost::before_long_sleep = nullptr;
     }
   };
+  // The withdrawal's pauses for the lock: one whose pauses the call's clock
+  // did not count would pause on past its deadline; the lock is freed
+  // after many of them, and the call would end early.
+  static int pauses;
+  pauses = 0;
+  SetPauseHook([](uint32_t) {
+    if (++pauses == kPausesPastTheDeadline) CommsReleaseLock(1);
+  });
   StdoutCapture out;
   position = 1;
   EXPECT_EQ(LD_GetFirstDevicePosition(&position), -1);
   const int64_t took_us = VornNowUs() - start_us;
-  CommsReleaseLock(1);
+  SetPauseHook(nullptr);
+  EXPECT_LT(pauses, kPausesPastTheDeadline) << "paused on past the deadline";
+  if (pauses < kPausesPastTheDeadline) CommsReleaseLock(1);
   EXPECT_EQ(out.Finish(), "**** Timeout ****\n");
   EXPECT_EQ(position, 1);
   EXPECT_EQ(system_.started.size(), 1u);

@@ -7,7 +7,7 @@
 set -euo pipefail
 cmake=$1 build32=$2 build64=$3 out=$4
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
-unset VORN_SIGN_CERT VORN_SIGN_KEY VORN_SIGN_PASS VORN_SIGN_TIMESTAMP_URL
+unset VORN_SIGN_CERT VORN_SIGN_KEY VORN_SIGN_PASS VORN_SIGN_PASS_FILE VORN_SIGN_TIMESTAMP_URL
 export SOURCE_DATE_EPOCH=$5
 rm -rf "$out"
 mkdir -p "$out/unpacked"

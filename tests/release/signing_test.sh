@@ -14,10 +14,20 @@ trap 'rm -rf "$work"' EXIT
 failures=0
 fail() { echo "$*"; failures=$((failures + 1)); }
 
-openssl req -x509 -newkey rsa:2048 -nodes -days 1 -subj "/CN=Vorn test signing" \
+# A key under a password, which no child of the signing step but the
+# signing tool may learn: makensis (here a wrapper that notes its
+# environment) and the shell it runs for the uninstaller inherit none.
+export VORN_SIGN_PASS="not for makensis $$"
+openssl req -x509 -newkey rsa:2048 -days 1 -subj "/CN=Vorn test signing" -passout env:VORN_SIGN_PASS \
     -addext extendedKeyUsage=codeSigning -keyout "$work/key.pem" -out "$work/cert.pem" 2>/dev/null
 export VORN_SIGN_CERT=$work/cert.pem VORN_SIGN_KEY=$work/key.pem
-bash "$tools/pack-release.sh" "$build32" "$build64" "$work/signed" | grep -x "signed with $VORN_SIGN_CERT"
+mkdir "$work/bin"
+printf '#!/bin/sh\nenv >>"%s"\nexec "%s" "$@"\n' "$work/makensis.env" "$(command -v makensis)" >"$work/bin/makensis"
+chmod +x "$work/bin/makensis"
+PATH=$work/bin:$PATH bash "$tools/pack-release.sh" "$build32" "$build64" "$work/signed" |
+    grep -x "signed with $VORN_SIGN_CERT"
+[ -s "$work/makensis.env" ] || fail "makensis was not run through the wrapper"
+! grep -q "$VORN_SIGN_PASS" "$work/makensis.env" || fail "makensis inherited the key's password"
 zip=$(ls "$work"/signed/vorn-mediapad-*.zip)
 setup=$(ls "$work"/signed/vorn-mediapad-*-setup.exe)
 unsigned_zip=$unsigned/$(basename "$zip")
@@ -53,7 +63,7 @@ check "$work/setup/vorn-mediapad-uninstall.exe" "$work/unsigned-setup/vorn-media
 osslsigncode verify -CAfile "$VORN_SIGN_CERT" -in "$setup" >/dev/null 2>&1 ||
     fail "$setup: osslsigncode verify does not accept its signature"
 cp "$unsigned_setup" "$work/setup.exe"
-bash "$tools/sign.sh" "$work/setup.exe"
+bash "$tools/sign.sh" "$work/setup.exe"  # the password given to sign.sh itself
 check "$work/setup.exe" "$unsigned_setup"
 
 [ "$failures" -eq 0 ] || exit 1

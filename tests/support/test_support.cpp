@@ -113,14 +113,18 @@ namespace {
 
 // One CreateProcessA for both ways of starting a child.
 ChildProcess Launch(const std::string& command_line, const std::string& directory, STARTUPINFOA& si,
-                    BOOL inherit_handles, SECURITY_ATTRIBUTES* process_security = nullptr) {
+                    BOOL inherit_handles, SECURITY_ATTRIBUTES* process_security = nullptr, DWORD flags = 0,
+                    HANDLE* thread = nullptr) {
   si.cb = sizeof si;
   PROCESS_INFORMATION pi = {};
   std::string cmd = command_line;
   ChildProcess child;
-  if (CreateProcessA(nullptr, &cmd[0], process_security, nullptr, inherit_handles, 0, nullptr,
+  if (CreateProcessA(nullptr, &cmd[0], process_security, nullptr, inherit_handles, flags, nullptr,
                      directory.empty() ? nullptr : directory.c_str(), &si, &pi)) {
-    CloseHandle(pi.hThread);
+    if (thread)
+      *thread = pi.hThread;
+    else
+      CloseHandle(pi.hThread);
     child.process = pi.hProcess;
     child.pid = pi.dwProcessId;
   }
@@ -132,6 +136,11 @@ ChildProcess Launch(const std::string& command_line, const std::string& director
 ChildProcess StartChild(const std::string& command_line, const std::string& directory) {
   STARTUPINFOA si = {};
   return Launch(command_line, directory, si, FALSE);
+}
+
+ChildProcess StartChildSuspended(const std::string& command_line, HANDLE* thread) {
+  STARTUPINFOA si = {};
+  return Launch(command_line, "", si, FALSE, nullptr, CREATE_SUSPENDED, thread);
 }
 
 ChildProcess StartGuardedChild(const std::string& command_line, const std::string& directory, const char* sddl) {

@@ -50,6 +50,10 @@ struct ChildProcess {
 // Starts a program with a command line, in a working directory (empty: the
 // current one), its standard handles given or inherited.
 ChildProcess StartChild(const std::string& command_line, const std::string& directory = "");
+// Starts a program with its first thread held, so that a test can make
+// what is named after its process id before it runs: ResumeThread on
+// *thread (which the caller closes) lets it go.
+ChildProcess StartChildSuspended(const std::string& command_line, HANDLE* thread);
 // Starts a program whose process carries the access rules of `sddl`, a
 // security descriptor string ("D:", an empty list, lets nobody query or
 // end it): a process that other programs cannot handle. The handle given
