@@ -251,6 +251,8 @@ const char* HelperPath() { return ThisBridge().helper_path.c_str(); }
 
 bool HelperNeedsStart() { return g_link.stuck || g_link.starting || HelperEnded(); }
 
+bool HelperStarting() { return g_link.starting && !g_link.stuck; }
+
 uint32_t HelperNumber() { return g_link.number; }
 
 HelperCall EnsureHelper(const Deadline& start_deadline, bool despite_back_off) {

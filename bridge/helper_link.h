@@ -75,6 +75,8 @@ const char* HelperPath();
 // True when no usable helper runs (none started yet, the last one has
 // ended, or it did not answer in time): the next call starts a new one.
 bool HelperNeedsStart();
+// True while a helper started by an earlier call has not said it is ready.
+bool HelperStarting();
 
 // Counts up with every helper started: a helper that the session has not
 // been given yet has a number the plug-in has not seen.

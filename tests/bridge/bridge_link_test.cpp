@@ -40,6 +40,7 @@ struct Clock {
   int64_t call_start_us = 0;
   // Kept open here, so that they outlive a helper that ends while it holds a call.
   ScopedHandle holding, answered;
+  bool starts_take_time = false;  // a helper's wait to get ready costs virtual time
 };
 Clock g_clock;
 
@@ -69,6 +70,10 @@ bool RequestOut() {
 // waits, in real time, until it is answered or the helper says that it
 // holds it; only then does the wait's time pass.
 void VirtualSleep(uint32_t milliseconds) {
+  if (!EventSet(".Ready") && g_clock.starts_take_time) {
+    Sleep(0);
+    return;
+  }
   if (!EventSet(".Ready")) {
     Sleep(1);
     AdvanceVirtualClock(-1000LL * milliseconds);
@@ -300,6 +305,23 @@ TEST_F(BridgeLink, AHelperWhosePluginRefusesTheSessionGivenBackIsEndedAsAFailedS
   DISPLAYDLL_Write("w");
   const std::vector<std::string> expected = {"start", "1 - 16 2 p", "10 - 0 0 0", "3 1,1 w"};
   EXPECT_EQ(NewNotes(), expected);
+}
+
+// A helper that never gets ready (its plug-in blocks while it is loaded)
+// costs the call that started it kHelperStartWaitMs, and the calls after
+// it, while it is still starting, nothing.
+TEST_F(BridgeLink, OnlyTheCallThatStartsAHelperWaitsForItToGetReady) {
+  StartSession("unready");
+  ASSERT_EQ(vt::KillProcesses(kHelperTail), 1);
+  ASSERT_TRUE(vt::WaitNoProcess(kHelperTail, 5000));
+  g_clock.starts_take_time = true;
+  const int64_t first = TimedMs([] { DISPLAYDLL_Write("first"); });
+  EXPECT_GE(first, kHelperStartWaitMs);
+  EXPECT_LE(first, kHelperStartWaitMs + kWaitOvershootMs);
+  int64_t longest = 0;
+  for (int i = 0; i < 5; ++i) longest = std::max(longest, TimedMs([] { DISPLAYDLL_Write("next"); }));
+  EXPECT_LE(longest, kWaitOvershootMs);
+  EXPECT_EQ(vt::FindProcesses(kHelperTail).size(), 1u) << "a helper still starting is no reason to start another";
 }
 
 // A helper stuck in its plug-in is ended when the plug-in is freed, even

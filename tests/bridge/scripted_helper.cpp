@@ -9,7 +9,9 @@
 //           quit: a helper stuck inside its plug-in), every other at once;
 //   refuse  Init is answered with its OK byte 0, every other call at once;
 //   die:N   the Nth call ends the process, unanswered, as a plug-in crash
-//           that nothing takes.
+//           that nothing takes;
+//   unready it never says that it is ready, as a helper whose plug-in
+//           blocks while it is loaded.
 // Each answer sets "<section>.Answered", so that a test can wait for it; a
 // call that it will not answer now (silent, held, or ending the process)
 // sets "<section>.Holding" while it is so, so that a test knows not to wait
@@ -99,6 +101,10 @@ int main(int argc, char** argv) {
   ScopedHandle holding(Named(".Holding", true));
   ResetEvent(holding.get());
   Note("start");
+  if (mode == "unready") {
+    WaitForSingleObject(parent.get(), INFINITE);
+    return 0;
+  }
   if (ScopedHandle ready{Named(kHelperReadySuffix, false)}) SetEvent(ready.get());
 
   static BridgeRecord record;
