@@ -215,7 +215,9 @@ HelperCall PluginReady(CallTime& time) {
   if (had_answer) TakeLateAnswer(g.late);
   if (!settled && !HelperNeedsStart()) return HelperCall::kPending;
   if (HelperNeedsStart()) {
-    const Deadline start = time.quick ? Deadline::In(kHelperStartWaitMs) : time.answers;
+    // Only the quick call that starts a helper waits for it to get ready;
+    // the calls after it, while it is still starting, only look.
+    const Deadline start = !time.quick ? time.answers : Deadline::In(HelperStarting() ? 0 : kHelperStartWaitMs);
     const HelperCall helper = EnsureHelper(start, !time.quick);
     if (helper != HelperCall::kAnswered) return helper;
     if (time.quick) time.answers = Deadline::In(kQuickCallMs);  // the start is paid apart
