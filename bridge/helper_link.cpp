@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 #include "bridge_channel.h"
 #include "bridge_identity.h"
@@ -333,14 +334,13 @@ void HelperRelease() {
       TerminateProcess(g_link.process.get(), 0);
   }
   g_link.process.reset();
-  g_link.ready.reset();
-  g_link.job.reset();  // ends a helper that is still there
-  g_link.stuck = false;
-  g_link.starting = false;
-  g_link.in_flight = InFlight{};
-  g_link.proven = false;
-  g_link.failed_starts = 0;
-  g_link.next_start_us = 0;
+  // Everything else as at load (the job closed, which ends a helper that is
+  // still there), but the count of helpers, which the session's replay
+  // goes by, and the tests' choice of job.
+  HelperLink fresh;
+  fresh.number = g_link.number;
+  fresh.use_job = g_link.use_job;
+  g_link = std::move(fresh);
 }
 
 void UseHelperJob(bool use) { g_link.use_job = use; }
