@@ -215,7 +215,7 @@ void EndHelper(DWORD wait_ms) {
 // the request event; a wait ends at its answer or at its end, whichever
 // comes first, so its process is looked at after every wait. A helper that
 // ends during a call is not replaced within it: the plug-in gives the next
-// one its session back before the next call (plugin64_entry_points.cpp).
+// one its session back before the next call (bridge_entry_points.cpp).
 struct HelperHop {
   int32_t slot = kBridgeSlot;
   CallKind kind;

@@ -1,16 +1,18 @@
 #pragma once
 // The bridge DLL shows the display host exactly the entry points of its
-// 32-bit plug-in: the display host calls what GetProcAddress finds, and an
-// absent entry point means something to it (no keys read, its own custom
-// character codes). So the names the 32-bit plug-in lacks are taken out of
-// this DLL's export table in memory, before anyone looks them up.
+// 32-bit plug-in, plain or decorated: the display host calls what
+// GetProcAddress finds, and an absent entry point means something to it
+// (no keys read, its own custom character codes). So the names the 32-bit
+// plug-in lacks are taken out of this DLL's export table in memory, before
+// anyone looks them up.
 
 #include <windows.h>
 
 #include <cstdint>
 
 // Leaves in `module`'s export name table only the display entry points in
-// `entries` (display_entry_names.h) and every name that is no display
-// entry point; the order, which lookups rely on, is kept. False when the
-// table could not be changed; it is then as it was.
-bool KeepOwnExports(HMODULE module, uint32_t entries);
+// `plain` and, under their decorated names, in `decorated` (sets of
+// display_entry_names.h), and every name that is no display entry point;
+// the order, which lookups rely on, is kept. False when the table could
+// not be changed; it is then as it was.
+bool KeepOwnExports(HMODULE module, uint32_t plain, uint32_t decorated);

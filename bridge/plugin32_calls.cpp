@@ -4,6 +4,7 @@
 #include <cstring>
 
 #include "debug_log.h"
+#include "display_entry_names.h"
 #include "guarded_call.h"
 #include "typed_export.h"
 
@@ -28,22 +29,36 @@ using TextFn = Plugin32Calls::TextFn;
 
 }  // namespace
 
+// An entry point by its plain name or, where the plug-in has only that,
+// its decorated one: the bridge exports the same names as the plug-in, and
+// a call through either reaches the plug-in's entry of that name.
+namespace {
+template <typename Fn>
+Fn Entry(HMODULE plugin, DisplayEntry entry) {
+  if (Fn fn = LookupExport<Fn>(plugin, kDisplayEntryNames[entry])) return fn;
+  return LookupExport<Fn>(plugin, DecoratedEntryName(entry).text);
+}
+}  // namespace
+
 void Plugin32Calls::Load(HMODULE plugin) {
   loaded_ = true;
-  DisplaySessionEntries::Load(plugin);
-  power_resume = LookupExport<VoidFn>(plugin, "DISPLAYDLL_PowerResume");
-  custom_char = LookupExport<CustomCharFn>(plugin, "DISPLAYDLL_CustomChar");
-  custom_char_index = LookupExport<IndexFn>(plugin, "DISPLAYDLL_CustomCharIndex");
-  read_key = LookupExport<ReadKeyFn>(plugin, "DISPLAYDLL_ReadKey");
-  set_backlight = LookupExport<ByteFn>(plugin, "DISPLAYDLL_SetBacklight");
-  set_contrast = LookupExport<ByteFn>(plugin, "DISPLAYDLL_SetContrast");
-  set_brightness = LookupExport<ByteFn>(plugin, "DISPLAYDLL_SetBrightness");
-  set_gpo = LookupExport<TwoBytesFn>(plugin, "DISPLAYDLL_SetGPO");
-  set_fan = LookupExport<TwoBytesFn>(plugin, "DISPLAYDLL_SetFan");
-  set_color = LookupExport<ThreeBytesFn>(plugin, "DISPLAYDLL_SetColor");
-  usage = LookupExport<TextFn>(plugin, "DISPLAYDLL_Usage");
-  driver_name = LookupExport<TextFn>(plugin, "DISPLAYDLL_DriverName");
-  default_parameters = LookupExport<TextFn>(plugin, "DISPLAYDLL_DefaultParameters");
+  init = Entry<InitFn>(plugin, kEntryInit);
+  done = Entry<VoidFn>(plugin, kEntryDone);
+  write = Entry<WriteFn>(plugin, kEntryWrite);
+  set_position = Entry<PositionFn>(plugin, kEntrySetPosition);
+  power_resume = Entry<VoidFn>(plugin, kEntryPowerResume);
+  custom_char = Entry<CustomCharFn>(plugin, kEntryCustomChar);
+  custom_char_index = Entry<IndexFn>(plugin, kEntryCustomCharIndex);
+  read_key = Entry<ReadKeyFn>(plugin, kEntryReadKey);
+  set_backlight = Entry<ByteFn>(plugin, kEntrySetBacklight);
+  set_contrast = Entry<ByteFn>(plugin, kEntrySetContrast);
+  set_brightness = Entry<ByteFn>(plugin, kEntrySetBrightness);
+  set_gpo = Entry<TwoBytesFn>(plugin, kEntrySetGpo);
+  set_fan = Entry<TwoBytesFn>(plugin, kEntrySetFan);
+  set_color = Entry<ThreeBytesFn>(plugin, kEntrySetColor);
+  usage = Entry<TextFn>(plugin, kEntryUsage);
+  driver_name = Entry<TextFn>(plugin, kEntryDriverName);
+  default_parameters = Entry<TextFn>(plugin, kEntryDefaultParameters);
 }
 
 void Plugin32Calls::SetLoadProblem(const char* path, unsigned long error, bool file_exists) {

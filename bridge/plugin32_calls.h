@@ -1,8 +1,9 @@
 #pragma once
 // The helper's side of each forwarded call: the 32-bit plug-in's entry
 // points, looked up by their plain names as the display host looks them
-// up, and the call a record asks for made on them. An entry point the
-// plug-in lacks is never called.
+// up (or by their decorated ones, where the plug-in has only those), and
+// the call a record asks for made on them. An entry point the plug-in
+// lacks is never called.
 
 #include <windows.h>
 

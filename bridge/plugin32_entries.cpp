@@ -30,7 +30,7 @@ bool ReadWhole(const std::string& path, std::vector<uint8_t>* bytes) {
 
 }  // namespace
 
-bool ReadPlugin32Entries(const std::string& path, uint32_t* entries, std::string* why) {
+bool ReadPlugin32Entries(const std::string& path, Plugin32Entries* entries, std::string* why) {
   std::vector<uint8_t> bytes;
   if (!ReadWhole(path, &bytes)) {
     *why = "cannot be read";
@@ -45,8 +45,11 @@ bool ReadPlugin32Entries(const std::string& path, uint32_t* entries, std::string
     *why = "is not a 32-bit DLL";
     return false;
   }
-  *entries = 0;
-  for (int i = 0; i < kDisplayEntryCount; ++i)
-    if (layout.HasExport(kDisplayEntryNames[i])) *entries |= EntryBit(static_cast<DisplayEntry>(i));
+  *entries = Plugin32Entries();
+  for (int i = 0; i < kDisplayEntryCount; ++i) {
+    const DisplayEntry entry = static_cast<DisplayEntry>(i);
+    if (layout.HasExport(kDisplayEntryNames[i])) entries->plain |= EntryBit(entry);
+    if (layout.HasExport(DecoratedEntryName(entry).text)) entries->decorated |= EntryBit(entry);
+  }
   return true;
 }

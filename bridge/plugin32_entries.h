@@ -1,12 +1,16 @@
 #pragma once
-// Which of the display host's entry points a 32-bit plug-in file exports
-// under their plain names, read from the file (the 64-bit bridge cannot
+// Which of the display host's entry points a 32-bit plug-in file exports,
+// under their plain and under their decorated names, read from the file (the 64-bit bridge cannot
 // load it). Every offset and count in the file is bounded by its size.
 
 #include <cstdint>
 #include <string>
 
-// The set (display_entry_names.h) of the 32-bit display plug-in at `path`;
-// false, with `why` in a few words, when the file cannot be read or is not
-// a 32-bit DLL.
-bool ReadPlugin32Entries(const std::string& path, uint32_t* entries, std::string* why);
+struct Plugin32Entries {
+  uint32_t plain = 0;      // a set of display_entry_names.h
+  uint32_t decorated = 0;  // the same, by their decorated names
+};
+
+// The entry points of the 32-bit display plug-in at `path`; false, with
+// `why` in a few words, when the file cannot be read or is not a 32-bit DLL.
+bool ReadPlugin32Entries(const std::string& path, Plugin32Entries* entries, std::string* why);

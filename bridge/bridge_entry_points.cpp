@@ -1,10 +1,12 @@
-// The 64-bit bridge DLL: the display plug-in interface for the 64-bit
-// display host, served by the 32-bit plug-in displays\<Name>-32bit\<Name>.dll
-// through the helper, where <Name> is this DLL's own file name. Every call
-// reaches the 32-bit plug-in with the display host's arguments and comes
-// back with its result; the setup dialog's three texts are the 32-bit
-// plug-in's own, asked for without an Init. The display host finds exactly
-// the entry points that the 32-bit plug-in exports (own_exports.h).
+// The bridge DLL: the display plug-in interface served by the 32-bit plug-in
+// displays\<Name>-32bit\<Name>.dll through the helper, where <Name> is this
+// DLL's own file name. The 64-bit build serves the 64-bit display host; the
+// 32-bit build isolates a plug-in of the 32-bit display host in the helper
+// (bridge_build.h holds what differs). Every call reaches the 32-bit
+// plug-in with the display host's arguments and comes back with its
+// result; the setup dialog's three texts are the 32-bit plug-in's own,
+// asked for without an Init. The display host finds exactly the entry
+// points that the 32-bit plug-in exports (own_exports.h).
 //
 // A SetPosition is kept until the next call, which carries it, so it costs
 // no round trip of its own. The bridge remembers the session (session_replay.h)
@@ -16,6 +18,7 @@
 #include <cstring>
 #include <string>
 
+#include "bridge_build.h"
 #include "bridge_identity.h"
 #include "bridge_log.h"
 #include "bridge_names.h"
@@ -41,14 +44,10 @@ constexpr uint32_t kNoKey = 0xFF00;  // any word over 255 reads as no key
 constexpr uint32_t kUnreadablePluginEntries = EntryBit(kEntryInit) | EntryBit(kEntryDone) | EntryBit(kEntryUsage) |
                                               EntryBit(kEntryDriverName) | EntryBit(kEntryDefaultParameters);
 
-// A byte or boolean argument as the 32-bit display host passes it: zero-
-// extended. The 64-bit display host sets only the low byte of the register
-// (a SetBacklight(false) came with 0x012a8b00), which a 32-bit plug-in that
-// reads the whole slot would take for true.
-uint32_t Byte(uint32_t slot) { return slot & 0xFF; }
+uint32_t Byte(uint32_t slot) { return ArgumentSlot(slot); }
 
 struct BridgeState {
-  uint32_t entries = kAllDisplayEntries;  // the 32-bit plug-in's
+  Plugin32Entries entries = {kAllDisplayEntries, 0};  // the 32-bit plug-in's
   std::string problem;                    // why the 32-bit plug-in cannot be served; empty when it can
   bool session = false;                   // that Init succeeded
   // The helper whose plug-in has the session (HelperNumber), and whether
@@ -265,11 +264,12 @@ const char* LogPath() {
 // Why the bridge cannot serve, for Init's text and the setup dialog.
 const char* ProblemText(char* buffer, size_t size) {
   if (ThisBridge().name.empty()) {
-    snprintf(buffer, size, "the 64-bit bridge's file name cannot name a 32-bit plug-in");
+    snprintf(buffer, size, "the %s bridge's file name cannot name a 32-bit plug-in", kBridgeFileKind);
   } else {
     const std::string& name = ThisBridge().name;
-    snprintf(buffer, size, "the 32-bit plug-in displays\\%s\\%s %s: the 64-bit %s.dll serves only it",
-             BridgeFolderName(name).c_str(), Plugin32FileName(name).c_str(), g.problem.c_str(), name.c_str());
+    snprintf(buffer, size, "the 32-bit plug-in displays\\%s\\%s %s: the %s %s.dll serves only it",
+             BridgeFolderName(name).c_str(), Plugin32FileName(name).c_str(), g.problem.c_str(), kBridgeFileKind,
+             name.c_str());
   }
   return buffer;
 }
@@ -277,9 +277,9 @@ const char* ProblemText(char* buffer, size_t size) {
 void MissingHelperText(char* buffer, size_t size) {
   const std::string& name = ThisBridge().name;
   snprintf(buffer, size,
-           "%s is missing: the 64-bit plug-in needs it beside the display host's program, and the 32-bit %s in "
+           "%s is missing: the %s plug-in needs it beside the display host's program, and the 32-bit %s in "
            "displays\\%s (see %s)",
-           kHelperProgram, Plugin32FileName(name).c_str(), BridgeFolderName(name).c_str(), LogPath());
+           kHelperProgram, kBridgeFileKind, Plugin32FileName(name).c_str(), BridgeFolderName(name).c_str(), LogPath());
 }
 
 enum class TextAnswer { kGiven, kNull, kNoPlugin, kNoHelper };
@@ -317,11 +317,11 @@ void Attach(HMODULE module) {
     g.problem = "unknown";
   } else {
     BridgeLogSetName(BridgeDllLogName(bridge.name).c_str());
-    uint32_t entries = 0;
+    Plugin32Entries entries;
     if (ReadPlugin32Entries(bridge.plugin32_path, &entries, &g.problem)) g.entries = entries;
   }
-  if (!g.problem.empty()) g.entries = kUnreadablePluginEntries;
-  if (!KeepOwnExports(module, g.entries))
+  if (!g.problem.empty()) g.entries = {kUnreadablePluginEntries, 0};
+  if (!KeepOwnExports(module, g.entries.plain, g.entries.decorated))
     LogWritef("Exports", "the entry points that %s lacks could not be taken out of the export table (error %lu)",
               bridge.plugin32_path.c_str(), GetLastError());
 }
@@ -387,7 +387,7 @@ const char* WINAPI DISPLAYDLL_Init(uint32_t size_x, uint32_t size_y, const char*
 void WINAPI DISPLAYDLL_Done() {
   // With no helper and no session, no 32-bit plug-in has anything to end
   // (unless it has no Init, and so never needed one).
-  const bool has_init = (g.entries & EntryBit(kEntryInit)) != 0;
+  const bool has_init = ((g.entries.plain | g.entries.decorated) & EntryBit(kEntryInit)) != 0;
   if (!g.session && HelperNeedsStart() && has_init) return;
   CallTime time = CallTime::Full();
   if (PluginReady(time) == HelperCall::kAnswered) Call(kBridgeDone, time);
@@ -495,7 +495,7 @@ const char* WINAPI DISPLAYDLL_Usage() {
 const char* WINAPI DISPLAYDLL_DriverName() {
   const char* answer = nullptr;
   if (PluginsOwnText(kBridgeDriverName, g.driver_name, sizeof g.driver_name, &answer)) return answer;
-  snprintf(g.driver_name, sizeof g.driver_name, "%s (64-bit bridge)", ThisBridge().name.c_str());
+  snprintf(g.driver_name, sizeof g.driver_name, "%s (%s)", ThisBridge().name.c_str(), kBridgeDriverTail);
   return g.driver_name;
 }
 
