@@ -15,7 +15,7 @@
 // reads the whole slot would take for true.
 inline uint32_t ArgumentSlot(uint32_t slot) { return slot & 0xFF; }
 // How the bridge names itself in its texts.
-constexpr char kBridgeFileKind[] = "64-bit";        // "the 64-bit QX20481.dll serves only it"
+constexpr char kBridgeFileKind[] = "64-bit";           // "the 64-bit QX20481.dll serves only it"
 constexpr char kBridgeDriverTail[] = "64-bit bridge";  // "QX20481 (64-bit bridge)"
 
 #else

@@ -48,8 +48,8 @@ uint32_t Byte(uint32_t slot) { return ArgumentSlot(slot); }
 
 struct BridgeState {
   Plugin32Entries entries = {kAllDisplayEntries, 0};  // the 32-bit plug-in's
-  std::string problem;                    // why the 32-bit plug-in cannot be served; empty when it can
-  bool session = false;                   // that Init succeeded
+  std::string problem;                                // why the 32-bit plug-in cannot be served; empty when it can
+  bool session = false;                               // that Init succeeded
   // The helper whose plug-in has the session (HelperNumber), and whether
   // the Init that gives it back to a new one is still out.
   uint32_t helper_with_session = 0;

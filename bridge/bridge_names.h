@@ -14,6 +14,10 @@
 constexpr char kHelperProgram[] = "QX20481Bridge32.exe";
 constexpr char kHelperReadySuffix[] = ".Ready";
 constexpr char kBridgeFolderTail[] = "-32bit";
+// The 32-bit build's isolating bridge, beside the 32-bit display host's
+// program; a copy of it under a plug-in's name runs that plug-in in the
+// helper. Its version resource keeps this name as the original file name.
+constexpr char kIsolatingBridge[] = "VornIsolation.dll";
 
 // Longest <Name> taken: the section, the logs and the helper's command
 // line all carry it.

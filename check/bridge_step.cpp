@@ -6,18 +6,37 @@
 #include <vector>
 
 #include "bridge_names.h"
+#include "file_facts.h"
 #include "pe_layout.h"
 
 namespace {
 
-constexpr char kBridgeSource[] = "displays\\QX20481.dll";
 constexpr DWORD kLargestDll = 64u << 20;
 
 enum class Kind { kMissing, kUnreadable, kNotPe, kNotDll, kDll32, kDll64, kOther };
 
+// The two bridges a plug-in can be put behind: the 64-bit build's, for the
+// 64-bit display host, and the 32-bit build's isolating one, which runs a
+// plug-in of the 32-bit display host in the helper. Both take the same
+// steps; these are what differs.
+struct Step {
+  const char* option;       // "--bridge"
+  const char* undo_option;  // "--unbridge"
+  const char* done_word;    // "bridged"
+  const char* bridge_kind;  // "64-bit bridge", as in "the 64-bit bridge"
+  const char* source;       // the bridge, in the display host's folder
+  Kind source_kind;
+  const char* zip_folder;  // of the release, where the bridge comes from
+};
+constexpr Step kBridge = {"--bridge",   "--unbridge",      "bridged", "64-bit bridge", "displays\\QX20481.dll",
+                          Kind::kDll64, "LCDSmartie-64bit"};
+constexpr Step kIsolate = {"--isolate",      "--unisolate", "isolated",        "isolating bridge",
+                           kIsolatingBridge, Kind::kDll32,  "LCDSmartie-32bit"};
+
 struct DllFacts {
   Kind kind = Kind::kMissing;
-  bool display_plugin = false;  // exports DISPLAYDLL_Init or DISPLAYDLL_Write by plain name
+  bool display_plugin = false;    // exports DISPLAYDLL_Init or DISPLAYDLL_Write by plain name
+  bool isolating_bridge = false;  // a copy of the isolating bridge, under any name
 };
 
 DllFacts ReadFacts(const std::string& path) {
@@ -56,6 +75,7 @@ DllFacts ReadFacts(const std::string& path) {
   else
     facts.kind = Kind::kOther;
   facts.display_plugin = layout.HasExport("DISPLAYDLL_Init") || layout.HasExport("DISPLAYDLL_Write");
+  facts.isolating_bridge = facts.kind == Kind::kDll32 && IsIsolatingBridge(path);
   return facts;
 }
 
@@ -118,9 +138,7 @@ int Failed(const char* what, const std::string& path, FileMoves& moves, const st
   return 1;
 }
 
-}  // namespace
-
-int BridgeStep(const std::string& plugin, const std::string& tool_folder, const MoveFileFn& move) {
+int PutBehind(const Step& step, const std::string& plugin, const std::string& tool_folder, const MoveFileFn& move) {
   std::string folder, name;
   if (!Split(plugin, &folder, &name)) return 1;
   const std::string bridged_folder = folder + BridgeFolderName(name);
@@ -133,22 +151,31 @@ int BridgeStep(const std::string& plugin, const std::string& tool_folder, const 
     case Kind::kNotDll:
     case Kind::kOther: printf("refused: %s is not a 32-bit DLL\n", plugin.c_str()); return 1;
     case Kind::kDll64:
-      if (Exists(moved))
+      if (step.source_kind == Kind::kDll64 && Exists(moved))
         printf("refused: %s is bridged already (its 32-bit plug-in is %s)\n", plugin.c_str(), moved.c_str());
-      else
+      else if (step.source_kind == Kind::kDll64)
         printf("refused: %s is a 64-bit DLL: the 64-bit display host loads it as it is\n", plugin.c_str());
+      else
+        printf("refused: %s is a 64-bit DLL, which the 32-bit display host cannot load\n", plugin.c_str());
       return 1;
     case Kind::kDll32: break;
+  }
+  if (facts.isolating_bridge) {
+    if (Exists(moved))
+      printf("refused: %s is isolated already (its 32-bit plug-in is %s)\n", plugin.c_str(), moved.c_str());
+    else
+      printf("refused: %s is a copy of %s, not a display plug-in of its own\n", plugin.c_str(), kIsolatingBridge);
+    return 1;
   }
   if (!facts.display_plugin) {
     printf("refused: %s is not a display plug-in: it exports neither DISPLAYDLL_Init nor DISPLAYDLL_Write\n",
            plugin.c_str());
     return 1;
   }
-  const std::string bridge = tool_folder + kBridgeSource, helper = tool_folder + kHelperProgram;
-  if (ReadFacts(bridge).kind != Kind::kDll64 || !Exists(helper)) {
-    printf("refused: the 64-bit bridge %s and its helper %s are needed (the zip's folder LCDSmartie-64bit)\n",
-           bridge.c_str(), helper.c_str());
+  const std::string bridge = tool_folder + step.source, helper = tool_folder + kHelperProgram;
+  if (ReadFacts(bridge).kind != step.source_kind || !Exists(helper)) {
+    printf("refused: the %s %s and its helper %s are needed (the zip's folder %s)\n", step.bridge_kind, bridge.c_str(),
+           helper.c_str(), step.zip_folder);
     return 1;
   }
   const std::vector<std::string> along = FilesNamedAfter(folder, name);
@@ -179,26 +206,34 @@ int BridgeStep(const std::string& plugin, const std::string& tool_folder, const 
   std::string also;
   for (const std::string& file : along) also += (also.empty() ? " (with " : ", ") + file;
   if (!also.empty()) also += ")";
-  printf(
-      "bridged: %s is now the 64-bit bridge; the 32-bit plug-in is %s%s, called through %s (undo: vorn-check.exe "
-      "--unbridge %s)\n",
-      original.c_str(), moved.c_str(), also.c_str(), helper.c_str(), plugin.c_str());
+  printf("%s: %s is now the %s; the 32-bit plug-in is %s%s, called through %s (undo: vorn-check.exe %s %s)\n",
+         step.done_word, original.c_str(), step.bridge_kind, moved.c_str(), also.c_str(), helper.c_str(),
+         step.undo_option, plugin.c_str());
   return 0;
 }
 
-int UnbridgeStep(const std::string& plugin, const MoveFileFn& move) {
+int TakeFromBehind(const Step& step, const std::string& plugin, const MoveFileFn& move) {
   std::string folder, name;
   if (!Split(plugin, &folder, &name)) return 1;
   const std::string bridge = folder + Plugin32FileName(name);
   const std::string bridged_folder = folder + BridgeFolderName(name);
   const std::string moved = bridged_folder + "\\" + Plugin32FileName(name);
-  if (_stricmp(name.c_str(), "QX20481") == 0) {
+  // The 64-bit MediaPad plug-in is the bridge itself; the 32-bit display
+  // host can load its own QX20481.dll directly again.
+  if (step.source_kind == Kind::kDll64 && _stricmp(name.c_str(), "QX20481") == 0) {
     printf("refused: %s is the MediaPad's own plug-in; the release's uninstall removes it\n", plugin.c_str());
     return 1;
   }
-  if (ReadFacts(bridge).kind != Kind::kDll64 || ReadFacts(moved).kind != Kind::kDll32) {
-    printf("refused: %s is not a bridged plug-in (a 64-bit %s with the 32-bit %s)\n", plugin.c_str(), bridge.c_str(),
-           moved.c_str());
+  const DllFacts bridge_facts = ReadFacts(bridge);
+  const bool is_bridge =
+      bridge_facts.kind == step.source_kind && (step.source_kind == Kind::kDll64 || bridge_facts.isolating_bridge);
+  if (!is_bridge || ReadFacts(moved).kind != Kind::kDll32) {
+    if (step.source_kind == Kind::kDll64)
+      printf("refused: %s is not a bridged plug-in (a 64-bit %s with the 32-bit %s)\n", plugin.c_str(), bridge.c_str(),
+             moved.c_str());
+    else
+      printf("refused: %s is not an isolated plug-in (a copy of %s with the 32-bit %s)\n", plugin.c_str(),
+             kIsolatingBridge, moved.c_str());
     return 1;
   }
   const std::vector<std::string> along = FilesNamedAfter(bridged_folder + "\\", name);
@@ -221,7 +256,21 @@ int UnbridgeStep(const std::string& plugin, const MoveFileFn& move) {
   // A copy of the helper that an earlier bridging put beside the plug-in.
   DeleteFileA((bridged_folder + "\\" + kHelperProgram).c_str());
   const bool folder_gone = RemoveDirectoryA(bridged_folder.c_str()) != 0;
-  printf("unbridged: %s is the 32-bit plug-in again%s\n", bridge.c_str(),
+  printf("un%s: %s is the 32-bit plug-in again%s\n", step.done_word, bridge.c_str(),
          folder_gone ? "" : (" (" + bridged_folder + " holds other files and stays)").c_str());
   return 0;
 }
+
+}  // namespace
+
+int BridgeStep(const std::string& plugin, const std::string& tool_folder, const MoveFileFn& move) {
+  return PutBehind(kBridge, plugin, tool_folder, move);
+}
+
+int UnbridgeStep(const std::string& plugin, const MoveFileFn& move) { return TakeFromBehind(kBridge, plugin, move); }
+
+int IsolateStep(const std::string& plugin, const std::string& tool_folder, const MoveFileFn& move) {
+  return PutBehind(kIsolate, plugin, tool_folder, move);
+}
+
+int UnisolateStep(const std::string& plugin, const MoveFileFn& move) { return TakeFromBehind(kIsolate, plugin, move); }

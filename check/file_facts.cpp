@@ -1,7 +1,10 @@
 #include "file_facts.h"
 
 #include <cstdio>
+#include <cstring>
 #include <vector>
+
+#include "bridge_names.h"
 
 Machine FileMachine(const std::string& path) {
   HANDLE file = CreateFileA(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
@@ -46,6 +49,30 @@ std::string FileVersion(const std::string& path) {
   snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", info->dwFileVersionMS >> 16, info->dwFileVersionMS & 0xFFFF,
            info->dwFileVersionLS >> 16, info->dwFileVersionLS & 0xFFFF);
   return text;
+}
+
+namespace {
+
+// A text of the file's version resource, in the one language our programs
+// carry (packaging/version.rc.in); empty when it has none.
+std::string VersionText(const std::string& path, const char* key) {
+  DWORD ignored = 0;
+  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
+  if (size == 0) return "";
+  std::vector<char> data(size);
+  char* text = nullptr;
+  UINT length = 0;
+  const std::string query = std::string("\\StringFileInfo\\040904B0\\") + key;
+  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
+      !VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&text), &length) || length == 0)
+    return "";
+  return std::string(text, strnlen(text, length));
+}
+
+}  // namespace
+
+bool IsIsolatingBridge(const std::string& path) {
+  return _stricmp(VersionText(path, "OriginalFilename").c_str(), kIsolatingBridge) == 0;
 }
 
 bool FileExists(const std::string& path) {

@@ -6,7 +6,8 @@
 // instead (patch_layer_step.h); with --end-host <folder> it ends a running
 // host program of that folder (host_processes.h); with --bridge or
 // --unbridge displays\<name>.dll it puts the 64-bit bridge in front of a
-// 32-bit display plug-in, or takes it away (bridge_step.h).
+// 32-bit display plug-in, or takes it away, and with --isolate or
+// --unisolate the same with the 32-bit isolating bridge (bridge_step.h).
 #include <windows.h>
 
 #include <cstdio>
@@ -20,6 +21,7 @@
 #include "file_facts.h"
 #include "host_processes.h"
 #include "host_program_names.h"
+#include "isolated_plugins.h"
 #include "patch_layer_step.h"
 #include "patch_marks.h"
 #include "request_block.h"
@@ -224,6 +226,36 @@ void CheckPlugin(Report& report, Chain& chain) {
                 "in displays as a display driver. Keep VornApx.dll beside the display host's program only.");
 }
 
+// A plug-in of the 32-bit display host that runs in a process of its own:
+// its own file must be there, and the helper that runs it.
+void CheckIsolated(Report& report, const Chain& chain) {
+  for (const IsolatedPlugin& plugin : FindIsolatedPlugins(chain.folder)) {
+    const std::string shown = "displays\\" + plugin.name + ".dll";
+    const std::string own = "displays\\" + plugin.name + "-32bit\\" + plugin.name + ".dll";
+    if (!plugin.plugin_present) {
+      report.Fault("isolation", shown + " runs its plug-in in a process of its own, but " + own +
+                                    " is missing. Put the plug-in there, or delete " + shown + " and put it there.");
+      continue;
+    }
+    if (!FileExists(chain.folder + kHelper)) {
+      report.Fault("isolation",
+                   shown + " runs " + own + " in a process of its own, but " + kHelper +
+                       " is missing. Copy it from the zip's folder LCDSmartie-32bit beside LCDSmartie.exe, "
+                       "or run the setup program.");
+      continue;
+    }
+    const std::string running = plugin.helper_pid
+                                    ? "its helper " + std::string(kHelper) + " runs (process " +
+                                          std::to_string(plugin.helper_pid) + ", for the display host's process " +
+                                          std::to_string(plugin.display_host_pid) + ")"
+                                    : "no helper runs it now (none is needed until the display host loads it)";
+    report.Ok("isolation", shown + " runs " + own + " in a process of its own; " + running +
+                               " (undo: vorn-check.exe "
+                               "--unisolate " +
+                               shown + ")");
+  }
+}
+
 void CheckLayer(Report& report, Chain& chain) {
   // Found as the plug-in finds it: the display host's folder comes first.
   chain.layer = LoadLibraryA(kLayer);
@@ -409,6 +441,7 @@ int RunChecks() {
   Report report;
   CheckDisplayHost(report, chain);
   CheckPlugin(report, chain);
+  if (chain.display_host != Machine::kX64) CheckIsolated(report, chain);
   CheckLayer(report, chain);
   CheckProxyAndHostFiles(report, chain);
   CheckVendorLibrary(report, chain);
@@ -434,6 +467,10 @@ int main(int argc, char** argv) {
     status = BridgeStep(argv[2], OwnFolder());
   } else if (argc == 3 && strcmp(argv[1], "--unbridge") == 0) {
     status = UnbridgeStep(argv[2]);
+  } else if (argc == 3 && strcmp(argv[1], "--isolate") == 0) {
+    status = IsolateStep(argv[2], OwnFolder());
+  } else if (argc == 3 && strcmp(argv[1], "--unisolate") == 0) {
+    status = UnisolateStep(argv[2]);
   } else {
     printf(
         "usage: vorn-check.exe                    checks the display chain in this program's folder\n"
@@ -444,7 +481,11 @@ int main(int argc, char** argv) {
         "       vorn-check.exe --bridge displays\\<name>.dll\n"
         "                                         lets the 64-bit LCDSmartie use that 32-bit display plug-in\n"
         "       vorn-check.exe --unbridge displays\\<name>.dll\n"
-        "                                         puts the 32-bit plug-in back in its place\n");
+        "                                         puts the 32-bit plug-in back in its place\n"
+        "       vorn-check.exe --isolate displays\\<name>.dll\n"
+        "                                         runs that plug-in of the 32-bit LCDSmartie in a process of its own\n"
+        "       vorn-check.exe --unisolate displays\\<name>.dll\n"
+        "                                         lets the 32-bit LCDSmartie load that plug-in itself again\n");
     status = 1;
   }
   PauseIfAloneOnConsole();
