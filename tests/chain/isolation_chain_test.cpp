@@ -72,16 +72,16 @@ int Writes(const std::string& output) {
 // every write having reached it as four commands.
 TEST_F(IsolationChain, TheMediaPadIsolatedShowsWhatItShowsLoadedDirectly) {
   Place("QX20481", "QX20481.dll");
-  const std::string session = "--params Log --hold 500 --show \"  first screen  |second line\" --screen-ms 800 "
-                              "--exercise --shutdown \"bye|\"";
+  const std::string session =
+      "--params Log --hold 500 --show \"  first screen  |second line\" --screen-ms 800 "
+      "--exercise --shutdown \"bye|\"";
   const vt::ChildRun direct = RunDisplayHost("QX20481", session);
   ASSERT_EQ(direct.exit_code, 0) << direct.output;
   const auto direct_pad = pt::PadState();
   Isolate("QX20481");
   bool helper_seen = false;
-  const vt::ChildRun isolated = RunDisplayHost("QX20481", session, [&] {
-    helper_seen = helper_seen || !vt::FindProcesses(kHelperTail).empty();
-  });
+  const vt::ChildRun isolated =
+      RunDisplayHost("QX20481", session, [&] { helper_seen = helper_seen || !vt::FindProcesses(kHelperTail).empty(); });
   ASSERT_EQ(isolated.exit_code, 0) << isolated.output;
   EXPECT_TRUE(helper_seen);
   EXPECT_EQ(HostLines(isolated.output), HostLines(direct.output));
@@ -111,8 +111,8 @@ TEST_F(IsolationChain, AfterTheHelperIsEndedThePadFollowsTheClockAgain) {
   Isolate("QX20481");
   pt::PadObserver observed;
   std::vector<DWORD> ended;
-  const vt::ChildRun run = RunDisplayHost(
-      "QX20481", "--params Log --show \"   top stays    |$Tick\" --screen-ms 4000 --interval 400", [&] {
+  const vt::ChildRun run =
+      RunDisplayHost("QX20481", "--params Log --show \"   top stays    |$Tick\" --screen-ms 4000 --interval 400", [&] {
         observed.Look();
         if (ended.empty() && observed.Find(0, "   top stays    |") < observed.screens.size()) {
           ended = vt::FindProcesses(kHelperTail);
@@ -137,8 +137,9 @@ TEST_F(IsolationChain, AfterTheHelperIsEndedThePadFollowsTheClockAgain) {
 // same argument slots (the stand-in puts junk in the upper bytes of byte
 // arguments, as a display host may) and the same results as loaded directly.
 TEST_F(IsolationChain, ARecordingPluginIsolatedGetsTheSameCallsArgumentsAndResultsAsLoadedDirectly) {
-  const std::string session = "--params \"p=1 two\" --exercise --show \"first \xb0 screen|second\" "
-                              "--show \"third|second\" --screen-ms 300 --interval 50 --shutdown \"bye|\"";
+  const std::string session =
+      "--params \"p=1 two\" --exercise --show \"first \xb0 screen|second\" "
+      "--show \"third|second\" --screen-ms 300 --interval 50 --shutdown \"bye|\"";
   for (const char* name : {"RecordingDisplay", "RecordingDisplayAll"}) {
     SCOPED_TRACE(name);
     const std::string calls_file = std::string(name) + ".calls";

@@ -390,3 +390,113 @@ TEST_F(CheckTool, BridgingNeedsThe64BitBuildsBridge) {
   EXPECT_TRUE(Contains(run.output, "refused: the 64-bit bridge")) << run.output;
   EXPECT_EQ(vt::ReadFileBytes(folder_ + "displays\\RecordingDisplay.dll"), plugin32);
 }
+
+// One-step isolation of a plug-in in the 32-bit build's folder, and its undo.
+class IsolateStep : public vt::CheckTool {
+ protected:
+  void SetUp() override {
+    vt::CheckTool::SetUp();
+    for (const char* file : {"VornIsolation.dll", "QX20481Bridge32.exe"})
+      ASSERT_TRUE(CopyFileA((vt::ReleaseFolder(32) + file).c_str(), (folder_ + file).c_str(), FALSE)) << file;
+    plugin32_ = vt::ReadFileBytes(vt::ProgramDirectory() + "RecordingDisplay.dll");
+    ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.dll", plugin32_));
+    ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\RecordingDisplay.ini", "its settings"));
+  }
+  bool Exists(const std::string& file) const { return vt::FileExists(folder_ + file); }
+  std::string Bytes(const std::string& file) const { return vt::ReadFileBytes(folder_ + file); }
+  std::string plugin32_;
+};
+
+TEST_F(IsolateStep, IsolatesAnyPluginAndTheMediaPadsOwnAndUndoesEach) {
+  ASSERT_EQ(RunWith("--isolate displays\\RecordingDisplay.dll"), 0) << Output();
+  ASSERT_EQ(lines_.size(), 1u) << Output();
+  EXPECT_EQ(lines_[0].rfind("isolated: ", 0), 0u) << Output();
+  EXPECT_TRUE(Contains(lines_[0], "(undo: vorn-check.exe --unisolate displays\\RecordingDisplay.dll)")) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), Bytes("VornIsolation.dll"));
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.dll"), plugin32_);
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.ini"), "its settings");
+  // Once isolated it is refused, and nothing changes.
+  EXPECT_EQ(RunWith("--isolate displays\\RecordingDisplay.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "refused: displays\\RecordingDisplay.dll is isolated already")) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay-32bit\\RecordingDisplay.dll"), plugin32_);
+
+  // The MediaPad's own plug-in may be isolated and put back too; the check
+  // tool names each isolated plug-in, and no helper runs without a display host.
+  const std::string mediapad = Bytes("displays\\QX20481.dll");
+  ASSERT_EQ(RunWith("--isolate displays\\QX20481.dll"), 0) << Output();
+  Run();
+  int isolation_lines = 0;
+  for (const std::string& line : lines_) {
+    if (line.rfind("OK     isolation", 0) != 0) continue;
+    ++isolation_lines;
+    EXPECT_TRUE(Contains(line, "no helper runs it now")) << line;
+  }
+  EXPECT_EQ(isolation_lines, 2) << Output();
+  EXPECT_TRUE(Contains(Text("isolation"),
+                       "displays\\QX20481.dll runs displays\\QX20481-32bit\\QX20481.dll in a "
+                       "process of its own"))
+      << Output();
+  ASSERT_EQ(RunWith("--unisolate displays\\QX20481.dll"), 0) << Output();
+  EXPECT_EQ(lines_[0].rfind("unisolated: ", 0), 0u) << Output();
+  EXPECT_EQ(Bytes("displays\\QX20481.dll"), mediapad);
+  EXPECT_FALSE(Exists("displays\\QX20481-32bit"));
+
+  ASSERT_EQ(RunWith("--unisolate displays\\RecordingDisplay.dll"), 0) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), plugin32_);
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.ini"), "its settings");
+  EXPECT_FALSE(Exists("displays\\RecordingDisplay-32bit"));
+  Run();
+  EXPECT_EQ(Verdict("isolation"), "<no line for isolation>") << Output();
+}
+
+TEST_F(IsolateStep, RefusesWhatCannotBeIsolatedOrPutBack) {
+  const std::string plugin64 = vt::ReadFileBytes(vt::Win64BinDirectory() + "RecordingDisplay.dll");
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\Native64.dll", plugin64));
+  EXPECT_EQ(RunWith("--isolate displays\\Native64.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "refused: displays\\Native64.dll is a 64-bit DLL")) << Output();
+  EXPECT_FALSE(Exists("displays\\Native64-32bit"));
+  // The isolating bridge itself, under a plug-in's name.
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\Copy.dll", Bytes("VornIsolation.dll")));
+  EXPECT_EQ(RunWith("--isolate displays\\Copy.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "refused: displays\\Copy.dll is a copy of VornIsolation.dll")) << Output();
+  EXPECT_FALSE(Exists("displays\\Copy-32bit"));
+  // Not isolated: nothing to put back.
+  EXPECT_EQ(RunWith("--unisolate displays\\RecordingDisplay.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "refused: displays\\RecordingDisplay.dll is not an isolated plug-in")) << Output();
+  EXPECT_EQ(Bytes("displays\\RecordingDisplay.dll"), plugin32_);
+  // A 64-bit bridged plug-in is no isolated one.
+  ASSERT_EQ(RunWith("--isolate displays\\RecordingDisplay.dll"), 0) << Output();
+  EXPECT_EQ(RunWith("--unbridge displays\\RecordingDisplay.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "is not a bridged plug-in")) << Output();
+  // Without the isolating bridge beside it (the 64-bit build's folder has none).
+  ASSERT_TRUE(DeleteFileA((folder_ + "VornIsolation.dll").c_str()));
+  ASSERT_TRUE(vt::WriteFileBytes(folder_ + "displays\\Other.dll", plugin32_));
+  EXPECT_EQ(RunWith("--isolate displays\\Other.dll"), 1);
+  EXPECT_TRUE(Contains(lines_[0], "refused: the isolating bridge")) << Output();
+  EXPECT_EQ(Bytes("displays\\Other.dll"), plugin32_);
+}
+
+// While a display host has the isolated plug-in loaded, the check tool
+// names the helper that runs it.
+TEST_F(IsolateStep, TheCheckToolNamesTheHelperThatRunsAnIsolatedPlugin) {
+  ASSERT_EQ(RunWith("--isolate displays\\RecordingDisplay.dll"), 0) << Output();
+  vt::ChildProcess display_host =
+      vt::StartChildWithOutputFile("\"" + folder_ + "LCDSmartie.exe\" displays\\RecordingDisplay.dll --hold 60000",
+                                   folder_, dir_.path() + "\\host.txt");
+  ASSERT_NE(display_host.process, nullptr);
+  bool running = false;
+  for (DWORD start = GetTickCount(); !running && GetTickCount() - start < 30000; Sleep(50))
+    running = !vt::FindProcesses("\\QX20481Bridge32.exe").empty() &&
+              Contains(vt::ReadFileBytes(dir_.path() + "\\host.txt"), "Init: RecordingDisplay ready");
+  ASSERT_TRUE(running) << vt::ReadFileBytes(dir_.path() + "\\host.txt");
+  const std::vector<DWORD> helpers = vt::FindProcesses("\\QX20481Bridge32.exe");
+  Run();
+  TerminateProcess(display_host.process, 1);
+  vt::WaitChild(display_host, 5000);
+  vt::WaitNoProcess("\\QX20481Bridge32.exe", 5000);
+  ASSERT_EQ(helpers.size(), 1u);
+  EXPECT_EQ(Verdict("isolation"), "OK") << Output();
+  EXPECT_TRUE(Contains(Text("isolation"), "its helper QX20481Bridge32.exe runs (process " + std::to_string(helpers[0]) +
+                                              ", for the display host's process"))
+      << Output();
+}
