@@ -14,6 +14,7 @@
 #include "display_entry_names.h"
 #include "host_harness.h"
 #include "pe_layout.h"
+#include "typed_export.h"
 
 using Lines = std::vector<std::string>;
 
@@ -185,6 +186,17 @@ TEST_F(IsolationChain, TheIsolatedPluginExportsExactlyThePluginsNamesPlainAndDec
       }
     }
     EXPECT_GT(exported, 0);
+    // A call through a name the plug-in has only decorated reaches that entry.
+    if (std::string(name) == "QX20481") {
+      using IndexFn = uint8_t(WINAPI*)(uint32_t);
+      HMODULE plugin_module = LoadLibraryA(plugin_path.c_str());
+      ASSERT_NE(plugin_module, nullptr);
+      const auto direct = LookupExport<IndexFn>(plugin_module, "DISPLAYDLL_CustomCharIndex@4");
+      const auto through = LookupExport<IndexFn>(bridge, "DISPLAYDLL_CustomCharIndex@4");
+      ASSERT_TRUE(direct && through);
+      for (uint32_t index : {1u, 8u}) EXPECT_EQ(through(index), direct(index)) << index;
+      FreeLibrary(plugin_module);
+    }
     FreeLibrary(bridge);
   }
 }
