@@ -5,9 +5,12 @@
 #   lcdsmartie_chain.sh <case> <32-bit bin> <64-bit bin> <lcdsmartie folder> <prefix>
 # Cases:
 #   pad32       the 32-bit build with the 32-bit QX20481.dll;
-#   pad64       the 64-bit build with the 64-bit QX20481.dll and its helper:
-#               each shows the configured screen, follows the clock line and,
-#               after a clean close, shows the shutdown text with the LED off;
+#   pad64       the 64-bit build with the 64-bit QX20481.dll and its helper;
+#   isolated32  the 32-bit build with QX20481.dll isolated by vorn-check.exe
+#               --isolate, its helper ended from outside once the clock runs:
+#               each shows the configured screen, follows the clock line (the
+#               isolated one again after its helper's end) and, after a clean
+#               close, shows the shutdown text with the LED off;
 #   recording   RecordingDisplay.dll loaded directly by the 32-bit build and,
 #               bridged with vorn-check.exe --bridge, by the 64-bit build, on
 #               a screen that does not change: the same calls, arguments and
@@ -119,11 +122,27 @@ close_smartie() {
 pad_field() { { tr -d '\r' <"$1/mediapad.state"; } 2>/dev/null | sed -n "s/^$2=//p" || true; }
 pad_text() { { tr -d '\r' <"$1/mediapad.state"; } 2>/dev/null | tr '\n' ' ' || true; }
 
-# The pad with a bridged or direct QX20481.dll: the screen, the clock, the shutdown.
+# Processes of this prefix whose command line holds <pattern>, by their
+# Linux process ids, one a line: other tests' prefixes may run the same.
+prefix_pids() {
+    local p
+    for p in $(pgrep -f "$1" || true); do
+        grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" 2>/dev/null && echo "$p"
+    done
+    return 0
+}
+helper_pids() { prefix_pids 'QX20481Bridge32\.exe'; }
+# The pad with a bridged, isolated or direct QX20481.dll: the screen, the
+# clock, the shutdown.
 run_pad() {
-    local bits=$1 app=$work/app$1
+    local bits=$1 isolated=${2:-} app=$work/app$1
     install "$app" "$bits" QX20481.dll Log '  Vorn MediaPad' '$Time(hh:nn:ss)'
-    if [ "$bits" = 64 ]; then
+    if [ -n "$isolated" ]; then
+        cp "$bin32/QX20481.dll" "$app/displays/"
+        cp "$bin32/VornIsolation.dll" "$bin32/QX20481Bridge32.exe" "$bin32/vorn-check.exe" "$app/"
+        (cd "$app" && wine vorn-check.exe --isolate 'displays\QX20481.dll' </dev/null) ||
+            fail "vorn-check.exe --isolate did not isolate QX20481.dll"
+    elif [ "$bits" = 64 ]; then
         mkdir -p "$app/displays/QX20481-32bit"
         cp "$bin64/QX20481.dll" "$app/displays/"
         cp "$bin32/QX20481.dll" "$app/displays/QX20481-32bit/"
@@ -146,6 +165,26 @@ run_pad() {
     done
     [ -n "$top" ] || fail "the pad never showed the configured screen (pad: $(pad_text "$app"))"
     [ $ticks -ge 10 ] || fail "the clock line changed only $ticks times"
+    local after=""
+    if [ -n "$isolated" ]; then
+        local helper
+        helper=$(helper_pids)
+        [ "$(echo "$helper" | wc -w)" = 1 ] || fail "not one helper runs the isolated plug-in: '$helper'"
+        kill -9 "$helper"
+        local again=0
+        clock=$(pad_field "$app" line1)
+        for _ in $(seq 1 200); do  # up to 20 s for five more ticks
+            local line1
+            line1=$(pad_field "$app" line1)
+            [ "$line1" != "$clock" ] && again=$((again + 1)) && clock=$line1
+            [ $again -ge 5 ] && break
+            sleep 0.1
+        done
+        [ $again -ge 5 ] || fail "after the helper's end the clock line changed only $again times"
+        [ "$(pad_field "$app" line0)" = "|  Vorn MediaPad |" ] || fail "after the helper's end the top line is lost"
+        [ -n "$(helper_pids)" ] && [ "$(helper_pids)" != "$helper" ] || fail "no new helper after the end of $helper"
+        after=", and $again times more after its helper was ended"
+    fi
     close_smartie "$bits"
     local line0 led mode
     line0=$(pad_field "$app" line0) led=$(pad_field "$app" led) mode=$(pad_field "$app" mode)
@@ -153,12 +192,9 @@ run_pad() {
     [ "$led" = 0 ] || fail "after the close the LED is $led"
     [ "$mode" = 3 ] || fail "after the close the mode is $mode"
     grep -q 'Done Bye' "$app/logs/QX20481.log" || fail "the plug-in's log has no Done"
-    if [ "$bits" = 64 ]; then
-        [ -z "$(/usr/lib/wine/wine64 tasklist 2>/dev/null | grep -i QX20481Bridge32)" ] ||
-            fail "the helper still runs after LCD Smartie has gone"
-    fi
+    [ -z "$(helper_pids)" ] || fail "the helper still runs after LCD Smartie has gone"
     # The host program would idle for 100 s: the prefix's session ends with the test.
-    echo "OK: the $bits-bit LCD Smartie showed the screen, followed the clock $ticks times, and left the shutdown text with the LED off"
+    echo "OK: the $bits-bit LCD Smartie showed the screen, followed the clock $ticks times$after, and left the shutdown text with the LED off"
 }
 
 # RecordingDisplay.dll: its calls, direct in the 32-bit build and bridged in
@@ -220,16 +256,6 @@ run_recording() {
     head -n 20 "$bridged"
 }
 
-# Processes of this prefix whose command line holds <pattern>, by their
-# Linux process ids, one a line: other tests' prefixes may run the same.
-prefix_pids() {
-    local p
-    for p in $(pgrep -f "$1" || true); do
-        grep -qz "^WINEPREFIX=$WINEPREFIX\$" "/proc/$p/environ" 2>/dev/null && echo "$p"
-    done
-    return 0
-}
-helper_pids() { prefix_pids 'QX20481Bridge32\.exe'; }
 writes() { cat "$1/RecordingDisplay.calls" 2>/dev/null | grep -c '^Write ' || true; }
 # Waits up to <seconds> for more than <n> writes in <app>.
 await_writes() {
@@ -294,6 +320,7 @@ case $case_name in
     faults) run_faults ;;
     pad32) run_pad 32 ;;
     pad64) run_pad 64 ;;
+    isolated32) run_pad 32 isolated ;;
     recording) run_recording ;;
     *) fail "unknown case $case_name" ;;
 esac
