@@ -23,6 +23,12 @@
 #    normal bridged write through this bridge and through the bridge of
 #    VORN_BENCH_BASELINE (a commit, default ef7ad26, the bridge before it
 #    took faults and bounded its calls), built here for the comparison;
+#  - here, a plug-in of the 32-bit display host loaded directly and
+#    isolated (bench/isolation_bench.cpp, each in a folder of its own laid
+#    out as installed, isolated with vorn-check.exe --isolate): a MediaPad
+#    write through the chain, the longest write while the host program
+#    stops answering (its threads suspended), and the longest write while
+#    a plug-in call blocks (the recording plug-in on cue);
 #  - here, the wineserver round trips of each side per call, under a
 #    wineserver that traces every request it gets: one caller through the
 #    shipped proxy and host program, three callers (each a process with
@@ -31,7 +37,7 @@
 #  - at the end, the targets of the last three (proxy_bench prints its own
 #    at the end of its part).
 #   tools/bench.sh [calls per function, default 2000, at least 200]
-# VORN_BENCH_ONLY=misbehave runs the misbehaving plug-in's part alone.
+# VORN_BENCH_ONLY=misbehave or =isolation runs that part alone.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 "$VORN_ROOT/tools/build.sh" >/dev/null
@@ -42,6 +48,57 @@ trap vorn_stop_wineserver EXIT
 # Under emulation the 32-bit side runs translated code: its figures compare
 # only with those of the same run.
 echo "32-bit programs run $(bash "$VORN_ROOT/tools/i386-support.sh" describe) on this machine."
+# ---- a plug-in of the 32-bit display host, direct and isolated ----
+bin32="$VORN_BUILD/win32/bin"
+bin64="$VORN_BUILD/win64/bin"
+isolation_part() {
+    local work vendor="$WINEPREFIX/drive_c/Program Files/Common Files/Logishrd/KHAL3" way
+    work=$(mktemp -d)
+    mkdir -p "$vendor"
+    cp "$bin64/KHALAPI_nofile.dll" "$vendor/KHALAPI.dll"
+    for way in direct isolated; do
+        local dir="$work/$way"
+        mkdir -p "$dir/displays"
+        cp "$bin32/layers/MediaPadLayer.dll" "$bin32/VornApx.dll" "$bin64/Vorn64BitInterface.exe" "$dir/"
+        cp "$bin32/isolation_bench.exe" "$bin32/vorn-check.exe" "$dir/"
+        cp "$bin32/QX20481.dll" "$bin32/RecordingDisplay.dll" "$dir/displays/"
+        local cue='displays\RecordingDisplay'
+        if [ "$way" = isolated ]; then
+            cp "$bin32/VornIsolation.dll" "$bin32/QX20481Bridge32.exe" "$dir/"
+            (cd "$dir" && wine vorn-check.exe --isolate 'displays\QX20481.dll' &&
+                wine vorn-check.exe --isolate 'displays\RecordingDisplay.dll') </dev/null >"$dir/steps.txt" 2>&1 ||
+                { echo "isolating failed: $(cat "$dir/steps.txt")"; return; }
+            cue='displays\RecordingDisplay-32bit\RecordingDisplay'
+        fi
+        (cd "$dir" && wine isolation_bench.exe mediapad "$1" && wine isolation_bench.exe recording "$cue") \
+            </dev/null >"$dir/rows.txt" 2>&1 || echo "isolation_bench ($way) failed: $(cat "$dir/rows.txt")"
+        # The next folder's chain starts a host program of its own.
+        (cd "$dir" && wine vorn-check.exe --end-host "$(winepath -w "$dir")") </dev/null >/dev/null 2>&1 || true
+    done
+    local d=$work/direct/rows.txt i=$work/isolated/rows.txt
+    echo
+    echo "A plug-in of the 32-bit display host, loaded directly and isolated: its calls, in ms (writes a refresh apart):"
+    printf '  %-58s %10s %10s\n' "" "direct" "isolated"
+    printf '  %-58s %10s %10s\n' "a MediaPad write through the chain, median" "$(mrow "$d" write 3)" "$(mrow "$i" write 3)"
+    printf '  %-58s %10s %10s\n' "  p99" "$(mrow "$d" write 4)" "$(mrow "$i" write 4)"
+    printf '  %-58s %10s %10s\n' "the host program stops answering: the longest write" "$(mrow "$d" stuck 3)" \
+        "$(mrow "$i" stuck 3)"
+    printf '  %-58s %10s %10s\n' "  writes made meanwhile (10 s, or one that waited it out)" "$(mrow "$d" stuck 4)" \
+        "$(mrow "$i" stuck 4)"
+    printf '  %-58s %10s %10s\n' "a plug-in call blocks for 10 s: the longest write" "$(mrow "$d" blocking 3)" \
+        "$(mrow "$i" blocking 3)"
+    printf '  %-58s %10s %10s\n' "  writes made meanwhile" "$(mrow "$d" blocking 4)" "$(mrow "$i" blocking 4)"
+    awk -v s="$(mrow "$i" stuck 3)" -v b="$(mrow "$i" blocking 3)" 'BEGIN {
+        printf "  target: isolated, the longest write while the host program is stuck (%s ms) and while a call blocks", s
+        printf " (%s ms) at most 250 each; direct, the first is the proxy'"'"'s time-out (100 s)\n", b }'
+    rm -rf "$work" "$vendor/KHALAPI.dll"
+}
+mrow() { tr -d '\r' <"$1" 2>/dev/null | awk -v n="$2" -v f="$3" '$1 == "row" && $2 == n { print $f }'; }
+if [ "${VORN_BENCH_ONLY:-}" = isolation ]; then
+    isolation_part "${1:-500}"
+    exit 0
+fi
+
 # ---- a misbehaving bridged plug-in ----
 # The recording plug-in bridged as vorn-check --bridge lays it out: the
 # 64-bit bridge under its name, the 32-bit one in its folder, the helper
@@ -74,7 +131,6 @@ else
     echo "the bridge of $baseline could not be built: $(tail -n 3 "$work/baseline-build.txt" 2>/dev/null)"
 fi
 git -C "$VORN_ROOT" worktree remove --force "$base_tree" >/dev/null 2>&1 || true
-mrow() { tr -d '\r' <"$1" 2>/dev/null | awk -v n="$2" -v f="$3" '$1 == "row" && $2 == n { print $f }'; }
 m=$work/misbehave/rows.txt
 echo
 echo "A bridged plug-in that misbehaves: the 64-bit display host's calls, in ms (writes a refresh apart):"
@@ -94,6 +150,7 @@ awk -v f="$(mrow "$m" faulting 4)" -v c="$(mrow "$m" crashing 3)" -v b="$(mrow "
     printf " where a call that starts a helper may add that start;"
     printf " a normal bridged write (%s ms) no slower than the baseline'"'"'s (%s ms)\n", w, (w0 == "" ? "-" : w0) }'
 [ "${VORN_BENCH_ONLY:-}" = misbehave ] && exit 0
+isolation_part "${1:-2000}"
 
 wine "$VORN_BUILD/win32/bin/proxy_bench.exe" "${1:-2000}"
 
