@@ -13,8 +13,8 @@
 //   isolation_bench recording <cue stem>
 //     the recording plug-in, its writes blocked by its cue file for 10 s:
 //     row blocking <longest> <calls>
-#include <windows.h>
 #include <tlhelp32.h>
+#include <windows.h>
 
 #include <algorithm>
 #include <cstdio>

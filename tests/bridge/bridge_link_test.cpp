@@ -1,4 +1,4 @@
-// The 64-bit bridge's calls when its helper stops answering, holds a call,
+// The bridge's calls (the 64-bit one, and the 32-bit isolating one) when its helper stops answering, holds a call,
 // keeps ending or goes away, on the virtual clock: the bridge's code is
 // built into this program, which plays the display host, and a scripted
 // helper (scripted_helper.cpp) stands in for the real one. Time passes on
