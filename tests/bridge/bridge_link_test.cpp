@@ -1,5 +1,6 @@
-// The bridge's calls (the 64-bit one, and the 32-bit isolating one) when its helper stops answering, holds a call,
-// keeps ending or goes away, on the virtual clock: the bridge's code is
+// The bridge's calls (the 64-bit one, and the 32-bit isolating one) when
+// its helper stops answering, holds a call, keeps ending or goes away, on
+// the virtual clock: the bridge's code is
 // built into this program, which plays the display host, and a scripted
 // helper (scripted_helper.cpp) stands in for the real one. Time passes on
 // the virtual clock only while a helper is up: its start takes what it
