@@ -1,5 +1,5 @@
 #pragma once
-// Who this 64-bit bridge DLL is: <Name> from its own file name, where its
+// Who this bridge DLL is: <Name> from its own file name, where its
 // 32-bit plug-in lies (the folder <Name>-32bit beside it), and where its
 // helper lies: beside the display host's program, so that the helper's
 // process has the display host's program folder.

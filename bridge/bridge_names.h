@@ -1,7 +1,7 @@
 #pragma once
 // The names that follow from a bridged plug-in's name <Name>, the file
-// name of the 64-bit bridge DLL without ".dll": its 32-bit plug-in
-// displays\<Name>-32bit\<Name>.dll, the section "<Name>Bridge.<pid>" and
+// name of the bridge DLL (64-bit or isolating) without ".dll": its 32-bit
+// plug-in displays\<Name>-32bit\<Name>.dll, the section "<Name>Bridge.<pid>" and
 // the two logs. For the MediaPad <Name> is QX20481, and these are the names
 // its release has always used. One helper program, beside the display
 // host's program, serves every bridged plug-in.

@@ -1,5 +1,5 @@
 #pragma once
-// The record that crosses between a 64-bit bridge DLL and its 32-bit
+// The record that crosses between a bridge DLL and its 32-bit
 // helper program, through a section of their own (never the proxy's): its
 // name carries the bridged plug-in's name and the display host's process
 // id, so every display host and every bridged plug-in has its own helper.
@@ -53,7 +53,7 @@ struct BridgeRecord {
   int32_t lock;    // the channel's hand-over lock; 0 in every record that crosses
   int32_t done;    // 1 once the helper has served the request
   int32_t request_id;
-  // 1: SetPosition(x, y) is called first. The 64-bit side keeps a
+  // 1: SetPosition(x, y) is called first. The bridge keeps a
   // SetPosition until the next call, so it costs no round trip of its own.
   int32_t position_first;
   uint32_t x, y;

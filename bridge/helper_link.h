@@ -1,5 +1,5 @@
 #pragma once
-// The 64-bit plug-in's link to its helper program: started at the first
+// The bridge DLL's link to its helper program: started at the first
 // call that needs it, started again after it has died or stopped
 // answering, ended when the plug-in is freed. Every wait is bounded by the
 // deadline of the display host's call and counted by time.

@@ -1,5 +1,5 @@
-// QX20481Bridge32.exe: the 32-bit side of a 64-bit bridge DLL. Started by
-// it as
+// QX20481Bridge32.exe: the 32-bit side of a bridge DLL (64-bit or
+// isolating). Started by it as
 //   QX20481Bridge32.exe <display host pid> <section name> <Name> <32-bit plug-in>
 // from beside the display host's program, so that the folder of this
 // process's program is the display host's (where a plug-in looks for files

@@ -1,7 +1,8 @@
 #pragma once
 // Which of the display host's entry points a 32-bit plug-in file exports,
-// under their plain and under their decorated names, read from the file (the 64-bit bridge cannot
-// load it). Every offset and count in the file is bounded by its size.
+// under their plain and under their decorated names, read from the file
+// (the 64-bit bridge cannot load it, and the isolating one must not).
+// Every offset and count in the file is bounded by its size.
 
 #include <cstdint>
 #include <string>

@@ -1,6 +1,6 @@
 #pragma once
 // What the display host has asked of the display in this session, kept in
-// the 64-bit bridge, which sees every call: Init's sizes and parameters,
+// the bridge, which sees every call: Init's sizes and parameters,
 // the custom characters defined so far, the contrast, brightness,
 // backlight, outputs, fan and colour last set, the text of every line
 // written so far (each from its first column), and the cursor. Each item
