@@ -13,8 +13,9 @@
 //   isolation_bench recording <cue stem>
 //     the recording plug-in, its writes blocked by its cue file for 10 s:
 //     row blocking <longest> <calls>
-#include <tlhelp32.h>
 #include <windows.h>
+// after windows.h, which it needs
+#include <tlhelp32.h>
 
 #include <algorithm>
 #include <cstdio>
