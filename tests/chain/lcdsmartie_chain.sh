@@ -26,7 +26,9 @@
 #               never held by the crash dialog, and new ones start after a
 #               growing pause), then to
 #               behave again: the writes come back by themselves, with the
-#               current clock, and the close leaves no helper.
+#               current clock, and the close leaves no helper;
+#   faults32    the same in the 32-bit build, the plug-in isolated with
+#               vorn-check.exe --isolate.
 # Exit status 0 (passed), 1 (failed), 77 (LCD Smartie is absent: not run).
 set -euo pipefail
 case_name=$1 bin32=$2 bin64=$3 smartie=$4 prefix=$5
@@ -267,14 +269,20 @@ await_writes() {
     return 1
 }
 
+# <bits>: bridged in the 64-bit build, or isolated in the 32-bit one.
 run_faults() {
-    local app=$work/faults cue
-    install "$app" 64 RecordingDisplay.dll 'p=1' 'clock below' '$Time(hh:nn:ss)'
+    local bits=$1 app=$work/faults cue step=--bridge
+    install "$app" "$bits" RecordingDisplay.dll 'p=1' 'clock below' '$Time(hh:nn:ss)'
     cp "$bin32/RecordingDisplay.dll" "$app/displays/"
-    cp "$bin64/QX20481.dll" "$app/displays/QX20481.dll"
     cp "$bin32/QX20481Bridge32.exe" "$bin32/vorn-check.exe" "$app/"
-    (cd "$app" && wine vorn-check.exe --bridge 'displays\RecordingDisplay.dll' </dev/null) ||
-        fail "vorn-check.exe --bridge did not bridge RecordingDisplay.dll"
+    if [ "$bits" = 64 ]; then
+        cp "$bin64/QX20481.dll" "$app/displays/QX20481.dll"
+    else
+        cp "$bin32/VornIsolation.dll" "$app/"
+        step=--isolate
+    fi
+    (cd "$app" && wine vorn-check.exe $step 'displays\RecordingDisplay.dll' </dev/null) ||
+        fail "vorn-check.exe $step did not take RecordingDisplay.dll"
     cue="$app/displays/RecordingDisplay-32bit/RecordingDisplay"
     local log="$app/logs/RecordingDisplay.bridge.log"
     start_smartie "$app"
@@ -310,14 +318,15 @@ run_faults() {
     [ -n "$last" ] || fail "no clock written after the plug-in was back"
     local late=$(( (now - $(date -d "$last" +%s) + 86400) % 86400 ))
     [ "$late" -le 3 ] || fail "the plug-in was given a clock $late s old ($last), not the current one"
-    close_smartie 64
+    close_smartie "$bits"
     [ -z "$(helper_pids)" ] || fail "a helper still runs after LCD Smartie has gone"
-    echo "OK: caught faults kept helper $helper; crashes ended helpers at once; the writes came back with the clock"
+    echo "OK ($bits-bit): caught faults kept helper $helper; crashes ended helpers at once; the writes came back with the clock"
     cat "$log"
 }
 
 case $case_name in
-    faults) run_faults ;;
+    faults) run_faults 64 ;;
+    faults32) run_faults 32 ;;
     pad32) run_pad 32 ;;
     pad64) run_pad 64 ;;
     isolated32) run_pad 32 isolated ;;
