@@ -506,9 +506,10 @@ Section "Install"
     !insertmacro PlaceFile "LCDSmartie-64bit/vorn-check.exe" "vorn-check.exe"
   ${Else}
     SetOutPath $INSTDIR
-    ; A plug-in that an earlier install ran in a process of its own is put
-    ; back first, unless LCD Smartie or the helper still runs it: nothing
-    ; is replaced while the old bridge may still call the helper.
+    ; A plug-in that an earlier install ran in a process of its own is
+    ; loaded directly again first. Nothing is moved or replaced while LCD
+    ; Smartie or the helper still uses it: the old bridge would go on
+    ; calling a helper and a plug-in that are no longer where it left them.
     !insertmacro WaitUntilFree "QX20481Bridge32.exe" Stop
     !insertmacro LoadPluginDirectly "$PLUGINSDIR\vorn-check.exe" Log Stop
     ${If} $R9 != ""
