@@ -4,7 +4,10 @@
 ; vendor's with vorn-check.exe --patch-layer, runs the check and registers an
 ; uninstaller that removes exactly what it put there. It installs the files
 ; of the zip's folder that fits LCDSmartie.exe's build: LCDSmartie-32bit or
-; LCDSmartie-64bit (the 64-bit plug-in with its 32-bit helper).
+; LCDSmartie-64bit (the 64-bit plug-in with its 32-bit helper). For the
+; 32-bit build it runs the plug-in in a process of its own when asked
+; (vorn-check.exe --isolate); a reinstall without the option loads it
+; directly again.
 ;
 ; Defines from make-setup.sh: VERSION, VERSION_FULL, FILES (the unpacked
 ; zip), OUTFILE, SIZE_KB_32 and SIZE_KB_64 (what the install of each build places),
@@ -13,7 +16,7 @@
 ; certificate is given).
 ;
 ; Silent use: setup.exe /S [/LAYER=<the vendor's MediaPadLayer.dll>]
-;   [/LOG=<file>] /D=<folder of LCDSmartie.exe>
+;   [/ISOLATE] [/LOG=<file>] /D=<folder of LCDSmartie.exe>
 ; Every step goes into the log (default %TEMP%\vorn-mediapad-setup.log); a
 ; refusal is its last line and the exit status is 2.
 
@@ -34,6 +37,8 @@ Unicode true
 !define HOST_PROGRAM "Vorn64BitInterface.exe"
 !define HOST_PROGRAM_32 "Vorn32BitInterface.exe"
 !define BRIDGE_FOLDER "displays\QX20481-32bit"
+!define ISOLATING_BRIDGE "VornIsolation.dll"
+!define ISOLATE_TEXT "Run the display plug-in in a process of its own"
 !define REFUSED_STATUS 2
 
 Name "${PRODUCT} ${VERSION}"
@@ -62,6 +67,8 @@ Var LogHandle
 Var KeptLayer  ; the name under which the patch step kept the layer it replaced
 Var LayerField
 Var Build      ; LCDSmartie.exe's build, "32" or "64": which folder of the zip is installed
+Var Isolate    ; "1" when the 32-bit plug-in is to run in a process of its own
+Var IsolateBox
 
 ; ---- pages ----
 !define MUI_WELCOMEPAGE_TEXT "This installs the ${PRODUCT} ${VERSION} into the folder of LCD Smartie, so that LCD Smartie can show its screens on the MediaPad's display.$\r$\n$\r$\nIt suits the 32-bit and the 64-bit build of LCD Smartie and picks the plug-in that fits. You need the vendor's MediaPad software, and the vendor's own MediaPadLayer.dll: the setup makes the patched copy from it.$\r$\n$\r$\nClose LCD Smartie before you go on."
@@ -73,6 +80,7 @@ Var Build      ; LCDSmartie.exe's build, "32" or "64": which folder of the zip i
 !define MUI_PAGE_CUSTOMFUNCTION_LEAVE FolderPageLeave
 !insertmacro MUI_PAGE_DIRECTORY
 Page custom LayerPageShow LayerPageLeave
+Page custom IsolationPageShow IsolationPageLeave
 !insertmacro MUI_PAGE_INSTFILES
 Page custom ReportPageShow
 !define MUI_FINISHPAGE_TEXT_LARGE
@@ -119,6 +127,11 @@ Function .onInit
   ClearErrors
   ${GetOptions} $R0 "/LAYER=" $Layer
   ${GetOptions} $R0 "/LOG=" $LogFile
+  ClearErrors
+  ${GetOptions} $R0 "/ISOLATE" $0
+  ${IfNot} ${Errors}
+    StrCpy $Isolate "1"
+  ${EndIf}
   ${If} $LogFile == ""
     StrCpy $LogFile "$TEMP\vorn-mediapad-setup.log"
   ${EndIf}
@@ -319,6 +332,44 @@ Function LayerPageLeave
   ${EndIf}
 FunctionEnd
 
+; ---- the plug-in's process (32-bit build only) ----
+Var IsolationShown
+
+; Ticked at first when the folder's plug-in runs in a process of its own
+; now: an update keeps what the user chose before.
+Function IsolationPageShow
+  ${If} $Build != "32"
+    Abort
+  ${EndIf}
+  ${If} $IsolationShown == ""
+  ${AndIf} ${FileExists} "$INSTDIR\${BRIDGE_FOLDER}\QX20481.dll"
+    StrCpy $Isolate "1"
+  ${EndIf}
+  StrCpy $IsolationShown "1"
+  !insertmacro MUI_HEADER_TEXT "The plug-in's process" "For the 32-bit LCD Smartie: where the display plug-in runs."
+  nsDialogs::Create 1018
+  Pop $0
+  ${NSD_CreateLabel} 0 0 100% 64u "LCD Smartie calls its display plug-in on the thread of its own window: a plug-in call that hangs freezes the window, and a crash in the plug-in can end LCD Smartie.$\r$\n$\r$\nTicked, the plug-in runs in the small helper program QX20481Bridge32.exe instead. A call that hangs then holds LCD Smartie's window for about a fifth of a second at most, and a crash ends only the helper, which is started again and given the screen back. It costs one more process and a little time per call."
+  Pop $0
+  ${NSD_CreateCheckbox} 0 70u 100% 12u "${ISOLATE_TEXT}"
+  Pop $IsolateBox
+  ${If} $Isolate == "1"
+    ${NSD_Check} $IsolateBox
+  ${EndIf}
+  ${NSD_CreateLabel} 0 88u 100% 36u "Off, LCD Smartie loads the plug-in itself. Either way it can be changed later: run the setup again, or vorn-check.exe --isolate (or --unisolate) displays\QX20481.dll in the folder of LCD Smartie."
+  Pop $0
+  nsDialogs::Show
+FunctionEnd
+
+Function IsolationPageLeave
+  ${NSD_GetState} $IsolateBox $0
+  ${If} $0 == ${BST_CHECKED}
+    StrCpy $Isolate "1"
+  ${Else}
+    StrCpy $Isolate ""
+  ${EndIf}
+FunctionEnd
+
 ; ---- installing ----
 ; Places one file of the zip (SOURCE, in the zip's folder) as DEST under
 ; $INSTDIR. A file the display host has loaded cannot be replaced: the user
@@ -336,6 +387,55 @@ FunctionEnd
       Abort
     ${EndIf}
   ${Loop}
+!macroend
+
+; Waits until no process holds NAME under $INSTDIR: a DLL that LCD Smartie
+; has loaded, or one its helper runs. Windows lets a loaded file be renamed,
+; so the steps that move the plug-in's files do not find out themselves.
+; STOP is the macro that ends the silent setup or uninstaller.
+!macro WaitUntilFree NAME STOP
+  ${Do}
+    ${IfNot} ${FileExists} "$INSTDIR\${NAME}"
+      ${Break}
+    ${EndIf}
+    ClearErrors
+    FileOpen $R6 "$INSTDIR\${NAME}" a
+    ${IfNot} ${Errors}
+      FileClose $R6
+      ${Break}
+    ${EndIf}
+    ${If} ${Cmd} `MessageBox MB_RETRYCANCEL|MB_ICONEXCLAMATION "$INSTDIR\${NAME} is in use: LCD Smartie has it loaded. Close LCD Smartie, then press Retry." /SD IDCANCEL IDCANCEL`
+      !insertmacro ${STOP} "$INSTDIR\${NAME} is in use. Close LCD Smartie and try again."
+      Abort
+    ${EndIf}
+  ${Loop}
+!macroend
+
+; Loads the plug-in directly again where it runs in a process of its own
+; (vorn-check.exe --isolate, by an earlier setup or by hand), so that the
+; plug-in and the files named after it are where a direct install has
+; them. The check tool at TOOL does it; LOG logs its line; STOP ends the
+; silent run while a file is in use. $R9: why it failed, or "". A layout
+; that is not an isolated plug-in's is left as it is.
+!macro LoadPluginDirectly TOOL LOG STOP
+  StrCpy $R9 ""
+  ${If} ${FileExists} "$INSTDIR\${BRIDGE_FOLDER}\QX20481.dll"
+    !insertmacro WaitUntilFree "displays\QX20481.dll" ${STOP}
+    !insertmacro WaitUntilFree "${BRIDGE_FOLDER}\QX20481.dll" ${STOP}
+    nsExec::ExecToStack '"${TOOL}" --unisolate "$INSTDIR\displays\QX20481.dll"'
+    Pop $0
+    Pop $1
+    ${TrimNewLines} $1 $1
+    ${If} $0 == "error"
+      StrCpy $1 "vorn-check.exe --unisolate did not run."
+    ${EndIf}
+    !insertmacro ${LOG} "$1"
+    ${WordFind} $1 " is not an isolated plug-in" "E+1{" $2
+    ${If} ${Errors}
+    ${AndIf} $0 != "0"
+      StrCpy $R9 "the display plug-in runs in a process of its own and could not be loaded directly again: $1"
+    ${EndIf}
+  ${EndIf}
 !macroend
 
 ; Ends the folder's host program with the check tool at TOOL, so that its
@@ -388,6 +488,10 @@ Section "Install"
   ${Loop}
   StrCpy $0 $Build
   !insertmacro Log "LCDSmartie.exe is the $0-bit build: the files of the zip's folder LCDSmartie-$0bit"
+  ${If} $Isolate == "1"
+  ${AndIf} $Build == "64"
+    !insertmacro Log "/ISOLATE: the 64-bit LCD Smartie runs the plug-in in a process of its own already"
+  ${EndIf}
   SetOutPath "$INSTDIR\displays"
   ${If} $Build == "64"
     SetOutPath "$INSTDIR\${BRIDGE_FOLDER}"
@@ -402,7 +506,20 @@ Section "Install"
     !insertmacro PlaceFile "LCDSmartie-64bit/vorn-check.exe" "vorn-check.exe"
   ${Else}
     SetOutPath $INSTDIR
+    ; A plug-in that an earlier install ran in a process of its own is
+    ; loaded directly again first. Nothing is moved or replaced while LCD
+    ; Smartie or the helper still uses it: the old bridge would go on
+    ; calling a helper and a plug-in that are no longer where it left them.
+    !insertmacro WaitUntilFree "QX20481Bridge32.exe" Stop
+    !insertmacro LoadPluginDirectly "$PLUGINSDIR\vorn-check.exe" Log Stop
+    ${If} $R9 != ""
+      !insertmacro Refuse "$R9"
+      Abort
+    ${EndIf}
     !insertmacro PlaceFile "LCDSmartie-32bit/displays/QX20481.dll" "displays\QX20481.dll"
+    ; Always beside LCDSmartie.exe, so that vorn-check.exe --isolate works later too.
+    !insertmacro PlaceFile "LCDSmartie-32bit/${ISOLATING_BRIDGE}" "${ISOLATING_BRIDGE}"
+    !insertmacro PlaceFile "LCDSmartie-32bit/QX20481Bridge32.exe" "QX20481Bridge32.exe"
     !insertmacro PlaceFile "LCDSmartie-32bit/VornApx.dll" "VornApx.dll"
     !insertmacro PlaceFile "LCDSmartie-32bit/${HOST_PROGRAM}" "${HOST_PROGRAM}"
     !insertmacro PlaceFile "LCDSmartie-32bit/${HOST_PROGRAM_32}" "${HOST_PROGRAM_32}"
@@ -449,6 +566,28 @@ Section "Install"
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoModify" 1
   WriteRegDWORD HKLM "${UNINSTALL_KEY}" "NoRepair" 1
   !insertmacro Log "uninstaller: $INSTDIR\${UNINSTALLER}"
+
+  ; Last, so that a failure leaves a whole install that loads the plug-in
+  ; directly, with its uninstaller.
+  ${If} $Isolate == "1"
+  ${AndIf} $Build == "32"
+    nsExec::ExecToStack '"$INSTDIR\vorn-check.exe" --isolate "$INSTDIR\displays\QX20481.dll"'
+    Pop $0
+    Pop $1
+    ${TrimNewLines} $1 $1
+    ${If} $0 == "error"
+      StrCpy $1 "vorn-check.exe --isolate did not run."
+    ${EndIf}
+    !insertmacro Log "$1"
+    ${If} $0 != "0"
+      ${WordFind} $1 ": " "+1}" $2
+      ${If} $2 != $1
+        StrCpy $1 $2
+      ${EndIf}
+      !insertmacro Refuse "the display plug-in could not be run in a process of its own; LCD Smartie loads it directly: $1"
+      Abort
+    ${EndIf}
+  ${EndIf}
 
   ; The check's report, through a file: it is longer than one string may be.
   !insertmacro Log "vorn-check.exe:"
@@ -509,9 +648,19 @@ FunctionEnd
   ${Loop}
 !macroend
 
-; $R0: the folder of a bridged plug-in other than the MediaPad's
-; (displays\<Name>-32bit), or "" when there is none.
-Function un.OtherBridgedPlugin
+; The uninstaller's log is its details list; a refusal is its exit status.
+!macro UnLog TEXT
+  DetailPrint "${TEXT}"
+!macroend
+!macro UnStop TEXT
+  DetailPrint "refused: ${TEXT}"
+  SetErrorLevel ${REFUSED_STATUS}
+!macroend
+
+; $R0: the folder of a plug-in other than the MediaPad's that runs through
+; the helper (displays\<Name>-32bit): bridged for the 64-bit display host,
+; isolated for the 32-bit one. "" when there is none.
+Function un.OtherPluginThroughHelper
   StrCpy $R0 ""
   FindFirst $0 $1 "$INSTDIR\displays\*-32bit"
   ${DoWhile} $1 != ""
@@ -540,17 +689,30 @@ Section "Uninstall"
       Abort
     ${EndIf}
   ${Loop}
+  ; The helper serves every bridged or isolated plug-in: it stays while
+  ; another one runs through it (vorn-check.exe --bridge or --isolate),
+  ; which would otherwise stop working, and so does the isolating bridge.
+  ; Else it goes, and nothing is moved or removed while it runs.
+  Call un.OtherPluginThroughHelper
+  StrCpy $R5 $R0
+  ${If} $R5 == ""
+    !insertmacro WaitUntilFree "QX20481Bridge32.exe" UnStop
+  ${EndIf}
+  ; Files named after the plug-in that isolating moved along go back to
+  ; displays; where that fails, what is ours is removed where it is.
+  !insertmacro LoadPluginDirectly "$INSTDIR\vorn-check.exe" UnLog UnStop
+  ${If} $R9 != ""
+    DetailPrint "$R9"
+  ${EndIf}
   !insertmacro RemoveFile "displays\QX20481.dll"
   !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481.dll"
   !insertmacro RemoveFile "${BRIDGE_FOLDER}\QX20481Bridge32.exe"
   RMDir "$INSTDIR\${BRIDGE_FOLDER}"
-  ; The helper serves every bridged plug-in: it stays while another one is
-  ; bridged (vorn-check.exe --bridge), which would otherwise stop working.
-  Call un.OtherBridgedPlugin
-  ${If} $R0 == ""
+  ${If} $R5 == ""
     !insertmacro RemoveFile "QX20481Bridge32.exe"
+    !insertmacro RemoveFile "${ISOLATING_BRIDGE}"
   ${Else}
-    DetailPrint "QX20481Bridge32.exe stays: displays\$R0 is bridged through it"
+    DetailPrint "QX20481Bridge32.exe and ${ISOLATING_BRIDGE} stay: the plug-in in displays\$R5 runs through them"
   ${EndIf}
   !insertmacro RemoveFile "VornApx.dll"
   !insertmacro RemoveFile "${HOST_PROGRAM}"

@@ -256,7 +256,8 @@ TEST(ReleaseVersions, EveryProgramOfTheZipCarriesTheProjectVersion) {
   ASSERT_EQ(sscanf(VORN_VERSION_FULL, "%u.%u.%u.%u", &parts[0], &parts[1], &parts[2], &parts[3]), 4);
   for (const char* file : {"LCDSmartie-32bit\\displays\\QX20481.dll", "LCDSmartie-32bit\\VornApx.dll",
                            "LCDSmartie-32bit\\Vorn64BitInterface.exe", "LCDSmartie-32bit\\Vorn32BitInterface.exe",
-                           "LCDSmartie-32bit\\vorn-check.exe", "LCDSmartie-64bit\\displays\\QX20481.dll",
+                           "LCDSmartie-32bit\\vorn-check.exe", "LCDSmartie-32bit\\VornIsolation.dll",
+                           "LCDSmartie-32bit\\QX20481Bridge32.exe", "LCDSmartie-64bit\\displays\\QX20481.dll",
                            "LCDSmartie-64bit\\QX20481Bridge32.exe"}) {
     SCOPED_TRACE(file);
     const std::string path = ReleaseFolder() + file;

@@ -3,12 +3,15 @@
 // vendor's original layer; then its uninstaller.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <functional>
+#include <map>
 #include <string>
 #include <vector>
 
 #include "host_harness.h"
 #include "layer_files.h"
+#include "pad_protocol.h"
 #include "test_support.h"
 
 namespace {
@@ -16,12 +19,14 @@ namespace {
 // What the setup program places for the 32-bit display host, as the zip's
 // folder LCDSmartie-32bit holds it, and for the 64-bit one, from
 // LCDSmartie-64bit; INSTALL.txt for both.
-const char* const kPlaced[] = {"displays\\QX20481.dll", "VornApx.dll", "Vorn64BitInterface.exe",
-                               "Vorn32BitInterface.exe", "vorn-check.exe"};
+const char* const kPlaced[] = {"displays\\QX20481.dll",  "VornApx.dll",    "Vorn64BitInterface.exe",
+                               "Vorn32BitInterface.exe", "vorn-check.exe", "VornIsolation.dll",
+                               "QX20481Bridge32.exe"};
 const char* const kPlaced64[] = {"displays\\QX20481.dll",  "displays\\QX20481-32bit\\QX20481.dll",
                                  "QX20481Bridge32.exe",    "VornApx.dll",
                                  "Vorn64BitInterface.exe", "vorn-check.exe"};
 constexpr char kUninstaller[] = "vorn-mediapad-uninstall.exe";
+constexpr char kHelperTail[] = "\\QX20481Bridge32.exe";
 
 // WindowsDirectory gives folders; the setup program is a file.
 std::string SetupProgramPath() {
@@ -29,6 +34,41 @@ std::string SetupProgramPath() {
   return path.substr(0, path.size() - 1);
 }
 std::string ReleaseFile(const std::string& name) { return vt::WindowsDirectory(VORN_RELEASE_FOLDER) + name; }
+
+// Every file and folder below `folder`, by its path there, with the file's
+// bytes (a folder's path ends in a backslash).
+using FolderContents = std::map<std::string, std::string>;
+void AddContents(const std::string& folder, const std::string& below, FolderContents* contents) {
+  WIN32_FIND_DATAA found;
+  HANDLE search = FindFirstFileA((folder + "\\" + below + "*").c_str(), &found);
+  if (search == INVALID_HANDLE_VALUE) return;
+  do {
+    const std::string name = found.cFileName;
+    if (name == "." || name == "..") continue;
+    if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) {
+      (*contents)[below + name + "\\"] = "";
+      AddContents(folder, below + name + "\\", contents);
+    } else {
+      (*contents)[below + name] = vt::ReadFileBytes(folder + "\\" + below + name);
+    }
+  } while (FindNextFileA(search, &found));
+  FindClose(search);
+}
+FolderContents ContentsOf(const std::string& folder) {
+  FolderContents contents;
+  AddContents(folder, "", &contents);
+  return contents;
+}
+std::string Names(const FolderContents& contents) {
+  std::string names;
+  for (const auto& entry : contents) names += entry.first + "\n";
+  return names;
+}
+
+bool HasLineStartingWith(const std::vector<std::string>& lines, const std::string& start) {
+  return std::any_of(lines.begin(), lines.end(),
+                     [&](const std::string& line) { return line.compare(0, start.size(), start) == 0; });
+}
 
 class SetupProgram : public ::testing::Test {
  protected:
@@ -48,6 +88,7 @@ class SetupProgram : public ::testing::Test {
   }
   void TearDown() override {
     vt::KillProcesses(vt::kHostTail);
+    vt::KillProcesses(kHelperTail);
     vt::RemoveVendorLibrary();
     RegDeleteKeyA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornMediaPad");
   }
@@ -62,6 +103,26 @@ class SetupProgram : public ::testing::Test {
     return run.exit_code;
   }
   std::string Log() const { return testing::PrintToString(log_lines_); }
+  // The plug-in as a direct install has it, or in a process of its own.
+  void ExpectLoadedDirectly() {
+    EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481.dll")),
+              vt::ReadFileBytes(ReleaseFile("LCDSmartie-32bit\\displays\\QX20481.dll")));
+    EXPECT_FALSE(vt::FileExists(In("displays\\QX20481-32bit")));
+    EXPECT_FALSE(HasLineStartingWith(log_lines_, "  OK     isolation")) << Log();
+  }
+  void ExpectIsolated() {
+    EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481.dll")),
+              vt::ReadFileBytes(ReleaseFile("LCDSmartie-32bit\\VornIsolation.dll")));
+    EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481-32bit\\QX20481.dll")),
+              vt::ReadFileBytes(ReleaseFile("LCDSmartie-32bit\\displays\\QX20481.dll")));
+    EXPECT_TRUE(
+        HasLineStartingWith(log_lines_, "isolated: " + In("displays\\QX20481.dll") + " is now the isolating bridge"))
+        << Log();
+    EXPECT_TRUE(HasLineStartingWith(log_lines_,
+                                    "  OK     isolation       displays\\QX20481.dll runs "
+                                    "displays\\QX20481-32bit\\QX20481.dll in a process of its own"))
+        << Log();
+  }
   // The uninstaller runs on from a copy of itself; it removes its own file last.
   void Uninstall() {
     const vt::ChildRun run =
@@ -111,7 +172,12 @@ TEST_F(SetupProgram, SilentInstallPlacesEveryFilePatchesTheLayerKeepsTheOldOneAn
 // helper while another plug-in is bridged through it.
 TEST_F(SetupProgram, The64BitBuildGetsThe64BitPluginAndItsHelper) {
   ASSERT_TRUE(CopyFileA((vt::Win64BinDirectory() + "display_host.exe").c_str(), In("LCDSmartie.exe").c_str(), FALSE));
-  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  // The 64-bit build runs the plug-in in the helper anyway: /ISOLATE changes nothing.
+  ASSERT_EQ(Install("/ISOLATE /LAYER=" + vendor_), 0) << Log();
+  EXPECT_TRUE(HasLineStartingWith(log_lines_,
+                                  "/ISOLATE: the 64-bit LCD Smartie runs the plug-in in a process of its own already"))
+      << Log();
+  EXPECT_FALSE(vt::FileExists(In("VornIsolation.dll")));
   for (const char* file : kPlaced64)
     EXPECT_EQ(vt::ReadFileBytes(In(file)), vt::ReadFileBytes(ReleaseFile(std::string("LCDSmartie-64bit\\") + file)))
         << file;
@@ -169,6 +235,142 @@ TEST_F(SetupProgram, SilentUninstallRemovesExactlyWhatTheSetupPutThereAndRestore
   EXPECT_NE(RegOpenKeyExA(HKEY_LOCAL_MACHINE, "Software\\Microsoft\\Windows\\CurrentVersion\\Uninstall\\VornMediaPad",
                           0, KEY_READ, &key),
             ERROR_SUCCESS);
+}
+
+// /ISOLATE runs the 32-bit plug-in in the helper (vorn-check.exe
+// --isolate), and the files named after it go along; a reinstall keeps or
+// drops that as its own option says; the uninstaller leaves the folder as
+// it was before the first install.
+TEST_F(SetupProgram, IsolateRunsThePluginInTheHelperAReinstallWithoutItLoadsItDirectlyAndUninstallRestoresTheFolder) {
+  ASSERT_TRUE(vt::WriteFileBytes(In("MediaPadLayer.dll"), original_));
+  ASSERT_TRUE(vt::WriteFileBytes(In("displays\\QX20481.ini"), "the user's settings of the plug-in"));
+  ASSERT_TRUE(CreateDirectoryA(In("logs").c_str(), nullptr));
+  ASSERT_TRUE(vt::WriteFileBytes(In("logs\\LCDSmartie.log"), "the display host's own log"));
+  const FolderContents before = ContentsOf(folder_);
+
+  ASSERT_EQ(Install("/ISOLATE"), 0) << Log();
+  ExpectIsolated();
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481-32bit\\QX20481.ini")), "the user's settings of the plug-in");
+  EXPECT_FALSE(vt::FileExists(In("displays\\QX20481.ini")));
+  EXPECT_EQ(log_lines_.end()[-2], "  every link is OK.") << Log();
+  EXPECT_EQ(log_lines_.back(), "installed; the check's exit status: 0") << Log();
+
+  // Over an isolated install, with and without the option.
+  ASSERT_EQ(Install("/ISOLATE"), 0) << Log();
+  EXPECT_TRUE(HasLineStartingWith(log_lines_, "unisolated: " + In("displays\\QX20481.dll"))) << Log();
+  ExpectIsolated();
+  ASSERT_EQ(Install(""), 0) << Log();
+  ExpectLoadedDirectly();
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481.ini")), "the user's settings of the plug-in");
+  EXPECT_EQ(log_lines_.back(), "installed; the check's exit status: 0") << Log();
+
+  ASSERT_EQ(Install("/ISOLATE"), 0) << Log();
+  ExpectIsolated();
+  // The display host drives the pad through the helper, which logs its start.
+  const vt::ChildRun host = vt::RunChild("\"" + In("LCDSmartie.exe") +
+                                             "\" displays\\QX20481.dll --params Log --show \"  first screen  |$Tick\" "
+                                             "--screen-ms 500",
+                                         folder_, dir_.path() + "\\host.txt", 60000);
+  EXPECT_EQ(host.exit_code, 0) << host.output;
+  EXPECT_NE(host.output.find("Init: MediaPad Display v1.2.201.1126"), std::string::npos) << host.output;
+  EXPECT_TRUE(vt::FileExists(In("logs\\QX20481Bridge32.log")));
+  EXPECT_TRUE(vt::FileExists(In("logs\\QX20481.log")));
+  vt::KillProcesses(vt::kHostTail);
+  Uninstall();
+  FolderContents after = ContentsOf(folder_);
+  after.erase(kPadStateFile);  // the emulated pad's, where the real vendor library keeps its own
+  EXPECT_EQ(Names(after), Names(before));
+  EXPECT_TRUE(after == before);
+}
+
+// A plug-in of another maker, isolated too, keeps the helper and the
+// isolating bridge when the MediaPad's chain is uninstalled.
+TEST_F(SetupProgram, UninstallKeepsTheHelperWhileAnotherPluginIsIsolated) {
+  ASSERT_EQ(Install("/ISOLATE /LAYER=" + vendor_), 0) << Log();
+  ASSERT_TRUE(CreateDirectoryA(In("displays\\Other-32bit").c_str(), nullptr));
+  ASSERT_TRUE(CopyFileA(In("displays\\QX20481-32bit\\QX20481.dll").c_str(),
+                        In("displays\\Other-32bit\\Other.dll").c_str(), FALSE));
+  ASSERT_TRUE(CopyFileA(In("displays\\QX20481.dll").c_str(), In("displays\\Other.dll").c_str(), FALSE));
+  Uninstall();
+  EXPECT_TRUE(vt::FileExists(In("QX20481Bridge32.exe")));
+  EXPECT_TRUE(vt::FileExists(In("VornIsolation.dll")));
+  for (const char* file : {"displays\\QX20481.dll", "displays\\QX20481-32bit", "vorn-check.exe", "VornApx.dll"})
+    EXPECT_FALSE(vt::FileExists(In(file))) << file;
+  EXPECT_TRUE(vt::FileExists(In("displays\\Other.dll")));
+}
+
+// A refused --isolate ends the silent setup with its reason; what is
+// installed loads the plug-in directly and can be uninstalled.
+TEST_F(SetupProgram, AnIsolationThatIsRefusedIsReportedAndLeavesADirectInstall) {
+  // A file named after the plug-in in both places: isolating would overwrite one.
+  ASSERT_TRUE(vt::WriteFileBytes(In("displays\\QX20481.ini"), "the user's settings"));
+  ASSERT_TRUE(CreateDirectoryA(In("displays\\QX20481-32bit").c_str(), nullptr));
+  ASSERT_TRUE(vt::WriteFileBytes(In("displays\\QX20481-32bit\\QX20481.ini"), "older settings"));
+  EXPECT_EQ(Install("/ISOLATE /LAYER=" + vendor_), 2) << Log();
+  ASSERT_FALSE(log_lines_.empty());
+  EXPECT_EQ(log_lines_.back(),
+            "refused: the display plug-in could not be run in a process of its own; LCD Smartie "
+            "loads it directly: " +
+                In("displays\\QX20481-32bit\\QX20481.ini") + " is there already; move it away first")
+      << Log();
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481.dll")),
+            vt::ReadFileBytes(ReleaseFile("LCDSmartie-32bit\\displays\\QX20481.dll")));
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481.ini")), "the user's settings");
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481-32bit\\QX20481.ini")), "older settings");
+  Uninstall();
+  for (const char* file : kPlaced) EXPECT_FALSE(vt::FileExists(In(file))) << file;
+  EXPECT_EQ(vt::ReadFileBytes(In("displays\\QX20481-32bit\\QX20481.ini")), "older settings");
+}
+
+// While LCD Smartie has the isolating bridge loaded, or the helper runs,
+// the plug-in's files are not moved: a loaded file could be renamed, and
+// the running chain would lose its plug-in. Silently that is a refusal,
+// and the isolated install stays whole.
+TEST_F(SetupProgram, AnIsolatedPluginInUseStopsTheReinstallAndTheUninstallBeforeAnythingMoves) {
+  ASSERT_EQ(Install("/ISOLATE /LAYER=" + vendor_), 0) << Log();
+  const FolderContents installed = ContentsOf(folder_);
+  char system[MAX_PATH] = {};
+  ASSERT_GT(GetSystemDirectoryA(system, MAX_PATH), 0u);
+  const std::string helper = vt::ReadFileBytes(In("QX20481Bridge32.exe"));
+  struct Case {
+    const char* what;
+    const char* held;  // the file that is in use
+  };
+  for (const Case& c : {Case{"the display host has the bridge loaded", "displays\\QX20481.dll"},
+                        Case{"the helper runs", "QX20481Bridge32.exe"}}) {
+    SCOPED_TRACE(c.what);
+    HMODULE bridge = nullptr;
+    vt::ChildProcess running;
+    if (std::string(c.held) == "QX20481Bridge32.exe") {
+      // Any program that keeps running holds its file as the helper does: Windows' ping, renamed.
+      ASSERT_TRUE(CopyFileA((std::string(system) + "\\ping.exe").c_str(), In(c.held).c_str(), FALSE));
+      running = vt::StartChild("\"" + In(c.held) + "\" -n 60 127.0.0.1", folder_);
+      ASSERT_TRUE(running.process);
+      Sleep(500);
+    } else {
+      bridge = LoadLibraryA(In(c.held).c_str());
+      ASSERT_TRUE(bridge);
+    }
+    EXPECT_EQ(Install("/LAYER=" + vendor_), 2) << Log();
+    ASSERT_FALSE(log_lines_.empty());
+    EXPECT_EQ(log_lines_.back(), "refused: " + In(c.held) + " is in use. Close LCD Smartie and try again.") << Log();
+    // Run in place (_?=), so that its exit status is its own.
+    const vt::ChildRun un =
+        vt::RunChild("\"" + In(kUninstaller) + "\" /S _?=" + folder_, dir_.path(), dir_.path() + "\\un.txt", 60000);
+    EXPECT_EQ(un.exit_code, 2);
+    if (bridge) FreeLibrary(bridge);
+    if (running.process) {
+      TerminateProcess(running.process, 0);
+      vt::WaitChild(running, 5000);
+      ASSERT_TRUE(vt::WriteFileBytes(In(c.held), helper));
+    }
+    const FolderContents now = ContentsOf(folder_);
+    EXPECT_EQ(Names(now), Names(installed));
+    EXPECT_TRUE(now == installed);
+  }
+  // Once free, the reinstall loads it directly.
+  ASSERT_EQ(Install("/LAYER=" + vendor_), 0) << Log();
+  ExpectLoadedDirectly();
 }
 
 TEST_F(SetupProgram, TheUninstallEntryNamesTheProductVersionPublisherAndSize) {
