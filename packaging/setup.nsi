@@ -326,7 +326,7 @@ FunctionEnd
 Function LayerPageLeave
   ${NSD_GetText} $LayerField $Layer
   Call TryPatch
-  ${If} $R8 <> 0
+  ${If} $R8 != "0"
     !insertmacro Refuse "$R7"
     Abort
   ${EndIf}
@@ -468,7 +468,7 @@ Section "Install"
   ${EndIf}
   !insertmacro Log "vendor's layer: $Layer"
   Call TryPatch
-  ${If} $R8 <> 0
+  ${If} $R8 != "0"
     !insertmacro Refuse "$R7"
     Abort
   ${EndIf}
@@ -532,7 +532,8 @@ Section "Install"
   Pop $1
   ${TrimNewLines} $1 $1
   !insertmacro Log "$1"
-  ${If} $0 <> 0
+  ; "error" when the tool could not be run at all, which a number compare takes for 0.
+  ${If} $0 != "0"
     !insertmacro Refuse "the patched MediaPadLayer.dll could not be made."
     Abort
   ${EndIf}
