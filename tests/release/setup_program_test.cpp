@@ -189,7 +189,9 @@ TEST_F(SetupProgram, The64BitBuildGetsThe64BitPluginAndItsHelper) {
                         In("displays\\Other-32bit\\Other.dll").c_str(), FALSE));
   Uninstall();
   for (const char* file : kPlaced64) {
-    if (std::string(file) != "QX20481Bridge32.exe") EXPECT_FALSE(vt::FileExists(In(file))) << file;
+    if (std::string(file) != "QX20481Bridge32.exe") {
+      EXPECT_FALSE(vt::FileExists(In(file))) << file;
+    }
   }
   EXPECT_TRUE(vt::FileExists(In("QX20481Bridge32.exe")));
   EXPECT_FALSE(vt::FileExists(In("displays\\QX20481-32bit")));
