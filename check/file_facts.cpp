@@ -35,41 +35,43 @@ const char* MachineText(Machine machine) {
   }
 }
 
-std::string FileVersion(const std::string& path) {
+namespace {
+
+// The value of `query` in the file's version resource: its bytes and their
+// length, in `data`, which holds the resource; false when it has none.
+bool QueryVersion(const std::string& path, const char* query, std::vector<char>* data, void** value, UINT* length) {
   DWORD ignored = 0;
   const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  if (size == 0) return "";
-  std::vector<char> data(size);
-  VS_FIXEDFILEINFO* info = nullptr;
+  if (size == 0) return false;
+  data->resize(size);
+  return GetFileVersionInfoA(path.c_str(), 0, size, data->data()) &&
+         VerQueryValueA(data->data(), query, value, length) && *length > 0;
+}
+
+// A text of the file's version resource, in the one language our programs
+// carry (packaging/version.rc.in); empty when it has none.
+std::string VersionText(const std::string& path, const char* key) {
+  std::vector<char> data;
+  void* text = nullptr;
   UINT length = 0;
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
-      !VerQueryValueA(data.data(), "\\", reinterpret_cast<void**>(&info), &length) || length < sizeof *info)
-    return "";
+  const std::string query = std::string("\\StringFileInfo\\040904B0\\") + key;
+  if (!QueryVersion(path, query.c_str(), &data, &text, &length)) return "";
+  return std::string(static_cast<const char*>(text), strnlen(static_cast<const char*>(text), length));
+}
+
+}  // namespace
+
+std::string FileVersion(const std::string& path) {
+  std::vector<char> data;
+  void* value = nullptr;
+  UINT length = 0;
+  if (!QueryVersion(path, "\\", &data, &value, &length) || length < sizeof(VS_FIXEDFILEINFO)) return "";
+  const auto* info = static_cast<const VS_FIXEDFILEINFO*>(value);
   char text[48];
   snprintf(text, sizeof text, "%lu.%lu.%lu.%lu", info->dwFileVersionMS >> 16, info->dwFileVersionMS & 0xFFFF,
            info->dwFileVersionLS >> 16, info->dwFileVersionLS & 0xFFFF);
   return text;
 }
-
-namespace {
-
-// A text of the file's version resource, in the one language our programs
-// carry (packaging/version.rc.in); empty when it has none.
-std::string VersionText(const std::string& path, const char* key) {
-  DWORD ignored = 0;
-  const DWORD size = GetFileVersionInfoSizeA(path.c_str(), &ignored);
-  if (size == 0) return "";
-  std::vector<char> data(size);
-  char* text = nullptr;
-  UINT length = 0;
-  const std::string query = std::string("\\StringFileInfo\\040904B0\\") + key;
-  if (!GetFileVersionInfoA(path.c_str(), 0, size, data.data()) ||
-      !VerQueryValueA(data.data(), query.c_str(), reinterpret_cast<void**>(&text), &length) || length == 0)
-    return "";
-  return std::string(text, strnlen(text, length));
-}
-
-}  // namespace
 
 bool IsIsolatingBridge(const std::string& path) {
   return _stricmp(VersionText(path, "OriginalFilename").c_str(), kIsolatingBridge) == 0;

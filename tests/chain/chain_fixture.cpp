@@ -51,6 +51,14 @@ size_t PadObserver::Find(size_t from, const std::string& prefix) const {
   return screens.size();
 }
 
+bool PadObserver::MovesOnAfter(const std::string& mark, const std::string& prefix) const {
+  const size_t end = Find(0, mark);
+  if (end == 0 || end >= screens.size()) return false;
+  for (size_t later = Find(end + 1, prefix); later < screens.size(); later = Find(later + 1, prefix))
+    if (screens[later] != screens[end - 1]) return true;
+  return false;
+}
+
 void ChainTest::SetUp() {
   vt::KeepStandardHandlesPrivate();  // before anything can start the host program
   vt::KillProcesses(kHostTail);

@@ -32,6 +32,9 @@ struct PadObserver {
   // Index of the first state from `from` on that starts with `prefix`;
   // screens.size() when there is none.
   size_t Find(size_t from, const std::string& prefix) const;
+  // True when, after the state `mark` (pushed by the test), a state that
+  // starts with `prefix` and differs from the one before the mark follows.
+  bool MovesOnAfter(const std::string& mark, const std::string& prefix) const;
 };
 
 class ChainTest : public ::testing::Test {
