@@ -10,7 +10,9 @@
 // stand-in layer, and counts the 1 ms waits that ran out on each side; then
 // the same write through the 64-bit QX20481.dll and its helper
 // (bridge_bench, a 64-bit program), with the same proxy, host and pad.
-// The floors are measured before and after the sessions.
+// The floors (floor_protocol.h: the plain event ping-pong, and a flag
+// passed with 1 ms waits on events or with sleeps) are measured before and
+// after the sessions.
 // Then three callers side by side, each a process of its own, through the
 // same proxy and host, against the echo stand-in (echo_rules.h) with its
 // calls counted: the time of each LD_DeviceControl, how many calls reached
@@ -26,9 +28,10 @@
 //                                            the host's wake-ups a second between calls
 //   proxy_bench --count <calls>              the shipped proxy and host program with one caller,
 //                                            then with three callers at once, then the event
-//                                            floor, each run between two marker events, for a
-//                                            wineserver that traces its requests (tools/bench.sh
-//                                            counts each side's requests between the markers)
+//                                            floor and the plain floor, each run between two
+//                                            marker events, for a wineserver that traces its
+//                                            requests (tools/bench.sh counts each side's requests
+//                                            between the markers)
 //   proxy_bench --count-caller <calls> <stem>
 //                                            one of the three callers of --count, in its folder,
 //                                            handing over through the objects named from <stem>
@@ -386,18 +389,70 @@ class FloorRun {
   vt::ChildProcess peer_;
 };
 
-Spread Floor(bool events, bool tick, int trips) {
-  FloorRun floor(events, tick);
+// The plain floor's 64-bit side and the 32-bit side's half of each trip:
+// SetEvent, then a wait without a time-out, each way; no section. The peer
+// never looks for a stop, so it is ended with the run.
+class PlainFloorRun {
+ public:
+  PlainFloorRun() {
+    const std::string name = vt::UniqueName("VornBenchPlain");
+    ping_ = CreateEventA(nullptr, FALSE, FALSE, FloorPingName(name).c_str());
+    pong_ = CreateEventA(nullptr, FALSE, FALSE, FloorPongName(name).c_str());
+    peer_.child = vt::StartChild("\"" + vt::Win64BinDirectory() + "floor_peer.exe\" " + name + " plain");
+    // A peer that did not start would leave the first wait without end.
+    SetEvent(ping_);
+    answers_ = peer_.child.process && WaitForSingleObject(pong_, 10000) == WAIT_OBJECT_0;
+  }
+  ~PlainFloorRun() {
+    for (HANDLE h : {ping_, pong_})
+      if (h) CloseHandle(h);
+  }
+  PlainFloorRun(const PlainFloorRun&) = delete;
+  PlainFloorRun& operator=(const PlainFloorRun&) = delete;
+
+  bool answers() const { return answers_; }
+  void Trip() {
+    SetEvent(ping_);
+    WaitForSingleObject(pong_, INFINITE);
+  }
+  DWORD peer_pid() const { return peer_.child.pid; }
+
+ private:
+  HANDLE ping_, pong_;
+  vt::ScopedChild peer_;
+  bool answers_;
+};
+
+template <typename Run>
+Spread FloorOf(Run& floor, int trips) {
   auto trip = [&] { floor.Trip(); };
   WarmUp(trip);
   return TimeCalls(trips, trip);
 }
 
+Spread Floor(bool events, bool tick, int trips) {
+  FloorRun floor(events, tick);
+  return FloorOf(floor, trips);
+}
+
+Spread PlainFloor(int trips) {
+  PlainFloorRun floor;
+  if (!floor.answers()) {
+    fprintf(stderr, "the plain floor's peer did not answer\n");
+    return Spread{0, 0};
+  }
+  return FloorOf(floor, trips);
+}
+
+// The plain floor never times out, so the timer model does not change it:
+// it is measured with the shipped timer only.
 struct Floors {
-  Spread event, sleep;
+  Spread plain, event, sleep;
 };
 
-Floors MeasureFloors(bool tick, int trips) { return Floors{Floor(true, tick, trips), Floor(false, tick, trips)}; }
+Floors MeasureFloors(bool tick, int trips) {
+  return Floors{tick ? Spread{0, 0} : PlainFloor(trips), Floor(true, tick, trips), Floor(false, tick, trips)};
+}
 
 std::string DirectCosts(int calls) {
   const std::string bin64 = vt::Win64BinDirectory();
@@ -421,9 +476,13 @@ void PrintRow(const char* label, const Row* shipped, const Row* model) {
   printf("\n");
 }
 
-void PrintFloor(const char* label, const Spread& shipped, const Spread& model) {
-  printf("  %-27s %9.1f %9.1f %14s   %9.1f %9.1f\n", label, shipped.median_us, shipped.p99_us, "", model.median_us,
-         model.p99_us);
+void PrintFloor(const char* label, const Spread& shipped, const Spread* model) {
+  printf("  %-27s %9.1f %9.1f %14s  ", label, shipped.median_us, shipped.p99_us, "");
+  if (model) {
+    printf(" %9.1f %9.1f\n", model->median_us, model->p99_us);
+  } else {
+    printf(" %9s %9s\n", "-", "-");
+  }
 }
 
 double Worst(const Rows& rows, double Row::*field, const char** which) {
@@ -471,11 +530,16 @@ int RunAll(int calls) {
   for (const char* name : kCallNames) PrintRow(name, Find(signalled, name), Find(signalled_tick, name));
   printf("poll only (no events on either side, as with a peer that never signals)\n");
   for (const char* name : kCallNames) PrintRow(name, Find(polled, name), Find(polled_tick, name));
+  printf(
+      "plain floor: an event each way between a 32-bit and a 64-bit process, SetEvent and then a wait\n"
+      "without a time-out, nothing else (no section; the timer model does not apply)\n");
+  PrintFloor("plain event each way, before", before.plain, nullptr);
+  PrintFloor("plain event each way, after", after.plain, nullptr);
   printf("floors: a flag between a 32-bit and a 64-bit process through a shared section\n");
-  PrintFloor("event each way, before", before.event, before_tick.event);
-  PrintFloor("event each way, after", after.event, after_tick.event);
-  PrintFloor("1 ms sleep each way, before", before.sleep, before_tick.sleep);
-  PrintFloor("1 ms sleep each way, after", after.sleep, after_tick.sleep);
+  PrintFloor("event each way, before", before.event, &before_tick.event);
+  PrintFloor("event each way, after", after.event, &after_tick.event);
+  PrintFloor("1 ms sleep each way, before", before.sleep, &before_tick.sleep);
+  PrintFloor("1 ms sleep each way, after", after.sleep, &after_tick.sleep);
   printf(
       "%d callers side by side, each a process making %d requests, %d of them timed LD_DeviceControl calls\n"
       "whose answers it checks against the echo stand-in's (%d timed in all):\n",
@@ -488,13 +552,15 @@ int RunAll(int calls) {
     if (!line.empty()) printf("  %s\n", line.c_str());
 
   // Each floor against the slower of its two runs.
+  const double plain_floor = std::max(before.plain.median_us, after.plain.median_us);
   const double event_floor = std::max(before.event.median_us, after.event.median_us);
   const double sleep_floor = std::max(before.sleep.median_us, after.sleep.median_us);
   const char* which = "";
   printf("\ntargets\n");
   const double median = Worst(signalled, &Row::median_us, &which);
-  printf("  signalled median / event floor (%.1f): worst %.2f (%s); target at most 0.8\n", event_floor,
-         median / event_floor, which);
+  printf("  signalled median / plain floor (%.1f): worst %.2f (%s); target at most 0.8\n", plain_floor,
+         median / plain_floor, which);
+  printf("    beside it, / the floor of a flag with 1 ms waits (%.1f): %.2f\n", event_floor, median / event_floor);
   const double p99 = Worst(signalled, &Row::p99_us, &which);
   printf("  signalled p99: worst %.1f us (%s); target under 500\n", p99, which);
   double run_out = 0;
@@ -683,7 +749,7 @@ bool CountThreeCallers(const ProxyExports& proxy, const std::string& folder, int
 
 // The shipped proxy and host program (their waits, not the benchmark's),
 // one LD_DeviceControl at a time from one caller, then from three callers
-// at once; then the event floor.
+// at once; then the event floor and the plain floor.
 int RunCounted(int calls) {
   const std::string bin = vt::ProgramDirectory();
   vt::KeepStandardHandlesPrivate();
@@ -707,8 +773,13 @@ int RunCounted(int calls) {
     vt::KillProcesses(vt::kHostTail);
     vt::RemoveVendorLibrary();
   }
-  FloorRun floor(true, false);
-  CountBetweenMarkers("floor", calls, floor.peer_pid(), [&] { floor.Trip(); });
+  {
+    FloorRun floor(true, false);
+    CountBetweenMarkers("floor", calls, floor.peer_pid(), [&] { floor.Trip(); });
+  }
+  PlainFloorRun plain;
+  if (!plain.answers()) return 1;
+  CountBetweenMarkers("plain_floor", calls, plain.peer_pid(), [&] { plain.Trip(); });
   return three_counted ? 0 : 1;
 }
 
