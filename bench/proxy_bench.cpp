@@ -56,6 +56,7 @@
 #include "host_harness.h"
 #include "pad_protocol.h"
 #include "proxy_exports.h"
+#include "step_records.h"
 #include "test_support.h"
 
 namespace {
@@ -280,6 +281,72 @@ int RunPaced(int seconds, bool caller_polls) {
   return 0;
 }
 
+// ---- where a call's time goes, in a child process ----
+
+// LD_DeviceControl through a step-timed proxy and host program (both from
+// bench/step_times.cpp; the host under the host's name, as the proxy
+// starts it), against the emulated pad without file I/O. Each step's time
+// is given less the clock's own share (by what an entry costs, as its side
+// measured it, half of it at each edge). Prints
+//   whole <median us> <p99 us>                       the calls as timed here
+//   clock <side> <ns an entry> <us a call>           the clock's share of a call
+//   step <side> <step> <median us> <mean us> <entered per call>
+//   total <side> <median us> <mean us> <calls>       the sum of a call's steps
+int RunSteps(int calls, const std::string& proxy_dll, const std::string& host_exe) {
+  vt::KillProcesses(vt::kHostTail);
+  vt::ScopedTempDir dir;
+  HANDLE mapping =
+      CreateFileMappingA(INVALID_HANDLE_VALUE, nullptr, PAGE_READWRITE, 0, sizeof(StepRecords), kStepRecordsName);
+  auto* records = static_cast<StepRecords*>(MapViewOfFile(mapping, FILE_MAP_WRITE, 0, 0, 0));
+  if (!records || !CopyFileA(host_exe.c_str(), "Vorn64BitInterface.exe", FALSE) ||
+      !vt::InstallVendorLibrary(vt::Win64BinDirectory() + "KHALAPI_nofile.dll")) {
+    fprintf(stderr, "missing %s, or the stand-in device library\n", host_exe.c_str());
+    return 1;
+  }
+  ProxyExports proxy;
+  if (!proxy.Load(LoadLibraryA(proxy_dll.c_str()))) {
+    fprintf(stderr, "could not load %s\n", proxy_dll.c_str());
+    return 1;
+  }
+  int32_t position = 0;
+  proxy.first(&position);  // starts the host
+  proxy.next(&position);
+  const int32_t device = position;
+  const LineCommand line("Hello benchmark!");
+  auto call = [&] { proxy.control(device, kPadCmdSetLine, &line); };
+  WarmUp(call);
+  for (StepSideRecords& side : records->side) InterlockedExchange(&side.calls, 0);
+  const Spread whole = TimeCalls(calls, call);
+  printf("whole %.2f %.2f\n", whole.median_us, whole.p99_us);
+  for (int side = 0; side < kStepSides; ++side) {
+    const StepSideRecords& r = records->side[side];
+    const int kept = std::min<int>(r.calls, kStepRecordsKept);
+    const double half_reading_us = r.entry_cost_ns / 2000.0;
+    std::vector<double> totals(static_cast<size_t>(kept), 0.0);
+    double clock_us = 0;
+    for (int step = 0; step < kCallSteps; ++step) {
+      std::vector<double> us;
+      double sum = 0, entered = 0;
+      for (int c = 0; c < kept; ++c) {
+        us.push_back(r.ns[c][step] / 1000.0 - r.edges[c][step] * half_reading_us);
+        sum += us.back();
+        totals[c] += us.back();
+        entered += r.entries[c][step];
+        clock_us += r.edges[c][step] * half_reading_us;
+      }
+      printf("step %d %d %.2f %.2f %.2f\n", side, step, SpreadOf(us).median_us, kept ? sum / kept : 0.0,
+             kept ? entered / kept : 0.0);
+    }
+    double sum = 0;
+    for (double t : totals) sum += t;
+    printf("total %d %.2f %.2f %d\n", side, SpreadOf(totals).median_us, kept ? sum / kept : 0.0, kept);
+    printf("clock %d %ld %.2f\n", side, static_cast<long>(r.entry_cost_ns), kept ? clock_us / kept : 0.0);
+  }
+  vt::KillProcesses(vt::kHostTail);
+  vt::RemoveVendorLibrary();
+  return 0;
+}
+
 // ---- the parent: floors, sessions, table ----
 
 Rows RunChildSession(bool signals, bool tick, int calls, int writes) {
@@ -302,6 +369,149 @@ Rows RunChildSession(bool signals, bool tick, int calls, int writes) {
       rows[name] = r;
   }
   return rows;
+}
+
+struct StepRow {
+  double median_us = 0, mean_us = 0, entered = 0;
+};
+struct StepTable {
+  bool measured = false;
+  Spread whole = {0, 0};
+  long clock_ns[kStepSides] = {};
+  double clock_us[kStepSides] = {};  // the clock's share of a call
+  StepRow steps[kStepSides][kCallSteps];
+  StepRow total[kStepSides];
+  int calls[kStepSides] = {};
+};
+
+// RunSteps in a child process, with that proxy and host program.
+StepTable ChildSteps(int calls, const std::string& proxy_dll, const std::string& host_exe) {
+  StepTable table;
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", "on");
+  SetEnvironmentVariableA("VORN_BENCH_TIMER", "real");
+  const std::string output = vt::UniqueName("steps") + ".txt";
+  const vt::ChildRun run = vt::RunChild("\"" + vt::ProgramDirectory() + "proxy_bench.exe\" --steps " +
+                                            std::to_string(calls) + " \"" + proxy_dll + "\" \"" + host_exe + "\"",
+                                        "", output, 600000);
+  SetEnvironmentVariableA("VORN_BENCH_SIGNALS", nullptr);
+  SetEnvironmentVariableA("VORN_BENCH_TIMER", nullptr);
+  DeleteFileA(output.c_str());
+  if (run.exit_code != 0) {
+    fprintf(stderr, "the step-timed session failed (%d):\n%s\n", run.exit_code, run.output.c_str());
+    return table;
+  }
+  for (const std::string& line : vt::Lines(run.output)) {
+    int side, step, n;
+    long ns;
+    double us;
+    StepRow r;
+    if (sscanf(line.c_str(), "whole %lf %lf", &table.whole.median_us, &table.whole.p99_us) == 2) {
+      table.measured = true;
+    } else if (sscanf(line.c_str(), "clock %d %ld %lf", &side, &ns, &us) == 3 && side >= 0 && side < kStepSides) {
+      table.clock_ns[side] = ns;
+      table.clock_us[side] = us;
+    } else if (sscanf(line.c_str(), "step %d %d %lf %lf %lf", &side, &step, &r.median_us, &r.mean_us, &r.entered) ==
+                   5 &&
+               side >= 0 && side < kStepSides && step >= 0 && step < kCallSteps) {
+      table.steps[side][step] = r;
+    } else if (sscanf(line.c_str(), "total %d %lf %lf %d", &side, &r.median_us, &r.mean_us, &n) == 4 && side >= 0 &&
+               side < kStepSides) {
+      table.total[side] = r;
+      table.calls[side] = n;
+    }
+  }
+  return table;
+}
+
+const char* const kStepNames[kCallSteps] = {"the call's own code",
+                                            "taking the turn, letting go",
+                                            "copies into the section",
+                                            "signals and waits",
+                                            "copies out of the section",
+                                            "the trace stack",
+                                            "the log",
+                                            "the vendor call"};
+
+// Where the time of a call goes, on each side, for this tree and, where
+// the benchmark built them (VORN_BENCH_STEPS_BASELINE: a folder with the
+// baseline's VornApx.dll and vorn_steps_host.exe; VORN_BENCH_STEPS_LABEL
+// names it), for a baseline beside it.
+struct StepTables {
+  StepTable now, base;
+  bool with_baseline = false;
+  std::string label;
+};
+
+StepTables MeasureSteps(int calls) {
+  StepTables t;
+  t.now = ChildSteps(calls, vt::ProgramDirectory() + "bench\\steps\\VornApx.dll",
+                     vt::Win64BinDirectory() + "vorn_steps_host.exe");
+  char folder[MAX_PATH] = {}, label[64] = {};
+  const DWORD n = GetEnvironmentVariableA("VORN_BENCH_STEPS_BASELINE", folder, sizeof folder);
+  GetEnvironmentVariableA("VORN_BENCH_STEPS_LABEL", label, sizeof label);
+  t.with_baseline = n > 0 && n < sizeof folder;
+  t.label = label[0] ? label : "baseline";
+  if (t.with_baseline)
+    t.base = ChildSteps(calls, std::string(folder) + "\\VornApx.dll", std::string(folder) + "\\vorn_steps_host.exe");
+  return t;
+}
+
+void PrintSteps(int calls, const StepTables& t) {
+  const bool with_baseline = t.with_baseline;
+  printf(
+      "\nWhere a call's time goes: %d LD_DeviceControl calls, signalled, through the benchmark's step-timed proxy\n"
+      "and host program (common/step_times.h), in microseconds per call (median, mean), and how often each step\n"
+      "was entered per call. A step's time is its own, less that of the steps inside it and less the clock's\n"
+      "share (a step cheaper than the clock's noise may show a little below 0); the clock's share is a row of its\n"
+      "own. The host's request\n"
+      "runs from the end of its wait to the start of the next; its reply's signal goes in one call with that\n"
+      "next wait.\n",
+      calls);
+  const std::string label = "------ " + t.label + " ------";
+  printf("  %-40s %-28s   %-28s\n", "", "------ this tree ------", with_baseline ? label.c_str() : "");
+  printf("  %-40s %8s %8s %8s", "", "median", "mean", "entered");
+  if (with_baseline) printf("     %8s %8s %8s", "median", "mean", "entered");
+  printf("\n");
+  // One row: its label, then a cell for this tree and one for the baseline.
+  auto row = [&](const char* label, auto cell) {
+    printf("  %-40s", label);
+    cell(t.now);
+    if (with_baseline) {
+      printf("   ");
+      cell(t.base);
+    }
+    printf("\n");
+  };
+  auto step_cell = [](const StepTable& table, const StepRow& r) {
+    if (table.measured) {
+      printf(" %8.2f %8.2f %8.2f", r.median_us, r.mean_us, r.entered);
+    } else {
+      printf(" %8s %8s %8s", "-", "-", "-");
+    }
+  };
+  const char* const side_names[kStepSides] = {"proxy (32-bit): the call", "host program (64-bit): a request"};
+  for (int side = 0; side < kStepSides; ++side) {
+    row(side_names[side], [&](const StepTable& table) { step_cell(table, table.total[side]); });
+    for (int step = 0; step < kCallSteps; ++step) {
+      const std::string name = std::string("  ") + kStepNames[step];
+      row(name.c_str(), [&](const StepTable& table) { step_cell(table, table.steps[side][step]); });
+    }
+    row("  the clock's share (mean)",
+        [&](const StepTable& table) { printf(" %8s %8.2f %8s", "", table.clock_us[side], ""); });
+  }
+  row("the calls as their caller timed them",
+      [](const StepTable& table) { printf(" %8.2f %8s %8s", table.whole.median_us, "", ""); });
+  // What the proxy's signals and waits hold beyond the host's own time:
+  // the hand-over through the system, both ways.
+  row("the hand-over: the proxy's waits less", [](const StepTable& table) {
+    printf(" %8s %8.2f %8s", "",
+           table.steps[kProxySteps][kStepSignalWait].mean_us - table.total[kHostSteps].mean_us -
+               table.clock_us[kHostSteps],
+           "");
+  });
+  printf("  %-40s\n", "  the host's request (means)");
+  printf("  the clock's share of a step each time it is entered: %ld ns on the proxy's side, %ld on the host's\n",
+         t.now.clock_ns[kProxySteps], t.now.clock_ns[kHostSteps]);
 }
 
 struct SideBySideRow {
@@ -515,6 +725,7 @@ int RunAll(int calls) {
   const Floors after = MeasureFloors(false, calls), after_tick = MeasureFloors(true, model_calls);
   const std::string direct = DirectCosts(calls);
   const SideBySideRow side_by_side = SideBySide(calls);
+  const StepTables steps = MeasureSteps(calls);
 
   printf(
       "The display chain under Wine, in microseconds: %d calls per LD_ function and %d writes with the\n"
@@ -550,6 +761,7 @@ int RunAll(int calls) {
   printf("vendor call in-process, 64-bit, no proxy (median p99):\n");
   for (const std::string& line : vt::Lines(direct))
     if (!line.empty()) printf("  %s\n", line.c_str());
+  PrintSteps(calls, steps);
 
   // Each floor against the slower of its two runs.
   const double plain_floor = std::max(before.plain.median_us, after.plain.median_us);
@@ -791,6 +1003,7 @@ int main(int argc, char** argv) {
   if (argc == 4 && strcmp(argv[1], "--caller") == 0) return RunCaller(atoi(argv[2]), atoi(argv[3]));
   if (argc == 3 && strcmp(argv[1], "--count") == 0) return RunCounted(std::max(1, atoi(argv[2])));
   if (argc == 4 && strcmp(argv[1], "--count-caller") == 0) return RunCountCaller(std::max(1, atoi(argv[2])), argv[3]);
+  if (argc == 5 && strcmp(argv[1], "--steps") == 0) return RunSteps(std::max(1, atoi(argv[2])), argv[3], argv[4]);
   if (argc >= 3 && strcmp(argv[1], "--paced") == 0)
     return RunPaced(atoi(argv[2]), argc > 3 && strcmp(argv[3], "poll") == 0);
   return RunAll(std::max(200, argc > 1 ? atoi(argv[1]) : 2000));
