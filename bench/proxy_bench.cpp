@@ -433,7 +433,7 @@ const char* const kStepNames[kCallSteps] = {"the call's own code",
                                             "the vendor call"};
 
 // Where the time of a call goes, on each side, for this tree and, where
-// the benchmark built them (VORN_BENCH_STEPS_BASELINE: a folder with the
+// the benchmark built them (VORN_BENCH_STEPS_FOLDER: a folder with the
 // baseline's VornApx.dll and vorn_steps_host.exe; VORN_BENCH_STEPS_LABEL
 // names it), for a baseline beside it.
 struct StepTables {
@@ -447,7 +447,7 @@ StepTables MeasureSteps(int calls) {
   t.now = ChildSteps(calls, vt::ProgramDirectory() + "bench\\steps\\VornApx.dll",
                      vt::Win64BinDirectory() + "vorn_steps_host.exe");
   char folder[MAX_PATH] = {}, label[64] = {};
-  const DWORD n = GetEnvironmentVariableA("VORN_BENCH_STEPS_BASELINE", folder, sizeof folder);
+  const DWORD n = GetEnvironmentVariableA("VORN_BENCH_STEPS_FOLDER", folder, sizeof folder);
   GetEnvironmentVariableA("VORN_BENCH_STEPS_LABEL", label, sizeof label);
   t.with_baseline = n > 0 && n < sizeof folder;
   t.label = label[0] ? label : "baseline";

@@ -3,7 +3,9 @@
 #  - bench/proxy_bench.cpp: the round trip of each LD_ call and of one
 #    DISPLAYDLL_Write through the chain, signalled and poll-only, with the
 #    shipped timer and with a 15.6 ms timer model, beside the floors of the
-#    same run and the 1 ms waits that ran out on each side; and the same
+#    same run (the plain event ping-pong among them) and the 1 ms waits
+#    that ran out on each side; where a call's time goes, step by step on
+#    each side, beside the same for a baseline commit; and the same
 #    write through the 64-bit QX20481.dll and its 32-bit helper
 #    (bench/bridge_bench.cpp, row DISPLAYDLL_Write64) in the same session;
 #  - here, "staying ready": what the host program costs in CPU, counting
@@ -99,7 +101,29 @@ misbehave_part() {
 [ "${VORN_BENCH_ONLY:-}" = proxy ] || misbehave_part
 [ "${VORN_BENCH_ONLY:-}" = misbehave ] && exit 0
 
+# ---- where a call's time goes ----
+# proxy_bench times each step of a call on both sides with the step-timed
+# copies of the proxy and the host program, and does the same, beside
+# them, with those of VORN_BENCH_STEPS_BASELINE (a commit, default ac2f271,
+# the calls before they were cut down to what this table showed), built
+# here in a worktree of their own.
+steps_baseline=${VORN_BENCH_STEPS_BASELINE:-ac2f271}
+steps_tree="$work/steps-baseline-tree"
+if git -C "$VORN_ROOT" worktree add --detach "$steps_tree" "$steps_baseline" >/dev/null 2>&1 &&
+    (cd "$steps_tree" && cmake --preset win64 && cmake --build --preset win64 -j 2 --target vorn_steps_host &&
+        cmake --preset win32 && cmake --build --preset win32 -j 2 --target VornApx_steps) >"$work/steps-build.txt" 2>&1; then
+    mkdir -p "$work/steps-baseline"
+    cp "$steps_tree/build/win64/bin/vorn_steps_host.exe" "$steps_tree/build/win32/bin/bench/steps/VornApx.dll" \
+        "$work/steps-baseline/"
+    export VORN_BENCH_STEPS_FOLDER="Z:$(echo "$work/steps-baseline" | tr / '\\')"
+    export VORN_BENCH_STEPS_LABEL="at $steps_baseline"
+else
+    echo "the step-timed programs of $steps_baseline could not be built: $(tail -n 3 "$work/steps-build.txt" 2>/dev/null)"
+fi
+git -C "$VORN_ROOT" worktree remove --force "$steps_tree" >/dev/null 2>&1 || true
+
 wine "$VORN_BUILD/win32/bin/proxy_bench.exe" "${1:-2000}"
+unset VORN_BENCH_STEPS_FOLDER VORN_BENCH_STEPS_LABEL
 [ "${VORN_BENCH_ONLY:-}" = proxy ] && exit 0
 
 # ---- staying ready ----
