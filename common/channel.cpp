@@ -339,6 +339,21 @@ bool CommsTakeSignal(int32_t slot, ChannelEvent event) {
   return WaitForSingleObject(g_channel[slot].events[event], 0) == WAIT_OBJECT_0;
 }
 
+bool CommsWatchForAnswer(int32_t slot, uint32_t microseconds) {
+  VORN_STEP(kStepSignalWait);
+  const ChannelSlot* s = UsableSlot(slot, kDoneOffset + 4);
+  if (!s) return false;
+  volatile LONG* opcode = Word(s->view, 0);
+  volatile LONG* lock = Word(s->view, kLockOffset);
+  volatile LONG* done = Word(s->view, kDoneOffset);
+  const int64_t end = VornRealNowUs() + microseconds;
+  for (;;) {
+    if (*lock == 0 && (*done != 0 || *opcode == 0)) return true;
+    if (VornRealNowUs() >= end) return false;
+    YieldProcessor();
+  }
+}
+
 bool CommsSignalAndWait(int32_t slot, ChannelEvent signal, ChannelEvent event, uint32_t milliseconds) {
   VORN_STEP(kStepSignalWait);
   const bool known = slot >= 0 && slot < kChannelSlots;
