@@ -462,10 +462,10 @@ void PrintSteps(int calls, const StepTables& t) {
       "\nWhere a call's time goes: %d LD_DeviceControl calls, signalled, through the benchmark's step-timed proxy\n"
       "and host program (common/step_times.h), in microseconds per call (median, mean), and how often each step\n"
       "was entered per call. A step's time is its own, less that of the steps inside it and less the clock's\n"
-      "share (a step cheaper than the clock's noise may show a little below 0); the clock's share is a row of its\n"
-      "own. The host's request\n"
-      "runs from the end of its wait to the start of the next; its reply's signal goes in one call with that\n"
-      "next wait.\n",
+      "share (a step cheaper than the clock's noise may show a little below 0), which is a row of its own. The\n"
+      "host's request runs from the end of its wait to the start of the next; its reply's signal goes in one\n"
+      "call with that next wait. The hand-over is what the proxy's signals and waits hold beyond the host's\n"
+      "request (means): the system's part, both ways.\n",
       calls);
   const std::string label = "------ " + t.label + " ------";
   printf("  %-40s %-28s   %-28s\n", "", "------ this tree ------", with_baseline ? label.c_str() : "");
@@ -501,15 +501,12 @@ void PrintSteps(int calls, const StepTables& t) {
   }
   row("the calls as their caller timed them",
       [](const StepTable& table) { printf(" %8.2f %8s %8s", table.whole.median_us, "", ""); });
-  // What the proxy's signals and waits hold beyond the host's own time:
-  // the hand-over through the system, both ways.
-  row("the hand-over: the proxy's waits less", [](const StepTable& table) {
+  row("the hand-over (mean)", [](const StepTable& table) {
     printf(" %8s %8.2f %8s", "",
            table.steps[kProxySteps][kStepSignalWait].mean_us - table.total[kHostSteps].mean_us -
                table.clock_us[kHostSteps],
            "");
   });
-  printf("  %-40s\n", "  the host's request (means)");
   printf("  the clock's share of a step each time it is entered: %ld ns on the proxy's side, %ld on the host's\n",
          t.now.clock_ns[kProxySteps], t.now.clock_ns[kHostSteps]);
 }
