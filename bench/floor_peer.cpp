@@ -1,5 +1,7 @@
 // The 64-bit side of the benchmark's floors:
 //   floor_peer <section> event|sleep real|tick   answers each ping with a pong
+//   floor_peer <name> plain                     the same with the events alone, never
+//                                               timing out: ended by the side that measures
 //   floor_peer idle <seconds>                   a bare 1 ms sleep loop, for the idle cost
 //   floor_peer block <seconds>                  blocked on an event that nobody sets
 // Ends on the stop flag, or after 30 s without a ping.
@@ -16,6 +18,16 @@ int IdleLoop(unsigned seconds) {
   return 0;
 }
 
+int PlainPeer(const std::string& name) {
+  HANDLE ping = OpenEventA(SYNCHRONIZE, FALSE, FloorPingName(name).c_str());
+  HANDLE pong = OpenEventA(EVENT_MODIFY_STATE, FALSE, FloorPongName(name).c_str());
+  if (!ping || !pong) return 4;
+  for (;;) {
+    WaitForSingleObject(ping, INFINITE);
+    SetEvent(pong);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -25,6 +37,7 @@ int main(int argc, char** argv) {
     WaitForSingleObject(never, 1000u * static_cast<unsigned>(atoi(argv[2])));
     return 0;
   }
+  if (argc == 3 && strcmp(argv[2], "plain") == 0) return PlainPeer(argv[1]);
   if (argc != 4) return 2;
   const std::string section = argv[1];
   const bool events = strcmp(argv[2], "event") == 0;

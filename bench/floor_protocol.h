@@ -1,9 +1,11 @@
 #pragma once
-// The floor of a hand-over between a 32-bit and a 64-bit process, for the
-// benchmark: one flag in a shared section, passed back and forth with a
-// named auto-reset event each way ("event"), or with a 1 ms sleep between
-// looks on each side ("sleep"). The 32-bit side measures; floor_peer.exe
-// is the 64-bit side.
+// The floors of a hand-over between a 32-bit and a 64-bit process, for the
+// benchmark. The plain one ("plain"): a named auto-reset event each way,
+// SetEvent and then WaitForSingleObject without a time-out, and nothing
+// else. The others pass one flag in a shared section back and forth: with
+// an event each way, each wait with a 1 ms time-out ("event"), or with a
+// 1 ms sleep between looks on each side ("sleep"). The 32-bit side
+// measures; floor_peer.exe is the 64-bit side.
 
 #include <windows.h>
 

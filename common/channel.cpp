@@ -7,6 +7,7 @@
 #include "debug_log.h"
 #include "gap_seam.h"
 #include "lock_wait.h"
+#include "step_times.h"
 #include "trace_stack.h"
 #include "unique_handle.h"
 #include "wait_seam.h"
@@ -246,6 +247,7 @@ void CommsUseLockTag(int32_t slot, LONG tag) {
 }
 
 void* CommsSend(int32_t slot, const void* src, int32_t len, const Deadline& deadline) {
+  VORN_STEP(kStepCopyIn);
   TraceScope trace("CommsSend");
   ChannelSlot* s = UsableSlot(slot, len);
   if (!s || !LockSection(*s, deadline)) return nullptr;
@@ -255,6 +257,7 @@ void* CommsSend(int32_t slot, const void* src, int32_t len, const Deadline& dead
 }
 
 void* CommsRecv(int32_t slot, void* dst, int32_t len, const Deadline& deadline) {
+  VORN_STEP(kStepCopyOut);
   if (kChannelFlavour.trace_recv) TracePush("CommsRecv");
   void* result = nullptr;
   ChannelSlot* s = UsableSlot(slot, len);
@@ -278,6 +281,7 @@ void CommsCopyKeepingLock(void* record, const void* src, int32_t len) {
 }
 
 bool CommsSendReply(int32_t slot, const RequestBlock& reply) {
+  VORN_STEP(kStepCopyIn);
   TraceScope trace("CommsSend");
   return CommsChangeUnanswered<RequestBlock>(
       slot, reply, [&](RequestBlock& current) { CommsCopyKeepingLock(&current, &reply, kBlockSize); });
@@ -318,21 +322,40 @@ bool CommsTakeFromEndedHolder(int32_t slot, volatile LONG* word, LONG seen, LONG
 void CommsDisableSignals() { g_signals_disabled = true; }
 
 void CommsSignal(int32_t slot, ChannelEvent event) {
+  VORN_STEP(kStepSignalWait);
   if (slot < 0 || slot >= kChannelSlots) return;
   if (HANDLE e = g_channel[slot].events[event]) SetEvent(e);
 }
 
 bool CommsWait(int32_t slot, ChannelEvent event, uint32_t milliseconds) {
+  VORN_STEP(kStepSignalWait);
   const bool known = slot >= 0 && slot < kChannelSlots;
   return VornWait(known ? g_channel[slot].events[event] : nullptr, milliseconds);
 }
 
 bool CommsTakeSignal(int32_t slot, ChannelEvent event) {
+  VORN_STEP(kStepSignalWait);
   if (slot < 0 || slot >= kChannelSlots || !g_channel[slot].events[event]) return false;
   return WaitForSingleObject(g_channel[slot].events[event], 0) == WAIT_OBJECT_0;
 }
 
+bool CommsWatchForAnswer(int32_t slot, uint32_t microseconds) {
+  VORN_STEP(kStepSignalWait);
+  const ChannelSlot* s = UsableSlot(slot, kDoneOffset + 4);
+  if (!s) return false;
+  volatile LONG* opcode = Word(s->view, 0);
+  volatile LONG* lock = Word(s->view, kLockOffset);
+  volatile LONG* done = Word(s->view, kDoneOffset);
+  const int64_t end = VornRealNowUs() + microseconds;
+  for (;;) {
+    if (*lock == 0 && (*done != 0 || *opcode == 0)) return true;
+    if (VornRealNowUs() >= end) return false;
+    YieldProcessor();
+  }
+}
+
 bool CommsSignalAndWait(int32_t slot, ChannelEvent signal, ChannelEvent event, uint32_t milliseconds) {
+  VORN_STEP(kStepSignalWait);
   const bool known = slot >= 0 && slot < kChannelSlots;
   return VornSignalAndWait(known ? g_channel[slot].events[signal] : nullptr,
                            known ? g_channel[slot].events[event] : nullptr, milliseconds);

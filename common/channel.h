@@ -209,3 +209,10 @@ bool CommsSignalAndWait(int32_t slot, ChannelEvent signal, ChannelEvent event, u
 // Takes a signal that is already there, without waiting; false without one
 // (or without that event).
 bool CommsTakeSignal(int32_t slot, ChannelEvent event);
+// Watches the block's words for at most `microseconds` of real time,
+// without taking its lock: true as soon as the block is answered or holds
+// no request while nobody holds the lock (a copy is over), so that a read
+// under the lock finds what the watch saw; false at the end of the time,
+// and for a slot without a view. It only reads: what the block holds is
+// taken by a read under the lock, as after any wait.
+bool CommsWatchForAnswer(int32_t slot, uint32_t microseconds);

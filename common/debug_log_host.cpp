@@ -8,6 +8,7 @@
 #include "debug_log.h"
 #include "host_log.h"
 #include "log_clock.h"
+#include "step_times.h"
 
 namespace {
 
@@ -43,6 +44,7 @@ void LogOpen(const char* path) {
 void LogKeepEarlierLines() { g_log.append = true; }
 
 void LogWrite(const char* tag, const char* message) {
+  VORN_STEP(kStepLog);
   LogOpen(kHostLogFile);
   if (!g_log.file) return;
 

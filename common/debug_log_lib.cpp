@@ -10,6 +10,7 @@
 #include "library_log.h"
 #include "log_clock.h"
 #include "module_path.h"
+#include "step_times.h"
 
 namespace {
 
@@ -47,6 +48,7 @@ void LogOpen() {
 }  // namespace
 
 void LogWrite(const char* tag, const char* message) {
+  VORN_STEP(kStepLog);
   LogOpen();
   if (g_log.level == 0) return;
   if (!g_log.file) return;

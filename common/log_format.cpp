@@ -2,8 +2,10 @@
 #include <cstdio>
 
 #include "debug_log.h"
+#include "step_times.h"
 
 void LogWritef(const char* tag, const char* format, ...) {
+  VORN_STEP(kStepLog);
   // Large enough for the longest message the system forms: a 255-character
   // system error text behind "Error %d - ".
   char message[1024];

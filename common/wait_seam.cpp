@@ -88,8 +88,9 @@ void MoveVirtualClock(uint32_t milliseconds) {
 
 }  // namespace
 
-int64_t VornNowUs() {
-  if (g_virtual_clock) return g_virtual_us;
+int64_t VornNowUs() { return g_virtual_clock ? g_virtual_us : VornRealNowUs(); }
+
+int64_t VornRealNowUs() {
   static int64_t frequency;
   if (!frequency) {
     LARGE_INTEGER f;

@@ -42,6 +42,10 @@ void SetSignalFunction(SignalFunction fn);
 // share of a budget is the time it took by this clock, whatever the timer
 // made of the milliseconds it asked for.
 int64_t VornNowUs();
+// The real clock, in the same units, also where a test has made VornNowUs
+// virtual: for what is measured against the other side's pace rather than
+// against a budget.
+int64_t VornRealNowUs();
 // For tests that replace the sleep: a clock that only the seam's sleeps
 // and waits move on, each by the milliseconds it was given (a wait that
 // the event or the mutex ended, not at all) (true); the real clock again,

@@ -8,6 +8,7 @@
 #include "host_program_names.h"
 #include "named_mutex.h"
 #include "process_call.h"
+#include "step_times.h"
 #include "unique_handle.h"
 #include "vendor_library.h"
 #include "wait_seam.h"
@@ -19,7 +20,10 @@ namespace {
 // another request, that one stays intact. True when the answer was
 // written; its caller is then woken by the reply event.
 bool ServeAndWriteAnswer() {
-  process_call();
+  {
+    VORN_STEP(kStepServe);
+    process_call();
+  }
   g_host_block.done = 1;
   if (CommsSendReply(kRequestSlot, g_host_block)) return true;
   LogWritef("process_call", "answer to request %d dropped: the section holds another request",
@@ -111,6 +115,9 @@ int RunPollLoop() {
     const int64_t before = VornNowUs();
     const bool polling = !signals || before - polling_since < kPollingSpellMs * 1000;
     const uint32_t wait_ms = polling ? kPollingWaitMs : kQuietWaitMs;
+    // A served request's time, for the benchmark: from the end of the last
+    // wait to here. Its reply's signal goes with the next wait.
+    VORN_HOST_CALL_END();
     if (reply_to_signal && !polling) {
       // The reply's signal and the wait for the next request, as one call
       // to the system.
@@ -119,6 +126,7 @@ int RunPollLoop() {
       if (reply_to_signal) CommsSignal(kRequestSlot, kReplyEvent);
       ran_out = !CommsWait(kRequestSlot, kRequestEvent, wait_ms);
     }
+    VORN_HOST_CALL_BEGIN();
     reply_to_signal = false;
     idle_us += VornNowUs() - before;
     if (idle_us >= kIdleExitMs * 1000) {

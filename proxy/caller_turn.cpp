@@ -8,6 +8,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "gap_seam.h"
+#include "step_times.h"
 #include "thread_lock.h"
 #include "unique_handle.h"
 #include "wait_seam.h"
@@ -91,6 +92,7 @@ TurnParty SharedParty() {
 }  // namespace
 
 CallerTurn::CallerTurn(const Deadline& deadline) {
+  VORN_STEP(kStepTurn);
   if (!OpenForCallers(deadline)) return;
   local_ = TakeTurn(LocalParty(), deadline);
   if (!local_) return;
@@ -105,6 +107,7 @@ CallerTurn::CallerTurn(const Deadline& deadline) {
 }
 
 CallerTurn::~CallerTurn() {
+  VORN_STEP(kStepTurn);
   if (shared_) LetGoOfTurn(SharedParty());
   if (local_) LetGoOfTurn(LocalParty());
 }

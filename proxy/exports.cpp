@@ -3,6 +3,7 @@
 
 #include "caller_turn.h"
 #include "request_call.h"
+#include "step_times.h"
 #include "vorn_apx.h"
 
 namespace {
@@ -24,6 +25,7 @@ int32_t TurnTimedOut() {
 
 // The position calls differ only in their request code and name.
 int32_t PositionCall(int32_t request_code, const char* name, int32_t* position) {
+  VORN_CALL_STEPS();
   if (!position) return -1;
   const Deadline deadline = Deadline::In(kReplyBudgetMs);
   CallerTurn turn(deadline);
@@ -42,6 +44,7 @@ extern "C" {
 // A record whose length the block cannot hold is refused before anything is
 // sent, so that nothing is read beyond the block or the caller's record.
 int32_t __cdecl LD_DeviceControl(int32_t device, int32_t code, const void* control) {
+  VORN_CALL_STEPS();
   if (!control) return -1;
   int32_t n = kControlHeaderSize;
   if (ReadInt32(control, 0) == kControlHeaderSize) {
@@ -61,6 +64,7 @@ int32_t __cdecl LD_DeviceControl(int32_t device, int32_t code, const void* contr
 }
 
 int32_t __cdecl LD_GetDeviceInfo(int32_t device, void* info) {
+  VORN_CALL_STEPS();
   if (!info) return -1;
   const int32_t count = ReadInt32(info, 0);
   if (count < 0 || count > kMaxInfoBytes) return -1;

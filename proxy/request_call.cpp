@@ -8,6 +8,7 @@
 #include "channel.h"
 #include "debug_log.h"
 #include "host_launcher.h"
+#include "reply_watch.h"
 #include "wait_seam.h"
 
 RequestBlock g_block;
@@ -32,11 +33,9 @@ struct HostHop {
   int32_t slot = kRequestSlot;
   bool device_replay = false;  // the device request given to a new host
 
-  // The host's wake-up and the first wait for its answer go to the system
-  // as one call.
-  void SignalAndAwaitReply(const Deadline& deadline) {
-    CommsSignalAndWait(slot, kRequestEvent, kReplyEvent, deadline.LeftMs(1));
-  }
+  // The host's wake-up, then a watch for a host that answers quickly, or
+  // the first wait in the same call to the system (reply_watch.h).
+  void SignalAndAwaitReply(const Deadline& deadline) { SignalAndAwaitAnswer(slot, deadline); }
   void Signal() { CommsSignal(slot, kRequestEvent); }
   // Instead of a 1 ms sleep: the host's answer ends it early.
   void AwaitReply(const Deadline& deadline) { CommsWait(slot, kReplyEvent, deadline.LeftMs(1)); }

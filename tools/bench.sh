@@ -3,7 +3,9 @@
 #  - bench/proxy_bench.cpp: the round trip of each LD_ call and of one
 #    DISPLAYDLL_Write through the chain, signalled and poll-only, with the
 #    shipped timer and with a 15.6 ms timer model, beside the floors of the
-#    same run and the 1 ms waits that ran out on each side; and the same
+#    same run (the plain event ping-pong among them) and the 1 ms waits
+#    that ran out on each side; where a call's time goes, step by step on
+#    each side, beside the same for a baseline commit; and the same
 #    write through the 64-bit QX20481.dll and its 32-bit helper
 #    (bench/bridge_bench.cpp, row DISPLAYDLL_Write64) in the same session;
 #  - here, "staying ready": what the host program costs in CPU, counting
@@ -33,11 +35,12 @@
 #    wineserver that traces every request it gets: one caller through the
 #    shipped proxy and host program, three callers (each a process with
 #    the shipped proxy) through one shipped host program at once, and the
-#    event floor;
+#    event floor and the plain floor;
 #  - at the end, the targets of the last three (proxy_bench prints its own
 #    at the end of its part).
 #   tools/bench.sh [calls per function, default 2000, at least 200]
-# VORN_BENCH_ONLY=misbehave or =isolation runs that part alone.
+# VORN_BENCH_ONLY=misbehave, =isolation or =proxy runs the misbehaving
+# plug-in's part, the isolation part or proxy_bench's part alone.
 set -euo pipefail
 source "$(dirname "${BASH_SOURCE[0]}")/wine-env.sh"
 "$VORN_ROOT/tools/build.sh" >/dev/null
@@ -48,9 +51,12 @@ trap vorn_stop_wineserver EXIT
 # Under emulation the 32-bit side runs translated code: its figures compare
 # only with those of the same run.
 echo "32-bit programs run $(bash "$VORN_ROOT/tools/i386-support.sh" describe) on this machine."
-# ---- a plug-in of the 32-bit display host, direct and isolated ----
 bin32="$VORN_BUILD/win32/bin"
 bin64="$VORN_BUILD/win64/bin"
+work=$(mktemp -d)
+trap 'vorn_stop_wineserver; rm -rf "$work"' EXIT
+mrow() { tr -d '\r' <"$1" 2>/dev/null | awk -v n="$2" -v f="$3" '$1 == "row" && $2 == n { print $f }'; }
+# ---- a plug-in of the 32-bit display host, direct and isolated ----
 isolation_part() {
     local work vendor="$WINEPREFIX/drive_c/Program Files/Common Files/Logishrd/KHAL3" way
     work=$(mktemp -d)
@@ -93,7 +99,6 @@ isolation_part() {
         printf " (%s ms) at most 250 each; direct, the first is the proxy'"'"'s time-out (100 s)\n", b }'
     rm -rf "$work" "$vendor/KHALAPI.dll"
 }
-mrow() { tr -d '\r' <"$1" 2>/dev/null | awk -v n="$2" -v f="$3" '$1 == "row" && $2 == n { print $f }'; }
 if [ "${VORN_BENCH_ONLY:-}" = isolation ]; then
     isolation_part "${1:-500}"
     exit 0
@@ -104,55 +109,77 @@ fi
 # 64-bit bridge under its name, the 32-bit one in its folder, the helper
 # beside the program. The baseline's bridge and helper are built from that
 # commit in a worktree of their own.
-baseline=${VORN_BENCH_BASELINE:-ef7ad26}
-bin32="$VORN_BUILD/win32/bin"
-bin64="$VORN_BUILD/win64/bin"
-work=$(mktemp -d)
-trap 'vorn_stop_wineserver; rm -rf "$work"' EXIT
-lay_out_bridge() {  # <folder> <64-bit bridge> <helper>
-    mkdir -p "$1/displays/RecordingDisplay-32bit"
-    cp "$2" "$1/displays/RecordingDisplay.dll"
-    cp "$bin32/RecordingDisplay.dll" "$1/displays/RecordingDisplay-32bit/"
-    cp "$3" "$bin64/misbehave_bench.exe" "$1/"
-}
-lay_out_bridge "$work/misbehave" "$bin64/QX20481.dll" "$bin32/QX20481Bridge32.exe"
-(cd "$work/misbehave" && wine misbehave_bench.exe 500 </dev/null >rows.txt 2>&1) ||
-    { echo "misbehave_bench failed:"; cat "$work/misbehave/rows.txt"; }
-base_tree="$work/baseline-tree"
-base_rows=""
-if git -C "$VORN_ROOT" worktree add --detach "$base_tree" "$baseline" >/dev/null 2>&1 &&
-    (cd "$base_tree" && cmake --preset win64 && cmake --build --preset win64 -j 2 --target QX20481_64 &&
-        cmake --preset win32 && cmake --build --preset win32 -j 2 --target QX20481Bridge32) >"$work/baseline-build.txt" 2>&1; then
-    lay_out_bridge "$work/misbehave-base" "$base_tree/build/win64/bin/QX20481.dll" \
-        "$base_tree/build/win32/bin/QX20481Bridge32.exe"
-    (cd "$work/misbehave-base" && wine misbehave_bench.exe 500 normal </dev/null >rows.txt 2>&1) || true
-    base_rows="$work/misbehave-base/rows.txt"
-else
-    echo "the bridge of $baseline could not be built: $(tail -n 3 "$work/baseline-build.txt" 2>/dev/null)"
-fi
-git -C "$VORN_ROOT" worktree remove --force "$base_tree" >/dev/null 2>&1 || true
-m=$work/misbehave/rows.txt
-echo
-echo "A bridged plug-in that misbehaves: the 64-bit display host's calls, in ms (writes a refresh apart):"
-printf '  %-58s %10s %10s\n' "" "median" "longest"
-printf '  %-58s %10s %10s\n' "a normal write, this bridge (p99 for longest)" "$(mrow "$m" write 3)" "$(mrow "$m" write 4)"
-printf '  %-58s %10s %10s\n' "a normal write, the bridge of $baseline (p99 for longest)" "$(mrow "$base_rows" write 3)" \
-    "$(mrow "$base_rows" write 4)"
-printf '  %-58s %10s %10s\n' "every write faults (taken in the helper)" "$(mrow "$m" faulting 3)" "$(mrow "$m" faulting 4)"
-printf '  %-58s %10s %10s\n' "every new helper crashes at its first write, 60 s" "" "$(mrow "$m" crashing 3)"
-printf '  %-58s %10s\n' "  helpers started a minute meanwhile" "$(mrow "$m" crashing 4)"
-printf '  %-58s %10s %10s\n' "every write blocks, 10 s" "" "$(mrow "$m" blocking 3)"
-printf '  %-58s %10s\n' "from the device back to the current screen shown" "$(mrow "$m" back 3)"
+misbehave_part() {
+    baseline=${VORN_BENCH_BASELINE:-ef7ad26}
+    lay_out_bridge() {  # <folder> <64-bit bridge> <helper>
+        mkdir -p "$1/displays/RecordingDisplay-32bit"
+        cp "$2" "$1/displays/RecordingDisplay.dll"
+        cp "$bin32/RecordingDisplay.dll" "$1/displays/RecordingDisplay-32bit/"
+        cp "$3" "$bin64/misbehave_bench.exe" "$1/"
+    }
+    lay_out_bridge "$work/misbehave" "$bin64/QX20481.dll" "$bin32/QX20481Bridge32.exe"
+    (cd "$work/misbehave" && wine misbehave_bench.exe 500 </dev/null >rows.txt 2>&1) ||
+        { echo "misbehave_bench failed:"; cat "$work/misbehave/rows.txt"; }
+    base_tree="$work/baseline-tree"
+    base_rows=""
+    if git -C "$VORN_ROOT" worktree add --detach "$base_tree" "$baseline" >/dev/null 2>&1 &&
+        (cd "$base_tree" && cmake --preset win64 && cmake --build --preset win64 -j 2 --target QX20481_64 &&
+            cmake --preset win32 && cmake --build --preset win32 -j 2 --target QX20481Bridge32) >"$work/baseline-build.txt" 2>&1; then
+        lay_out_bridge "$work/misbehave-base" "$base_tree/build/win64/bin/QX20481.dll" \
+            "$base_tree/build/win32/bin/QX20481Bridge32.exe"
+        (cd "$work/misbehave-base" && wine misbehave_bench.exe 500 normal </dev/null >rows.txt 2>&1) || true
+        base_rows="$work/misbehave-base/rows.txt"
+    else
+        echo "the bridge of $baseline could not be built: $(tail -n 3 "$work/baseline-build.txt" 2>/dev/null)"
+    fi
+    git -C "$VORN_ROOT" worktree remove --force "$base_tree" >/dev/null 2>&1 || true
+    m=$work/misbehave/rows.txt
+    echo
+    echo "A bridged plug-in that misbehaves: the 64-bit display host's calls, in ms (writes a refresh apart):"
+    printf '  %-58s %10s %10s\n' "" "median" "longest"
+    printf '  %-58s %10s %10s\n' "a normal write, this bridge (p99 for longest)" "$(mrow "$m" write 3)" "$(mrow "$m" write 4)"
+    printf '  %-58s %10s %10s\n' "a normal write, the bridge of $baseline (p99 for longest)" "$(mrow "$base_rows" write 3)" \
+        "$(mrow "$base_rows" write 4)"
+    printf '  %-58s %10s %10s\n' "every write faults (taken in the helper)" "$(mrow "$m" faulting 3)" "$(mrow "$m" faulting 4)"
+    printf '  %-58s %10s %10s\n' "every new helper crashes at its first write, 60 s" "" "$(mrow "$m" crashing 3)"
+    printf '  %-58s %10s\n' "  helpers started a minute meanwhile" "$(mrow "$m" crashing 4)"
+    printf '  %-58s %10s %10s\n' "every write blocks, 10 s" "" "$(mrow "$m" blocking 3)"
+    printf '  %-58s %10s\n' "from the device back to the current screen shown" "$(mrow "$m" back 3)"
 
-awk -v f="$(mrow "$m" faulting 4)" -v c="$(mrow "$m" crashing 3)" -v b="$(mrow "$m" blocking 3)" \
-    -v w="$(mrow "$m" write 3)" -v w0="$(mrow "${base_rows:-/dev/null}" write 3)" 'BEGIN {
-    printf "  target: the longest call while the plug-in faults, crashes, blocks (%s, %s, %s ms) at most 250 each,", f, c, b
-    printf " where a call that starts a helper may add that start;"
-    printf " a normal bridged write (%s ms) no slower than the baseline'"'"'s (%s ms)\n", w, (w0 == "" ? "-" : w0) }'
+    awk -v f="$(mrow "$m" faulting 4)" -v c="$(mrow "$m" crashing 3)" -v b="$(mrow "$m" blocking 3)" \
+        -v w="$(mrow "$m" write 3)" -v w0="$(mrow "${base_rows:-/dev/null}" write 3)" 'BEGIN {
+        printf "  target: the longest call while the plug-in faults, crashes, blocks (%s, %s, %s ms) at most 250 each,", f, c, b
+        printf " where a call that starts a helper may add that start;"
+        printf " a normal bridged write (%s ms) no slower than the baseline'"'"'s (%s ms)\n", w, (w0 == "" ? "-" : w0) }'
+}
+[ "${VORN_BENCH_ONLY:-}" = proxy ] || misbehave_part
 [ "${VORN_BENCH_ONLY:-}" = misbehave ] && exit 0
-isolation_part "${1:-2000}"
+[ "${VORN_BENCH_ONLY:-}" = proxy ] || isolation_part "${1:-2000}"
+
+# ---- where a call's time goes ----
+# proxy_bench times each step of a call on both sides with the step-timed
+# copies of the proxy and the host program, and does the same, beside
+# them, with those of VORN_BENCH_STEPS_BASELINE (a commit, default ac2f271,
+# the calls before they were cut down to what this table showed), built
+# here in a worktree of their own.
+steps_baseline=${VORN_BENCH_STEPS_BASELINE:-ac2f271}
+steps_tree="$work/steps-baseline-tree"
+if git -C "$VORN_ROOT" worktree add --detach "$steps_tree" "$steps_baseline" >/dev/null 2>&1 &&
+    (cd "$steps_tree" && cmake --preset win64 && cmake --build --preset win64 -j 2 --target vorn_steps_host &&
+        cmake --preset win32 && cmake --build --preset win32 -j 2 --target VornApx_steps) >"$work/steps-build.txt" 2>&1; then
+    mkdir -p "$work/steps-baseline"
+    cp "$steps_tree/build/win64/bin/vorn_steps_host.exe" "$steps_tree/build/win32/bin/bench/steps/VornApx.dll" \
+        "$work/steps-baseline/"
+    export VORN_BENCH_STEPS_FOLDER="Z:$(echo "$work/steps-baseline" | tr / '\\')"
+    export VORN_BENCH_STEPS_LABEL="at $steps_baseline"
+else
+    echo "the step-timed programs of $steps_baseline could not be built: $(tail -n 3 "$work/steps-build.txt" 2>/dev/null)"
+fi
+git -C "$VORN_ROOT" worktree remove --force "$steps_tree" >/dev/null 2>&1 || true
 
 wine "$VORN_BUILD/win32/bin/proxy_bench.exe" "${1:-2000}"
+unset VORN_BENCH_STEPS_FOLDER VORN_BENCH_STEPS_LABEL
+[ "${VORN_BENCH_ONLY:-}" = proxy ] && exit 0
 
 # ---- staying ready ----
 bin32="$VORN_BUILD/win32/bin"
@@ -325,7 +352,8 @@ declare -A caller_side other_side
 while read -r tag label calls callers bar others; do
     [ "$tag" = count ] || continue
     case "$label" in
-        floor) name="event each way (the floor)" ;;
+        floor) name="event each way, 1 ms waits (the event floor)" ;;
+        plain_floor) name="event each way, no time-out (the plain floor)" ;;
         three_callers) name="three callers: the shipped proxies / host program" ;;
         *) name="$label: the shipped proxy / host program" ;;
     esac
@@ -334,8 +362,8 @@ while read -r tag label calls callers bar others; do
     printf '  %-52s %s\n' "$name" "$row"
 done < <(tr -d '\r' <"$work/count.txt")
 rows=$(grep -c '^count ' "$work/count.txt" || true)
-[ "$rows" -eq 3 ] ||
-    { echo "  $rows of the 3 rows counted; proxy_bench --count said:"; grep -v '^count ' "$work/count.txt" | sed 's/^/    /'; }
+[ "$rows" -eq 4 ] ||
+    { echo "  $rows of the 4 rows counted; proxy_bench --count said:"; grep -v '^count ' "$work/count.txt" | sed 's/^/    /'; }
 
 echo
 echo "targets"
@@ -347,5 +375,6 @@ echo "  host wake-ups a second between calls: $wake_ups_signalled with a caller 
 echo "  wineserver requests per call, one caller: proxy ${caller_side[LD_DeviceControl]:--}," \
     "host ${other_side[LD_DeviceControl]:--}; target 1.00 each side"
 echo "    beside it, three callers at once: proxies ${caller_side[three_callers]:--}, host ${other_side[three_callers]:--};" \
-    "the event floor: 32-bit side ${caller_side[floor]:--}, 64-bit side ${other_side[floor]:--}"
+    "the event floor: 32-bit side ${caller_side[floor]:--}, 64-bit side ${other_side[floor]:--};" \
+    "the plain floor: ${caller_side[plain_floor]:--}, ${other_side[plain_floor]:--}"
 printf '%s\n' "$recovery_targets"

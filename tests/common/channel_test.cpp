@@ -508,6 +508,38 @@ TEST_F(Channel, AReplyIsWrittenOnlyOverTheRequestItAnswers) {
   EXPECT_EQ(g_trace.depth, 0);
 }
 
+// What a watch saw is what the read under the lock after it finds: an
+// answer whose copy is over, or a block without a request; a request still
+// waiting, or an answer still being written, keeps it watching.
+TEST_F(Channel, AWatchEndsOnlyOnAnAnswerOrNoRequestThatNoCopyIsWriting) {
+  CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);
+  constexpr uint32_t kWatchUs = 2000;
+  RequestBlock request = {};
+  request.opcode = request.pending_opcode = kRequestDeviceControl;
+  request.request_id = 7;
+  ASSERT_NE(CommsSend(0, &request, kBlockSize), nullptr);
+  EXPECT_FALSE(CommsWatchForAnswer(0, kWatchUs));
+
+  static bool seen_mid_copy;
+  seen_mid_copy = true;
+  SetGapHook([](GapPoint point, const volatile void*) {
+    if (point == kGapCopyDoneWritten) seen_mid_copy = CommsWatchForAnswer(0, kWatchUs);
+  });
+  RequestBlock reply = request;
+  reply.done = 1;
+  ASSERT_TRUE(CommsSendReply(0, reply));
+  SetGapHook(nullptr);
+  EXPECT_FALSE(seen_mid_copy);  // done written, the opcode not yet: the copy holds the lock
+  EXPECT_TRUE(CommsWatchForAnswer(0, kWatchUs));
+
+  RequestBlock empty = {};
+  ASSERT_NE(CommsSend(0, &empty, kBlockSize), nullptr);
+  EXPECT_TRUE(CommsWatchForAnswer(0, kWatchUs));
+  ASSERT_TRUE(CommsTakeLock(0));
+  EXPECT_FALSE(CommsWatchForAnswer(0, kWatchUs));
+  CommsReleaseLock(0);
+}
+
 #ifdef VORN_PROXY_FLAVOUR
 TEST_F(Channel, ASecondStartIsTracedButNotLogged) {
   CommsStart(0, kMapAllAccess, name_.c_str(), kSectionSize);

@@ -1,9 +1,13 @@
 // The proxy wakes the host after each request and waits on the host's reply
-// signal instead of sleeping; without the events it polls as before.
+// signal instead of sleeping, or watches for the answer of a host that
+// answers quickly; without the events it polls as before.
+#include <process.h>
+
 #include <cstring>
 
 #include "host_launcher.h"
 #include "proxy_fixture.h"
+#include "reply_watch.h"
 #include "request_call.h"
 #include "stdout_capture.h"
 #include "vorn_apx.h"
@@ -136,4 +140,79 @@ TEST_F(ProxyTest, TheTimeOutCountsTimeNotWaits) {
   EXPECT_GE(VornNowUs(), kReplyBudgetMs * 1000);
   EXPECT_LT(VornNowUs(), kReplyBudgetMs * 1000 + 15625);
   EXPECT_EQ(FakeHost::polls, static_cast<int>((kReplyBudgetMs - kLauncherWaitMs) * 1000 / 15625));
+}
+
+namespace {
+
+// A host in a thread of its own that answers each request as soon as it
+// sees it, as a host does that a signal has woken, and signals the answer.
+struct QuickHost {
+  static volatile LONG stop;
+  static unsigned __stdcall Run(void*) {
+    while (!stop) {
+      const auto* view = static_cast<const volatile RequestBlock*>(g_channel[0].view);
+      RequestBlock block;
+      if (view->opcode == 0 || view->done != 0 || !CommsRecv(0, &block, kBlockSize, Deadline::In(0)) ||
+          block.opcode == 0 || block.done != 0) {
+        ::Sleep(0);
+        continue;
+      }
+      block.result = 0;
+      block.done = 1;
+      if (CommsSendReply(0, block)) CommsSignal(0, kReplyEvent);
+    }
+    return 0;
+  }
+};
+volatile LONG QuickHost::stop;
+
+int g_reply_waits, g_signal_and_waits;
+
+}  // namespace
+
+// A host that answers within the watch costs its caller no wait at all; one
+// that answered more slowly is waited for at once, in the one call that
+// signals and waits, until an answer comes within a watch's time again.
+TEST_F(ProxyTest, AQuickHostIsWatchedForAndASlowOneWaitedForAtOnce) {
+  SetWaitFunction([](HANDLE event, uint32_t ms) {
+    g_reply_waits += event == g_channel[0].events[kReplyEvent];
+    return FakeHost::Wait(event, ms);
+  });
+  SetSignalAndWaitFunction([](HANDLE to_signal, HANDLE event, uint32_t ms) {
+    ++g_signal_and_waits;
+    SetEvent(to_signal);
+    return VornWait(event, ms);
+  });
+  SetReplyWatchUs(2000000);  // long enough for the thread on a busy machine
+  HANDLE host = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, QuickHost::Run, nullptr, 0, nullptr));
+  ASSERT_NE(host, nullptr);
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(OneCall(), 0);
+  InterlockedExchange(&QuickHost::stop, 1);
+  WaitForSingleObject(host, INFINITE);
+  CloseHandle(host);
+  EXPECT_EQ(g_reply_waits, 0);
+  EXPECT_EQ(g_signal_and_waits, 0);
+
+  // The fake host answers only inside the caller's waits, each answer a
+  // millisecond of real time late: the first watch misses it, and the
+  // calls after it signal and wait in one.
+  SetReplyWatchUs(0);
+  FakeHost::serve = [](RequestBlock& b) {
+    ::Sleep(1);
+    Answer(b);
+  };
+  for (int i = 0; i < 3; ++i) EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(g_signal_and_waits, 2);
+  EXPECT_EQ(g_reply_waits, 3);
+
+  // Quick again (within a watch of 50 ms, whatever the machine's load):
+  // the call after the quick answer watches (and, the fake host answering
+  // only in waits, waits after its watch).
+  SetReplyWatchUs(50000);
+  FakeHost::serve = Answer;
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(OneCall(), 0);
+  EXPECT_EQ(g_signal_and_waits, 3);
+  EXPECT_EQ(g_reply_waits, 5);
+  SetSignalAndWaitFunction(nullptr);
 }
