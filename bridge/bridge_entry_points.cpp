@@ -321,7 +321,7 @@ void Attach(HMODULE module) {
     if (ReadPlugin32Entries(bridge.plugin32_path, &entries, &g.problem)) g.entries = entries;
   }
   if (!g.problem.empty()) g.entries = {kUnreadablePluginEntries, 0};
-  if (!KeepOwnExports(module, g.entries.plain, g.entries.decorated))
+  if (!KeepOwnExports(module, g.entries))
     LogWritef("Exports", "the entry points that %s lacks could not be taken out of the export table (error %lu)",
               bridge.plugin32_path.c_str(), GetLastError());
 }

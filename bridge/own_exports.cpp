@@ -6,11 +6,11 @@
 
 namespace {
 
-bool Kept(const char* name, uint32_t plain, uint32_t decorated) {
+bool Kept(const char* name, const Plugin32Entries& entries) {
   for (int i = 0; i < kDisplayEntryCount; ++i) {
     const DisplayEntry entry = static_cast<DisplayEntry>(i);
-    if (strcmp(name, kDisplayEntryNames[i]) == 0) return (plain & EntryBit(entry)) != 0;
-    if (strcmp(name, DecoratedEntryName(entry).text) == 0) return (decorated & EntryBit(entry)) != 0;
+    if (strcmp(name, kDisplayEntryNames[i]) == 0) return (entries.plain & EntryBit(entry)) != 0;
+    if (strcmp(name, DecoratedEntryName(entry).text) == 0) return (entries.decorated & EntryBit(entry)) != 0;
   }
   return true;
 }
@@ -48,7 +48,7 @@ class WritablePages {
 
 }  // namespace
 
-bool KeepOwnExports(HMODULE module, uint32_t plain, uint32_t decorated) {
+bool KeepOwnExports(HMODULE module, const Plugin32Entries& entries) {
   auto* base = reinterpret_cast<uint8_t*>(module);
   const auto* dos = reinterpret_cast<const IMAGE_DOS_HEADER*>(base);
   const auto* nt = reinterpret_cast<const IMAGE_NT_HEADERS*>(base + dos->e_lfanew);
@@ -73,7 +73,7 @@ bool KeepOwnExports(HMODULE module, uint32_t plain, uint32_t decorated) {
   if (!writable.ok()) return false;
   DWORD kept = 0;
   for (DWORD i = 0; i < count; ++i) {
-    if (!Kept(reinterpret_cast<const char*>(base + names[i]), plain, decorated)) continue;
+    if (!Kept(reinterpret_cast<const char*>(base + names[i]), entries)) continue;
     names[kept] = names[i];
     ordinals[kept] = ordinals[i];
     ++kept;

@@ -8,11 +8,10 @@
 
 #include <windows.h>
 
-#include <cstdint>
+#include "plugin32_entries.h"
 
-// Leaves in `module`'s export name table only the display entry points in
-// `plain` and, under their decorated names, in `decorated` (sets of
-// display_entry_names.h), and every name that is no display entry point;
-// the order, which lookups rely on, is kept. False when the table could
-// not be changed; it is then as it was.
-bool KeepOwnExports(HMODULE module, uint32_t plain, uint32_t decorated);
+// Leaves in `module`'s export name table only the display entry points
+// that `entries` holds, under the names it holds them by, and every name
+// that is no display entry point; the order, which lookups rely on, is
+// kept. False when the table could not be changed; it is then as it was.
+bool KeepOwnExports(HMODULE module, const Plugin32Entries& entries);

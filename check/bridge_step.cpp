@@ -20,7 +20,6 @@ enum class Kind { kMissing, kUnreadable, kNotPe, kNotDll, kDll32, kDll64, kOther
 // plug-in of the 32-bit display host in the helper. Both take the same
 // steps; these are what differs.
 struct Step {
-  const char* option;       // "--bridge"
   const char* undo_option;  // "--unbridge"
   const char* done_word;    // "bridged"
   const char* bridge_kind;  // "64-bit bridge", as in "the 64-bit bridge"
@@ -28,10 +27,10 @@ struct Step {
   Kind source_kind;
   const char* zip_folder;  // of the release, where the bridge comes from
 };
-constexpr Step kBridge = {"--bridge",   "--unbridge",      "bridged", "64-bit bridge", "displays\\QX20481.dll",
+constexpr Step kBridge = {"--unbridge", "bridged",         "64-bit bridge", "displays\\QX20481.dll",
                           Kind::kDll64, "LCDSmartie-64bit"};
-constexpr Step kIsolate = {"--isolate",      "--unisolate", "isolated",        "isolating bridge",
-                           kIsolatingBridge, Kind::kDll32,  "LCDSmartie-32bit"};
+constexpr Step kIsolate = {"--unisolate",    "isolated",   "isolating bridge",
+                           kIsolatingBridge, Kind::kDll32, "LCDSmartie-32bit"};
 
 struct DllFacts {
   Kind kind = Kind::kMissing;

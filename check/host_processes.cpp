@@ -8,15 +8,6 @@
 
 namespace {
 
-// 64-bit Windows runs the first, 32-bit Windows the second.
-const char* const kHostPrograms[] = {kHostProgram64, kHostProgram32};
-
-bool IsHostProgram(const char* file) {
-  for (const char* name : kHostPrograms)
-    if (_stricmp(file, name) == 0) return true;
-  return false;
-}
-
 // The file name of a path.
 const char* FileName(const std::string& path) {
   const size_t slash = path.find_last_of('\\');
@@ -47,15 +38,17 @@ std::string FullPath(const std::string& path) {
 
 }  // namespace
 
-std::vector<RunningProgram> RunningHostPrograms() {
+std::vector<RunningProgram> RunningPrograms(std::initializer_list<const char*> names) {
   std::vector<RunningProgram> found;
   HANDLE snapshot = CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0);
   if (snapshot == INVALID_HANDLE_VALUE) return found;
   PROCESSENTRY32 entry = {};
   entry.dwSize = sizeof entry;
   for (BOOL more = Process32First(snapshot, &entry); more; more = Process32Next(snapshot, &entry)) {
-    if (!IsHostProgram(entry.szExeFile)) continue;
-    RunningProgram program = {entry.th32ProcessID, entry.szExeFile, "", 0};
+    bool named = false;
+    for (const char* name : names) named = named || _stricmp(entry.szExeFile, name) == 0;
+    if (!named) continue;
+    RunningProgram program = {entry.th32ProcessID, entry.th32ParentProcessID, entry.szExeFile, "", 0};
     program.path = ProgramPath(program.pid, &program.path_error);
     found.push_back(program);
   }
@@ -63,10 +56,13 @@ std::vector<RunningProgram> RunningHostPrograms() {
   return found;
 }
 
+// 64-bit Windows runs the first, 32-bit Windows the second.
+std::vector<RunningProgram> RunningHostPrograms() { return RunningPrograms({kHostProgram64, kHostProgram32}); }
+
 int EndHostStep(const std::string& folder) {
   std::string folder_path = FullPath(folder);
   if (!folder_path.empty() && folder_path.back() != '\\') folder_path += '\\';
-  std::string file = folder_path + kHostPrograms[0];
+  std::string file = folder_path + kHostProgram64;
   int ended = 0;
   const RunningProgram* unknown = nullptr;
   const std::vector<RunningProgram> programs = RunningHostPrograms();

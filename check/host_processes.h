@@ -7,16 +7,20 @@
 
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 #include <vector>
 
 struct RunningProgram {
   DWORD pid;
+  DWORD parent_pid;  // the process that started it
   std::string name;  // the program file's name, as the process list gives it
   std::string path;  // empty when it cannot be asked for
   DWORD path_error;  // why not, when it is empty
 };
 
+// The running processes whose program file is named one of `names` (any case).
+std::vector<RunningProgram> RunningPrograms(std::initializer_list<const char*> names);
 std::vector<RunningProgram> RunningHostPrograms();
 
 // Ends the host programs started from `folder`'s Vorn64BitInterface.exe (or

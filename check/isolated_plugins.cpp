@@ -1,32 +1,11 @@
 #include "isolated_plugins.h"
 
-#include <tlhelp32.h>
-
 #include "bridge_names.h"
 #include "file_facts.h"
+#include "host_processes.h"
 #include "unique_handle.h"
 
 namespace {
-
-struct Helper {
-  DWORD pid, parent_pid;
-};
-
-// The running helpers; the display host that started each is its parent.
-std::vector<Helper> RunningHelpers() {
-  std::vector<Helper> found;
-  ScopedHandle snapshot(CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
-  if (snapshot.get() == INVALID_HANDLE_VALUE) {
-    snapshot.release();
-    return found;
-  }
-  PROCESSENTRY32 entry = {};
-  entry.dwSize = sizeof entry;
-  for (BOOL more = Process32First(snapshot.get(), &entry); more; more = Process32Next(snapshot.get(), &entry))
-    if (_stricmp(entry.szExeFile, kHelperProgram) == 0)
-      found.push_back({entry.th32ProcessID, entry.th32ParentProcessID});
-  return found;
-}
 
 // The bridge of <Name> in the process `pid` keeps its section open while it is loaded.
 bool BridgeLoadedIn(const std::string& name, DWORD pid) {
@@ -51,9 +30,10 @@ std::vector<IsolatedPlugin> FindIsolatedPlugins(const std::string& folder) {
     isolated.push_back(plugin);
   } while (FindNextFileA(search, &found));
   FindClose(search);
-  const std::vector<Helper> helpers = RunningHelpers();
+  // The display host that started a helper is its parent.
+  const std::vector<RunningProgram> helpers = RunningPrograms({kHelperProgram});
   for (IsolatedPlugin& plugin : isolated) {
-    for (const Helper& helper : helpers) {
+    for (const RunningProgram& helper : helpers) {
       if (!BridgeLoadedIn(plugin.name, helper.parent_pid)) continue;
       plugin.helper_pid = helper.pid;
       plugin.display_host_pid = helper.parent_pid;
