@@ -411,6 +411,19 @@ FunctionEnd
   ${Loop}
 !macroend
 
+; Runs the check tool at TOOL with STEP (its option) and ARGUMENT. $0: its
+; exit status ("error" when it did not run), $1: its line, or what says it
+; did not run followed by NOT_RUN.
+!macro RunCheckTool TOOL STEP ARGUMENT NOT_RUN
+  nsExec::ExecToStack '"${TOOL}" ${STEP} "${ARGUMENT}"'
+  Pop $0
+  Pop $1
+  ${TrimNewLines} $1 $1
+  ${If} $0 == "error"
+    StrCpy $1 "vorn-check.exe ${STEP} did not run${NOT_RUN}."
+  ${EndIf}
+!macroend
+
 ; Loads the plug-in directly again where it runs in a process of its own
 ; (vorn-check.exe --isolate, by an earlier setup or by hand), so that the
 ; plug-in and the files named after it are where a direct install has
@@ -422,13 +435,7 @@ FunctionEnd
   ${If} ${FileExists} "$INSTDIR\${BRIDGE_FOLDER}\QX20481.dll"
     !insertmacro WaitUntilFree "displays\QX20481.dll" ${STOP}
     !insertmacro WaitUntilFree "${BRIDGE_FOLDER}\QX20481.dll" ${STOP}
-    nsExec::ExecToStack '"${TOOL}" --unisolate "$INSTDIR\displays\QX20481.dll"'
-    Pop $0
-    Pop $1
-    ${TrimNewLines} $1 $1
-    ${If} $0 == "error"
-      StrCpy $1 "vorn-check.exe --unisolate did not run."
-    ${EndIf}
+    !insertmacro RunCheckTool "${TOOL}" --unisolate "$INSTDIR\displays\QX20481.dll" ""
     !insertmacro ${LOG} "$1"
     ${WordFind} $1 " is not an isolated plug-in" "E+1{" $2
     ${If} ${Errors}
@@ -443,13 +450,7 @@ FunctionEnd
 ; it again. $0: the tool's exit status ("error" when it did not run), $1:
 ; its line.
 !macro EndHostProgram TOOL
-  nsExec::ExecToStack '"${TOOL}" --end-host "$INSTDIR"'
-  Pop $0
-  Pop $1
-  ${TrimNewLines} $1 $1
-  ${If} $0 == "error"
-    StrCpy $1 "vorn-check.exe --end-host did not run: a host program may run from $INSTDIR."
-  ${EndIf}
+  !insertmacro RunCheckTool "${TOOL}" --end-host "$INSTDIR" ": a host program may run from $INSTDIR"
 !macroend
 
 Section "Install"
@@ -572,13 +573,7 @@ Section "Install"
   ; directly, with its uninstaller.
   ${If} $Isolate == "1"
   ${AndIf} $Build == "32"
-    nsExec::ExecToStack '"$INSTDIR\vorn-check.exe" --isolate "$INSTDIR\displays\QX20481.dll"'
-    Pop $0
-    Pop $1
-    ${TrimNewLines} $1 $1
-    ${If} $0 == "error"
-      StrCpy $1 "vorn-check.exe --isolate did not run."
-    ${EndIf}
+    !insertmacro RunCheckTool "$INSTDIR\vorn-check.exe" --isolate "$INSTDIR\displays\QX20481.dll" ""
     !insertmacro Log "$1"
     ${If} $0 != "0"
       ${WordFind} $1 ": " "+1}" $2
