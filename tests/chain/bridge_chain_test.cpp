@@ -139,13 +139,8 @@ TEST_F(BridgeChain, HelperEndedBetweenTwoWritesIsReplacedAndGivenTheScreenBack) 
   std::vector<DWORD> ended;
   vt::ChildRun run =
       RunDisplayHost64("--params Log --show \"   top stays    |$Tick\" --screen-ms 4000 --interval 400", 60000, [&] {
-        observed.Look();
         // Once the screen is shown, the helper is ended from outside, once.
-        if (ended.empty() && observed.Find(0, "   top stays    |") < observed.screens.size()) {
-          ended = vt::FindProcesses(pt::kHelperTail);
-          vt::KillProcesses(pt::kHelperTail);
-          observed.screens.push_back("<helper ended>");
-        }
+        observed.LookAndEndOnceShown("   top stays    |", pt::kHelperTail, &ended);
       });
   ASSERT_EQ(run.exit_code, 0) << run.output;
   ASSERT_EQ(ended.size(), 1u);

@@ -51,6 +51,14 @@ size_t PadObserver::Find(size_t from, const std::string& prefix) const {
   return screens.size();
 }
 
+void PadObserver::LookAndEndOnceShown(const std::string& prefix, const char* tail, std::vector<DWORD>* ended) {
+  Look();
+  if (!ended->empty() || Find(0, prefix) >= screens.size()) return;
+  *ended = vt::FindProcesses(tail);
+  vt::KillProcesses(tail);
+  screens.push_back("<helper ended>");
+}
+
 bool PadObserver::MovesOnAfter(const std::string& mark, const std::string& prefix) const {
   const size_t end = Find(0, mark);
   if (end == 0 || end >= screens.size()) return false;

@@ -32,6 +32,10 @@ struct PadObserver {
   // Index of the first state from `from` on that starts with `prefix`;
   // screens.size() when there is none.
   size_t Find(size_t from, const std::string& prefix) const;
+  // Looks, and once a state that starts with `prefix` is shown, ends the
+  // processes whose image path ends in `tail` from outside, once: their
+  // ids go to `ended`, and the state "<helper ended>" marks the moment.
+  void LookAndEndOnceShown(const std::string& prefix, const char* tail, std::vector<DWORD>* ended);
   // True when, after the state `mark` (pushed by the test), a state that
   // starts with `prefix` and differs from the one before the mark follows.
   bool MovesOnAfter(const std::string& mark, const std::string& prefix) const;

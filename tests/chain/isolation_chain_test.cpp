@@ -114,12 +114,8 @@ TEST_F(IsolationChain, AfterTheHelperIsEndedThePadFollowsTheClockAgain) {
   std::vector<DWORD> ended;
   const vt::ChildRun run =
       RunDisplayHost("QX20481", "--params Log --show \"   top stays    |$Tick\" --screen-ms 4000 --interval 400", [&] {
-        observed.Look();
-        if (ended.empty() && observed.Find(0, "   top stays    |") < observed.screens.size()) {
-          ended = vt::FindProcesses(kHelperTail);
-          vt::KillProcesses(kHelperTail);
-          observed.screens.push_back("<helper ended>");
-        }
+        // Once the screen is shown, the helper is ended from outside, once.
+        observed.LookAndEndOnceShown("   top stays    |", kHelperTail, &ended);
       });
   ASSERT_EQ(run.exit_code, 0) << run.output;
   ASSERT_EQ(ended.size(), 1u);
